@@ -1,0 +1,3 @@
+#pragma once
+class ToolWindowRegistry;
+void registerTools(ToolWindowRegistry &registry);

@@ -1,0 +1,16 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+// One velmaric-cli command. Exit codes: 0 success, 1 a reported failure, 2 a usage error.
+struct CliCommand {
+    const char *name;
+    const char *usage;   // e.g. "ping ADDRESS [TEXT]"
+    const char *summary; // one line for --help
+    std::function<int(const std::vector<std::string> &args)> run;
+};
+
+// Each subsystem contributes its commands through one function declared here.
+std::vector<CliCommand> icmpCommands();
+std::vector<CliCommand> tcpCommands();

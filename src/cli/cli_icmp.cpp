@@ -1,0 +1,3 @@
+#include "cli.h"
+
+std::vector<CliCommand> icmpCommands() { return {}; }
