@@ -1,0 +1,424 @@
+#include "frmmain.h"
+
+#include "frmbrowse.h"
+#include "messagebox.h"
+#include "settingsrecord.h"
+#include "toolwindow.h"
+#include "twips.h"
+#include "usersettings.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QLabel>
+#include <QLocale>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMetaProperty>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QWebEngineView>
+#include <QtWebEngineCore/qtwebenginecoreglobal.h>
+
+namespace {
+const QString AppName = QStringLiteral("Velmaric");
+const QString Section = QStringLiteral("Settings");
+constexpr double DefaultLeft = 1000, DefaultTop = 1000, DefaultWidth = 6500, DefaultHeight = 6500;
+
+// Stored values are decimal text; anything that is not a finite number reads as absent.
+double storedTwips(const char *key, double fallback)
+{
+    bool ok = false;
+    const float v = UserSettings::GetSetting(AppName, Section, QString::fromLatin1(key))
+                        .trimmed()
+                        .toFloat(&ok);
+    return ok && std::isfinite(v) ? double(v) : fallback;
+}
+
+QString twipsText(double twips) { return QString::number(float(twips), 'g', 7); }
+
+bool hasProperty(const QObject *o, const char *name)
+{
+    return o && o->metaObject()->indexOfProperty(name) >= 0;
+}
+} // namespace
+
+frmMain::frmMain(QWidget *parent)
+    : QMainWindow(parent), m_area(new QMdiArea(this)),
+      m_tools(std::make_unique<ToolWindowRegistry>(m_area))
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(AppName);
+    m_area->setObjectName(QStringLiteral("mdiArea"));
+    m_area->setBackground(QColor(128, 128, 128));
+    m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_area);
+    frmBrowse::setFrame(m_area);
+    createMenus();
+    createStatusBar();
+}
+
+frmMain::~frmMain() = default;
+
+QAction *frmMain::addItem(QMenu *menu, const char *name, const QString &caption)
+{
+    auto *a = menu->addAction(caption);
+    a->setObjectName(QString::fromLatin1(name));
+    return a;
+}
+
+QAction *frmMain::addTool(const char *name, const QString &caption, const char *windowClass)
+{
+    QAction *a = addItem(mnuView, name, caption);
+    const QString cls = QString::fromLatin1(windowClass);
+    connect(a, &QAction::triggered, this, [this, cls] { m_tools->show(cls); });
+    return a;
+}
+
+void frmMain::createMenus()
+{
+    auto menu = [this](const char *name, const QString &caption) {
+        QMenu *m = menuBar()->addMenu(caption);
+        m->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+
+    mnuFile = menu("mnuFile", tr("&File"));
+    mnuFileExit = addItem(mnuFile, "mnuFileExit", tr("E&xit"));
+    connect(mnuFileExit, &QAction::triggered, this, &frmMain::mnuFileExit_Click);
+
+    mnuEdit = menu("mnuEdit", tr("&Edit"));
+    mnuEditCut = addItem(mnuEdit, "mnuEditCut", tr("Cu&t"));
+    mnuEditCut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+    mnuEditCopy = addItem(mnuEdit, "mnuEditCopy", tr("&Copy"));
+    mnuEditCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    mnuEditPaste = addItem(mnuEdit, "mnuEditPaste", tr("&Paste"));
+    mnuEditPaste->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
+    connect(mnuEditCut, &QAction::triggered, this, &frmMain::mnuEditCut_Click);
+    connect(mnuEditCopy, &QAction::triggered, this, &frmMain::mnuEditCopy_Click);
+    connect(mnuEditPaste, &QAction::triggered, this, &frmMain::mnuEditPaste_Click);
+
+    View = menu("View", tr("&View"));
+    mnuOptionsAllow = addItem(View, "mnuOptionsAllow", tr("Allow Pop Up Windows"));
+    mnuOptionsAllow->setCheckable(true);
+    mnuViewStatusBar = addItem(View, "mnuViewStatusBar", tr("Status &Bar"));
+    mnuViewStatusBar->setCheckable(true);
+    mnuViewStatusBar->setChecked(true);
+    mnuViewToolbar = addItem(View, "mnuViewToolbar", tr("&Toolbar"));
+    mnuViewToolbar->setCheckable(true);
+    mnuViewToolbar->setChecked(true);
+    mnuViewOptions = addItem(View, "mnuViewOptions", tr("&Options..."));
+    connect(mnuOptionsAllow, &QAction::triggered, this, &frmMain::mnuOptionsAllow_Click);
+    connect(mnuViewStatusBar, &QAction::triggered, this, &frmMain::mnuViewStatusBar_Click);
+    connect(mnuViewToolbar, &QAction::triggered, this, &frmMain::mnuViewToolbar_Click);
+    connect(mnuViewOptions, &QAction::triggered, this, &frmMain::mnuViewOptions_Click);
+
+    mnuView = menu("mnuView", tr("&Tools"));
+    NorvoFTP = addTool("NorvoFTP", tr("&FTP"), "frmNorvoFTP");
+    mnuNorvoRoute = addTool("mnuNorvoRoute", tr("&Route"), "frmNorvoRoute");
+    mnuTCPTable = addTool("mnuTCPTable", tr("TCP Ta&ble"), "frmTCPTable");
+    TCPStats = addTool("TCPStats", tr("&TCP Stats"), "frmTCPStat");
+    PortScanner = addItem(mnuView, "PortScanner", tr("&Port Scanner"));
+    ResolveIPAddress = addTool("ResolveIPAddress", tr("Resolve &IP Address"), "frmNorvoIP");
+    ResolveHostName = addTool("ResolveHostName", tr("Resolve &Host Name"), "frmNorvoHost");
+    mnuNorvoPing = addTool("mnuNorvoPing", tr("&Ping"), "frmNorvoPing");
+    NorvoAudio = addTool("NorvoAudio", tr("Norvo&Audio"), "frmAudio");
+    mnuEditor = addItem(mnuView, "mnuEditor", tr("&NorvoEdit"));
+    connect(PortScanner, &QAction::triggered, this, &frmMain::PortScanner_Click);
+    connect(mnuEditor, &QAction::triggered, this, &frmMain::mnuEditor_Click);
+
+    mnuWindow = menu("mnuWindow", tr("&Window"));
+    mnuWindowNewWindow = addItem(mnuWindow, "mnuWindowNewWindow", tr("&New Norvo Window"));
+    mnuWindowCascade = addItem(mnuWindow, "mnuWindowCascade", tr("&Cascade"));
+    mnuWindowTileHorizontal = addItem(mnuWindow, "mnuWindowTileHorizontal", tr("Tile &Horizontal"));
+    mnuWindowTileVertical = addItem(mnuWindow, "mnuWindowTileVertical", tr("Tile &Vertical"));
+    mnuWindowArrangeIcons = addItem(mnuWindow, "mnuWindowArrangeIcons", tr("&Arrange Icons"));
+    connect(mnuWindowNewWindow, &QAction::triggered, this, &frmMain::mnuWindowNewWindow_Click);
+    connect(mnuWindowCascade, &QAction::triggered, this, &frmMain::mnuWindowCascade_Click);
+    connect(mnuWindowTileHorizontal, &QAction::triggered, this,
+            &frmMain::mnuWindowTileHorizontal_Click);
+    connect(mnuWindowTileVertical, &QAction::triggered, this,
+            &frmMain::mnuWindowTileVertical_Click);
+    connect(mnuWindowArrangeIcons, &QAction::triggered, this,
+            &frmMain::mnuWindowArrangeIcons_Click);
+    connect(mnuWindow, &QMenu::aboutToShow, this, &frmMain::rebuildWindowList);
+
+    mnuHelp = menu("mnuHelp", tr("&Help"));
+    mnuHelpContents = addItem(mnuHelp, "mnuHelpContents", tr("&Contents"));
+    mnuHelpAbout = addItem(mnuHelp, "mnuHelpAbout", tr("&About "));
+    connect(mnuHelpContents, &QAction::triggered, this, &frmMain::mnuHelpContents_Click);
+    connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
+}
+
+void frmMain::createStatusBar()
+{
+    sbStatusBar = statusBar();
+    sbStatusBar->setObjectName(QStringLiteral("sbStatusBar"));
+    sbStatusBar->setSizeGripEnabled(true);
+    m_statusPanel = new QLabel(tr("Status"), sbStatusBar);
+    m_datePanel = new QLabel(sbStatusBar);
+    m_timePanel = new QLabel(sbStatusBar);
+    m_statusPanel->setObjectName(QStringLiteral("sbStatusBarText"));
+    m_datePanel->setObjectName(QStringLiteral("sbStatusBarDate"));
+    m_timePanel->setObjectName(QStringLiteral("sbStatusBarTime"));
+    m_statusPanel->setAccessibleName(tr("Status"));
+    m_datePanel->setAccessibleName(tr("Date"));
+    m_timePanel->setAccessibleName(tr("Time"));
+    for (QLabel *l : {m_statusPanel, m_datePanel, m_timePanel})
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    sbStatusBar->addWidget(m_statusPanel, 1);
+    sbStatusBar->addPermanentWidget(m_datePanel);
+    sbStatusBar->addPermanentWidget(m_timePanel);
+
+    m_clock = new QTimer(this);
+    m_clock->setTimerType(Qt::CoarseTimer);
+    connect(m_clock, &QTimer::timeout, this, &frmMain::updateClock);
+    updateClock();
+}
+
+void frmMain::updateClock()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QLocale locale;
+    m_datePanel->setText(locale.toString(now.date(), QLocale::ShortFormat));
+    m_timePanel->setText(locale.toString(now.time(), QLocale::ShortFormat));
+    // Wake again just after the next minute begins, when the shown time changes.
+    m_clock->start(int(60000 - now.time().second() * 1000 - now.time().msec() + 50));
+}
+
+void frmMain::MDIForm_Load()
+{
+    ReadSettingsRecord();
+    if (g_settingsRecord.UseStoredSettings == VbTrue) {
+        if (g_settingsRecord.AllowPopUps == VbTrue) {
+            PopUpsAllowed = VbTrue;
+            mnuOptionsAllow->setChecked(true);
+        } else {
+            PopUpsAllowed = VbFalse;
+            mnuOptionsAllow->setChecked(false);
+        }
+    }
+    restorePlacement();
+    NewBrowserWindow();
+}
+
+void frmMain::restorePlacement()
+{
+    QRectF p(storedTwips("MainLeft", DefaultLeft), storedTwips("MainTop", DefaultTop),
+             storedTwips("MainWidth", DefaultWidth), storedTwips("MainHeight", DefaultHeight));
+    QRect px(Twips::toPixelsX(p.left()), Twips::toPixelsY(p.top()), Twips::toPixelsX(p.width()),
+             Twips::toPixelsY(p.height()));
+
+    // The window must open visible: a sane size, and enough of it on some screen to grab.
+    bool sane = px.width() >= 100 && px.height() >= 80 && px.width() <= 100000 &&
+                px.height() <= 100000;
+    if (sane) {
+        sane = false;
+        const auto screens = QGuiApplication::screens();
+        for (const QScreen *s : screens) {
+            const QRect shown = s->availableGeometry().intersected(px);
+            sane = sane || (shown.width() >= 50 && shown.height() >= 30);
+        }
+        if (screens.isEmpty())
+            sane = true;
+    }
+    if (!sane) {
+        p = QRectF(DefaultLeft, DefaultTop, DefaultWidth, DefaultHeight);
+        px = QRect(Twips::toPixelsX(p.left()), Twips::toPixelsY(p.top()),
+                   Twips::toPixelsX(p.width()), Twips::toPixelsY(p.height()));
+    }
+    m_placement = p;
+    m_appliedPixels = px;
+    move(px.topLeft());
+    resize(px.size());
+}
+
+void frmMain::NewBrowserWindow()
+{
+    auto *w = new frmBrowse;
+    w->Form_Load();
+    w->setWindowTitle(QStringLiteral("Norvo "));
+    frmBrowse::addToFrame(w)->show();
+}
+
+void frmMain::MDIForm_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    if (windowState() & Qt::WindowMinimized)
+        return;
+    const QRect frame = frameGeometry();
+    QRectF twips(Twips::fromPixelsX(frame.x()), Twips::fromPixelsY(frame.y()),
+                 Twips::fromPixelsX(frame.width()), Twips::fromPixelsY(frame.height()));
+    // Unmoved windows keep their exact stored values instead of drifting by rounding.
+    if (frame == m_appliedPixels)
+        twips = m_placement;
+    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainLeft"), twipsText(twips.x()));
+    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainTop"), twipsText(twips.y()));
+    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainWidth"),
+                              twipsText(twips.width()));
+    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainHeight"),
+                              twipsText(twips.height()));
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    MDIForm_Unload();
+    m_area->closeAllSubWindows();
+    event->accept();
+}
+
+void frmMain::mnuFileExit_Click() { close(); }
+
+QObject *frmMain::activeRtfText() const
+{
+    QMdiSubWindow *sub = m_area->currentSubWindow();
+    if (!sub || !sub->widget())
+        return nullptr;
+    return sub->widget()->findChild<QObject *>(QStringLiteral("rtfText"));
+}
+
+void frmMain::mnuEditCut_Click()
+{
+    mnuEditCopy_Click();
+    QObject *box = activeRtfText();
+    if (hasProperty(box, "SelText"))
+        box->setProperty("SelText", QString());
+}
+
+void frmMain::mnuEditCopy_Click()
+{
+    QObject *box = activeRtfText();
+    if (hasProperty(box, "SelRTF"))
+        QApplication::clipboard()->setText(box->property("SelRTF").toString());
+}
+
+void frmMain::mnuEditPaste_Click()
+{
+    const QString text = QApplication::clipboard()->text();
+    QObject *box = activeRtfText();
+    if (hasProperty(box, "SelRTF"))
+        box->setProperty("SelRTF", text);
+}
+
+void frmMain::mnuOptionsAllow_Click()
+{
+    if (PopUpsAllowed == VbTrue) {
+        PopUpsAllowed = VbFalse;
+        mnuOptionsAllow->setChecked(false);
+    } else if (PopUpsAllowed == VbFalse) {
+        PopUpsAllowed = VbTrue;
+        mnuOptionsAllow->setChecked(true);
+    }
+}
+
+void frmMain::mnuViewStatusBar_Click()
+{
+    // QAction already flipped its check mark when it was triggered.
+    sbStatusBar->setVisible(mnuViewStatusBar->isChecked());
+}
+
+void frmMain::mnuViewToolbar_Click() {}
+
+// These entries name windows the suite does not have; they show nothing.
+void frmMain::mnuViewOptions_Click() {}
+void frmMain::PortScanner_Click() {}
+void frmMain::mnuEditor_Click() {}
+
+void frmMain::mnuWindowNewWindow_Click() { NewBrowserWindow(); }
+
+void frmMain::Arrange(int mode)
+{
+    if (mode == 0) {
+        m_area->cascadeSubWindows();
+        return;
+    }
+    const QRect area = m_area->viewport()->rect();
+    QList<QMdiSubWindow *> normal, minimized;
+    const auto subs = m_area->subWindowList(QMdiArea::CreationOrder);
+    for (QMdiSubWindow *sub : subs) {
+        if (!sub->isVisible())
+            continue;
+        (sub->isMinimized() ? minimized : normal).append(sub);
+    }
+    if (mode == 3) {
+        // Icons line up along the bottom edge, left to right, wrapping upwards.
+        int x = 0, rowBottom = area.bottom() + 1;
+        for (QMdiSubWindow *sub : minimized) {
+            const QSize s = sub->size();
+            if (x > 0 && x + s.width() > area.width()) {
+                x = 0;
+                rowBottom -= s.height();
+            }
+            sub->move(x, rowBottom - s.height());
+            x += s.width();
+        }
+        return;
+    }
+    // 1 stacks the children one above the other, 2 places them side by side.
+    const int n = int(normal.size());
+    for (int i = 0; i < n; ++i) {
+        QMdiSubWindow *sub = normal[i];
+        if (sub->isMaximized())
+            sub->showNormal();
+        QRect r;
+        if (mode == 1)
+            r = QRect(0, area.height() * i / n, area.width(), area.height() * (i + 1) / n - area.height() * i / n);
+        else
+            r = QRect(area.width() * i / n, 0, area.width() * (i + 1) / n - area.width() * i / n, area.height());
+        sub->setGeometry(r);
+    }
+}
+
+void frmMain::mnuWindowCascade_Click() { Arrange(0); }
+void frmMain::mnuWindowTileHorizontal_Click() { Arrange(1); }
+void frmMain::mnuWindowTileVertical_Click() { Arrange(2); }
+void frmMain::mnuWindowArrangeIcons_Click() { Arrange(3); }
+
+void frmMain::mnuHelpContents_Click()
+{
+    MsgBox(tr("Unable to display Help Contents. There is no Help associated with this project."),
+           vbInformation, windowTitle());
+}
+
+void frmMain::mnuHelpAbout_Click()
+{
+    QMessageBox::about(
+        this, tr("About Velmaric"),
+        tr("<h3>Velmaric %1</h3>"
+           "<p>A web browser and network and media tools in one window.</p>"
+           "<p>Qt %2<br>Qt WebEngine %3 (Chromium %4)</p>"
+           "<p>Licensed under the GNU General Public License, version 3 or later.</p>")
+            .arg(QStringLiteral(VELMARIC_VERSION), QString::fromLatin1(qVersion()),
+                 QString::fromLatin1(qWebEngineVersion()), QString::fromLatin1(qWebEngineChromiumVersion())));
+}
+
+void frmMain::rebuildWindowList()
+{
+    qDeleteAll(m_windowItems);
+    m_windowItems.clear();
+    int n = 0;
+    const auto subs = m_area->subWindowList();
+    for (QMdiSubWindow *sub : subs) {
+        if (!sub->isVisible())
+            continue;
+        ++n;
+        const QString text = n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(sub->windowTitle())
+                                    : QStringLiteral("%1 %2").arg(n).arg(sub->windowTitle());
+        QAction *a = mnuWindow->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(sub == m_area->currentSubWindow());
+        connect(a, &QAction::triggered, this, [this, sub = QPointer<QMdiSubWindow>(sub)] {
+            if (sub)
+                m_area->setActiveSubWindow(sub);
+        });
+        m_windowItems.append(a);
+    }
+}
