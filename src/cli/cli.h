@@ -14,3 +14,4 @@ struct CliCommand {
 // Each subsystem contributes its commands through one function declared here.
 std::vector<CliCommand> icmpCommands();
 std::vector<CliCommand> tcpCommands();
+std::vector<CliCommand> resolveCommands();

@@ -7,32 +7,36 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <memory>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace winsock {
 
 std::optional<HostEntry> gethostbyname(const std::string &name)
 {
-    if (name.empty())
+    // getaddrinfo sorts several addresses by destination preference (RFC 6724), which puts
+    // e.g. a loopback address ahead of the first one the hosts file or DNS lists. The NSS
+    // host query keeps the resolver's order, so the first address is the first one listed.
+    if (name.empty() || name.find('\0') != std::string::npos)
         return std::nullopt;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM; // one entry per address instead of one per socket type
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo *raw = nullptr;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &raw) != 0 || !raw)
+    hostent host{};
+    hostent *result = nullptr;
+    std::vector<char> buffer(2048);
+    int herr = 0;
+    int rc;
+    while ((rc = gethostbyname2_r(name.c_str(), AF_INET, &host, buffer.data(), buffer.size(),
+                                  &result, &herr)) == ERANGE
+           && buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (rc != 0 || !result || result->h_addrtype != AF_INET || result->h_length != 4)
         return std::nullopt;
-    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(raw, &freeaddrinfo);
     HostEntry entry;
-    entry.name = raw->ai_canonname ? raw->ai_canonname : name;
-    for (addrinfo *ai = raw; ai; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET)
-            continue;
-        uint32_t a = reinterpret_cast<const sockaddr_in *>(ai->ai_addr)->sin_addr.s_addr;
-        bool seen = false;
-        for (uint32_t b : entry.addresses)
-            seen = seen || a == b;
-        if (!seen)
+    entry.name = result->h_name ? result->h_name : name;
+    for (char **p = result->h_addr_list; p && *p; ++p) {
+        uint32_t a;
+        std::memcpy(&a, *p, sizeof a);
+        if (std::find(entry.addresses.begin(), entry.addresses.end(), a) == entry.addresses.end())
             entry.addresses.push_back(a);
     }
     if (entry.addresses.empty())

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-// Forward and reverse look-ups through the system resolver, IPv4 only.
+// Forward and reverse look-ups through the system resolver (NSS: hosts file, DNS ...), IPv4 only.
 namespace winsock {
 
 struct HostEntry {

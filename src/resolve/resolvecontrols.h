@@ -1,0 +1,38 @@
+#pragma once
+#include <QString>
+
+#include <string>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+// Control construction shared by the two resolver windows; positions are in twips.
+namespace ResolveControls {
+
+QLabel *label(QWidget *parent, const char *name, const QString &caption, double left,
+              double top, double width, double height);
+// A text box with the label as its buddy and the label's words as accessible name.
+QLineEdit *textBox(QWidget *parent, const char *name, QLabel *buddy, double left, double top,
+                   double width, double height);
+// A horizontal separator from x1 to x2 at height y.
+QFrame *hline(QWidget *parent, const char *name, double x1, double x2, double y);
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, double left,
+                    double top, double width, double height);
+
+// The wait cursor for as long as a blocking look-up runs.
+class BusyCursor {
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
+// Turns window text into the single-byte text the socket functions take, and back.
+std::string toAnsi(const QString &text);
+QString fromAnsi(const std::string &text);
+
+} // namespace ResolveControls
