@@ -1,0 +1,75 @@
+// The real executable: information options, and closing on signals.
+#include "usersettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+class TestApp : public QObject {
+    Q_OBJECT
+
+    static QProcessEnvironment env(const QString &config)
+    {
+        auto e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        return e;
+    }
+
+private Q_SLOTS:
+    void infoOptionsOpenNoWindow_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("help") << "--help" << "Usage: velmaric";
+        QTest::newRow("version") << "--version" << "velmaric " VELMARIC_VERSION;
+    }
+    void infoOptionsOpenNoWindow()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, expected);
+        QProcess p;
+        auto e = QProcessEnvironment::systemEnvironment();
+        e.remove(QStringLiteral("DISPLAY")); // would fail if it tried to open a window
+        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        p.setProcessEnvironment(e);
+        p.start(QStringLiteral(VELMARIC_BIN), {option});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).startsWith(expected));
+    }
+
+    void signalsCloseLikeExit_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void signalsCloseLikeExit()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X display (run under the test environment)");
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.setProcessEnvironment(env(dir.path() + "/config"));
+        p.start(QStringLiteral(VELMARIC_BIN), {});
+        QVERIFY(p.waitForStarted());
+        // The record file appears during start-up; give the window time to come up fully.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.path() + "/norvo.ini"), 20000);
+        QTest::qWait(1500);
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + "/config"));
+        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainWidth", "absent"), QStringLiteral("6500"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestApp)
+#include "tst_app.moc"
