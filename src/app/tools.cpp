@@ -1,9 +1,12 @@
 #include "tools.h"
 
+#include "frmnorvohost.h"
+#include "frmnorvoip.h"
 #include "toolwindow.h"
 
 // Each subsystem's tool windows, keyed by class name; the main window opens them by that name.
 void registerTools(ToolWindowRegistry &registry)
 {
-    (void)registry;
+    registry.registerFactory("frmNorvoHost", [] { return new frmNorvoHost; });
+    registry.registerFactory("frmNorvoIP", [] { return new frmNorvoIP; });
 }
