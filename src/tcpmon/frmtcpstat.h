@@ -1,0 +1,35 @@
+#pragma once
+#include "iphlpapi.h"
+#include "toolwindow.h"
+
+class QPushButton;
+class ReportListView;
+class ListItemsModel;
+
+// TCP Statistics: the host's fifteen TCP counters, read on each "Get Stats".
+class frmTCPStat : public ToolWindow {
+    Q_OBJECT
+public:
+    using StatisticsSource = uint32_t (*)(iphlp::MIB_TCPSTATS *);
+
+    using ToolWindow::ToolWindow;
+    void createControls() override;
+    void Form_Load() override;
+
+    // Writes each value into the row captioned for it, whatever the display order.
+    void fillStatistics(const iphlp::MIB_TCPSTATS &stats);
+    // Where "Get Stats" reads the counters; tests substitute their own.
+    void setStatisticsSource(StatisticsSource source) { m_source = source; }
+
+    ReportListView *ListView1 = nullptr;
+    QPushButton *Command1 = nullptr;
+
+public Q_SLOTS:
+    void Command1_Click();
+    void ListView1_ColumnClick(int column);
+
+private:
+    ListItemsModel *items() const;
+
+    StatisticsSource m_source = iphlp::GetTcpStatistics;
+};

@@ -1,0 +1,74 @@
+#include "frmtcptable.h"
+
+#include "reportlistview.h"
+#include "tcptablemodel.h"
+#include "twips.h"
+
+#include <QPushButton>
+
+#include <vector>
+
+void frmTCPTable::createControls()
+{
+    setWindowTitle(QStringLiteral("TCP Table"));
+    // No icon of its own: the application's, the main window's picture, shows.
+    setWindowIcon(QIcon());
+    setFixedSize(Twips::size(10380, 4815));
+
+    Command1 = new QPushButton(QStringLiteral("Get TCP Table"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setAccessibleName(QStringLiteral("Get TCP Table"));
+    Command1->setAutoDefault(false);
+    Twips::place(Command1, 8910, 90, 1320, 495);
+
+    ListView1 = new ReportListView(new TcpTableModel, this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setAccessibleName(QStringLiteral("TCP Table"));
+    Twips::place(ListView1, 210, 750, 10065, 3900);
+
+    Line1 = new LineControl(this, 615, 315, 8640, 330, qRgb(0xC0, 0, 0));
+    Line1->setObjectName(QStringLiteral("Line1"));
+
+    setTabOrder(ListView1, Command1);
+    connect(Command1, &QPushButton::clicked, this, &frmTCPTable::Command1_Click);
+    connect(ListView1, &ReportListView::ColumnClick, this, &frmTCPTable::ListView1_ColumnClick);
+}
+
+TcpTableModel *frmTCPTable::items() const
+{
+    return ListView1 ? static_cast<TcpTableModel *>(ListView1->items()) : nullptr;
+}
+
+void frmTCPTable::Form_Load()
+{
+    TcpTableModel *list = items();
+    for (const char *header : {"Local IP Address", "Local Port", "Remote IP Address",
+                               "Remote Port", "State (dec)", "State Description"})
+        list->addColumn(QString::fromLatin1(header));
+    ListView1->setFocus();
+}
+
+void frmTCPTable::Command1_Click()
+{
+    uint32_t size = 0;
+    m_source(nullptr, &size, true);
+    if (int32_t(size) <= 0)
+        return;
+    std::vector<uint8_t> block(size);
+    // The table may have grown since the size query; that press then shows nothing.
+    if (m_source(block.data(), &size, true) != 0)
+        return;
+    std::vector<iphlp::MIB_TCPROW> rows;
+    if (!iphlp::readTcpTableBlock(block.data(), block.size(), rows))
+        return; // a count beyond the block's end
+    if (TcpTableModel *list = items())
+        list->appendRows(rows);
+}
+
+void frmTCPTable::ListView1_ColumnClick(int column)
+{
+    ListView1->setSortKey(column);
+    ListView1->setSortOrder(ListView1->SortOrder() == Qt::DescendingOrder ? Qt::AscendingOrder
+                                                                           : Qt::DescendingOrder);
+    ListView1->setSorted(true);
+}

@@ -1,0 +1,87 @@
+#include "tcptablemodel.h"
+
+#include "tcptabletexts.h"
+#include "winsock.h"
+
+void TcpTableModel::appendRows(const std::vector<iphlp::MIB_TCPROW> &rows)
+{
+    if (rows.empty())
+        return;
+    std::vector<Row> added;
+    added.reserve(rows.size());
+    for (const iphlp::MIB_TCPROW &r : rows)
+        added.push_back({addressText(r.dwLocalAddr), portText(r.dwLocalPort),
+                         addressText(r.dwRemoteAddr), portText(r.dwRemotePort),
+                         stateText(r.dwState), stateDescription(r.dwState)});
+    const int first = rowCount();
+    beginInsertRows({}, first, first + int(added.size()) - 1);
+    m_rows.insert(m_rows.end(), added.begin(), added.end());
+    endInsertRows();
+}
+
+const QString &TcpTableModel::text(int row, int column) const
+{
+    static const QString empty;
+    if (row < 0 || row >= rowCount() || column < 0 || column >= ColumnCount)
+        return empty;
+    return m_texts.at(m_rows[size_t(row)][size_t(column)]);
+}
+
+int TcpTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int TcpTableModel::intern(QString text)
+{
+    auto it = m_textIndex.constFind(text);
+    if (it != m_textIndex.constEnd())
+        return it.value();
+    const int index = int(m_texts.size());
+    m_texts.append(text);
+    m_textIndex.insert(text, index);
+    return index;
+}
+
+int TcpTableModel::addressText(uint32_t address)
+{
+    auto it = m_addressIndex.constFind(address);
+    if (it != m_addressIndex.constEnd())
+        return it.value();
+    const int index = intern(GetInetStrFromPtr(address));
+    m_addressIndex.insert(address, index);
+    return index;
+}
+
+int TcpTableModel::portText(uint32_t portField)
+{
+    // The port is an unsigned 16-bit number: 50000 shows as 50000.
+    const uint32_t port = winsock::ntohs(portField);
+    if (m_portIndex.empty())
+        m_portIndex.assign(65536, -1);
+    int &slot = m_portIndex[port];
+    if (slot < 0)
+        slot = intern(QString::number(port));
+    return slot;
+}
+
+int TcpTableModel::stateText(uint32_t state)
+{
+    auto it = m_stateIndex.constFind(state);
+    if (it != m_stateIndex.constEnd())
+        return it.value();
+    // The state field is a signed 32-bit number in the original record.
+    const int index = intern(QString::number(int32_t(state)));
+    m_stateIndex.insert(state, index);
+    return index;
+}
+
+int TcpTableModel::stateDescription(uint32_t state)
+{
+    auto it = m_descriptionIndex.constFind(state);
+    if (it != m_descriptionIndex.constEnd())
+        return it.value();
+    const int index = intern(TcpStateDescription(state));
+    m_descriptionIndex.insert(state, index);
+    return index;
+}
