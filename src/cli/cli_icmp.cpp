@@ -1,3 +1,108 @@
 #include "cli.h"
 
-std::vector<CliCommand> icmpCommands() { return {}; }
+#include "echomodule.h"
+#include "hostlookup.h"
+#include "traceroute.h"
+#include "winsock.h"
+
+#include <cstdio>
+
+// ping and trace print what the ping and trace-route windows show, with their texts.
+namespace {
+
+int usage(const char *text)
+{
+    std::fprintf(stderr, "Usage: velmaric-cli %s\n", text);
+    return 2;
+}
+
+void printMessage(const std::string &text, int) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+int ping(const std::vector<std::string> &args)
+{
+    if (args.empty() || args.size() > 2)
+        return usage("ping ADDRESS [TEXT]");
+    if (!Module1::StartWinsock()) {
+        printMessage(Module1::StartFailedText, StyleOKOnly);
+        return 1;
+    }
+    EchoReplyRecord record;
+    bool opened = false;
+    const int32_t status = SendEcho(args[0], args.size() > 1 ? args[1] : std::string(), record,
+                                    &opened);
+    if (status == 0 && !opened) {
+        printMessage(EchoNotPermittedText, StyleExclamation);
+        Module1::StopWinsock(printMessage);
+        return 1;
+    }
+    const PingFieldTexts f = pingFieldTexts(status, record);
+    std::printf("Return Status : %s\n", f.status.c_str());
+    std::printf("Address(decimal) : %s\n", f.address.c_str());
+    std::printf("Round Trip Time : %s\n", f.roundTripTime.c_str());
+    std::printf("Data Packet Size : %s\n", f.dataSize.c_str());
+    std::printf("Data Returned : %s\n", f.data.value_or(std::string()).c_str());
+    std::printf("Data Pointer : %s\n", f.dataPointer.c_str());
+    Module1::StopWinsock(printMessage);
+    return status == 0 ? 0 : 1;
+}
+
+int trace(const std::vector<std::string> &args)
+{
+    std::string host;
+    TraceRoute::Settings settings;
+    for (const auto &a : args) {
+        if (a == "--resolve")
+            settings.resolveNames = true;
+        else if (host.empty() && !a.empty() && a[0] != '-')
+            host = a;
+        else
+            return usage("trace HOST [--resolve]");
+    }
+    if (host.empty())
+        return usage("trace HOST [--resolve]");
+    if (!Module2::StartWinsock()) {
+        printMessage(Module2::StartFailedText, StyleOKOnly);
+        return 1;
+    }
+    const std::string addressText = HostNameToIPText(host);
+    const uint32_t destination = winsock::inet_addr(addressText);
+    IcmpFile handle;
+    if (!handle) {
+        printMessage(Module2::NoHandleText, StyleOKOnly);
+        printMessage(EchoNotPermittedText, StyleExclamation);
+        Module2::StopWinsock(printMessage);
+        return 1;
+    }
+    // The window's output box, with plain line ends.
+    auto print = [](std::string text) {
+        std::erase(text, '\r');
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    };
+    print(TraceHeader(host));
+    // The window's size box starts empty, which gives its smallest packet.
+    TraceRoute route(handle.handle(), destination, addressText, correctPacketSize({}).size,
+                     settings);
+    while (!route.finished())
+        if (auto step = route.next(settings.timeoutMs))
+            print(step->hopLine);
+    if (route.complete())
+        print(std::string(TraceCompleteText) + "\n");
+    Module2::StopWinsock(printMessage);
+    if (addressText.empty()) {
+        std::fprintf(stderr, "velmaric-cli: host name '%s' not found\n", host.c_str());
+        return 1;
+    }
+    return route.complete() ? 0 : 1;
+}
+
+} // namespace
+
+std::vector<CliCommand> icmpCommands()
+{
+    return {
+        {"ping", "ping ADDRESS [TEXT]", "one ICMP echo carrying TEXT, as the Ping window", ping},
+        {"trace", "trace HOST [--resolve]",
+         "route to HOST, as the Trace Route window (--resolve: name each hop)", trace},
+    };
+}

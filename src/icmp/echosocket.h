@@ -1,0 +1,53 @@
+#pragma once
+#include "icmppacket.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+// One ICMP socket for echo requests: a datagram ICMP socket where net.ipv4.ping_group_range
+// lets this process open one, otherwise a raw ICMP socket (root or cap_net_raw).
+class EchoSocket {
+public:
+    enum class Kind { Datagram, Raw };
+
+    // The datagram kind first, then the raw kind; null when neither may be opened.
+    static std::unique_ptr<EchoSocket> open();
+    static std::unique_ptr<EchoSocket> open(Kind kind);
+
+    ~EchoSocket();
+    EchoSocket(const EchoSocket &) = delete;
+    EchoSocket &operator=(const EchoSocket &) = delete;
+
+    Kind kind() const { return m_kind; }
+    int fd() const { return m_fd; }
+    uint16_t identifier() const { return m_identifier; }
+    uint16_t nextSequence() { return ++m_sequence; }
+
+    // Sends one echo request. ttl 0 keeps the system's default. Returns 0 when it left, or
+    // the status for a request the system refused (no route, too big ...).
+    int32_t send(uint32_t destination, std::span<const uint8_t> data, int ttl, uint16_t sequence);
+
+    // Waits at most timeoutMs for one ICMP message and returns it; empty on time-out.
+    // Messages that parse to nothing are skipped without waiting further.
+    struct Received {
+        icmp::Message message;
+        std::vector<uint8_t> bytes; // message.data points in here
+    };
+    std::optional<Received> receive(int timeoutMs);
+
+    // The status for a send error number (ENETUNREACH ...).
+    static int32_t statusForErrno(int error);
+
+private:
+    EchoSocket(int fd, Kind kind);
+    std::optional<Received> receiveError();
+
+    int m_fd;
+    Kind m_kind;
+    uint16_t m_identifier = 0;
+    uint16_t m_sequence = 0;
+    int m_ttl = 0;
+};

@@ -1,0 +1,41 @@
+#pragma once
+#include <QString>
+
+#include <string>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+// Control construction shared by the ping and trace-route windows; positions are in twips.
+namespace IcmpControls {
+
+QLabel *label(QWidget *parent, const QString &name, const QString &caption, double left,
+              double top, double width, double height);
+// A text box with the label as its buddy and the label's words as accessible name.
+QLineEdit *textBox(QWidget *parent, const QString &name, QLabel *buddy, double left, double top,
+                   double width, double height);
+// A horizontal separator from x1 to x2 at height y.
+QFrame *hline(QWidget *parent, const QString &name, double x1, double x2, double y);
+QPushButton *button(QWidget *parent, const QString &name, const QString &caption, double left,
+                    double top, double width, double height);
+
+// The label's words without trailing blanks and colons, for accessible names.
+QString labelWords(const QString &caption);
+
+// Window text to the single-byte text the socket functions take, and back.
+std::string toAnsi(const QString &text);
+QString fromAnsi(const std::string &text);
+
+// The wait cursor for as long as a blocking call runs.
+class BusyCursor {
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
+} // namespace IcmpControls
