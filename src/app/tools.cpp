@@ -2,6 +2,8 @@
 
 #include "frmnorvohost.h"
 #include "frmnorvoip.h"
+#include "frmnorvoping.h"
+#include "frmnorvoroute.h"
 #include "toolwindow.h"
 
 // Each subsystem's tool windows, keyed by class name; the main window opens them by that name.
@@ -9,4 +11,6 @@ void registerTools(ToolWindowRegistry &registry)
 {
     registry.registerFactory("frmNorvoHost", [] { return new frmNorvoHost; });
     registry.registerFactory("frmNorvoIP", [] { return new frmNorvoIP; });
+    registry.registerFactory("frmNorvoPing", [] { return new frmNorvoPing; });
+    registry.registerFactory("frmNorvoRoute", [] { return new frmNorvoRoute; });
 }
