@@ -4,7 +4,6 @@
 #include "resolvernamespace.h"
 #include "twips.h"
 
-#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -35,10 +34,6 @@ private Q_SLOTS:
     void frame();
     void controls_data();
     void controls();
-    void line_data();
-    void line();
-    void labelsNameTheirBoxes_data();
-    void labelsNameTheirBoxes();
     void tabOrder_data();
     void tabOrder();
     void hostWindow_data();
@@ -148,56 +143,6 @@ void TstResolveWindows::controls()
     QCOMPARE(c->geometry(), Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));
 }
 
-void TstResolveWindows::line_data()
-{
-    QTest::addColumn<QString>("window");
-    QTest::addColumn<int>("x1");
-    QTest::addColumn<int>("x2");
-    QTest::addColumn<int>("y");
-    QTest::newRow("host") << "frmNorvoHost" << 300 << 3420 << 1230;
-    QTest::newRow("ip") << "frmNorvoIP" << 240 << 2730 << 1200;
-}
-
-void TstResolveWindows::line()
-{
-    QFETCH(QString, window);
-    QFETCH(int, x1);
-    QFETCH(int, x2);
-    QFETCH(int, y);
-    auto *l = this->window(window)->findChild<QFrame *>(QStringLiteral("Line1"));
-    QVERIFY(l);
-    QCOMPARE(l->frameShape(), QFrame::HLine);
-    QCOMPARE(l->x(), Twips::toPixelsX(x1));
-    QCOMPARE(l->x() + l->width(), Twips::toPixelsX(x2));
-    QCOMPARE(l->y(), Twips::toPixelsY(y));
-}
-
-void TstResolveWindows::labelsNameTheirBoxes_data()
-{
-    QTest::addColumn<QString>("window");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("accessibleName");
-    QTest::newRow("host address") << "frmNorvoHost" << "Label1" << "Text1" << "IP Address";
-    QTest::newRow("host name") << "frmNorvoHost" << "Label2" << "Text2" << "Host Name";
-    QTest::newRow("ip name") << "frmNorvoIP" << "Label1" << "Text1" << "WWW Address";
-    QTest::newRow("ip address") << "frmNorvoIP" << "Label2" << "Text2" << "Resolved IP Address";
-}
-
-void TstResolveWindows::labelsNameTheirBoxes()
-{
-    QFETCH(QString, window);
-    QFETCH(QString, label);
-    QFETCH(QString, box);
-    QFETCH(QString, accessibleName);
-    ToolWindow *w = this->window(window);
-    auto *l = w->findChild<QLabel *>(label);
-    auto *b = w->findChild<QLineEdit *>(box);
-    QVERIFY(l && b);
-    QCOMPARE(l->buddy(), b);
-    QCOMPARE(b->accessibleName(), accessibleName);
-}
-
 void TstResolveWindows::tabOrder_data()
 {
     QTest::addColumn<QString>("window");
@@ -213,6 +158,7 @@ void TstResolveWindows::tabOrder()
     ToolWindow *w = this->window(window);
     QWidget *first = w->findChild<QWidget *>(order.first());
     QVERIFY(first);
+    QCOMPARE(w->focusWidget(), first); // the window opens with the first control focused
     QStringList seen{first->objectName()};
     for (QWidget *next = first->nextInFocusChain(); next != first && seen.size() < 50;
          next = next->nextInFocusChain())
