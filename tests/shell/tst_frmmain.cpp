@@ -235,7 +235,9 @@ private Q_SLOTS:
         QTest::qWait(200);
         const QRect bounds = w->frameGeometry();
         w->close();
-        QCOMPARE(setting("MainWidth").toDouble(), Twips::fromPixelsX(bounds.width()));
+        QVERIFY(!setting("MainWidth").contains("absent"));
+        QCOMPARE(Twips::toPixelsX(setting("MainWidth").toDouble()), bounds.width());
+        QCOMPARE(Twips::toPixelsY(setting("MainHeight").toDouble()), bounds.height());
         m_main.reset();
         frmMain *again = start();
         QVERIFY(!(again->windowState() & Qt::WindowMaximized));
