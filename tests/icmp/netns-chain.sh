@@ -8,7 +8,9 @@
 #       answers from 10.99.<k-1>.2 and the target is 10.99.<ROUTERS>.2. Prints
 #       source=, target=, target_addr=, router<k>=, hop<k>= lines. A detached reaper deletes
 #       the chain once PID (default: the caller) is gone, so a crashed test leaves nothing.
-#       --hosts FILE becomes /etc/netns/PREFIX-0/hosts (what `ip netns exec` mounts).
+#       ICMP rate limits are off in every namespace, so repeated runs get every answer.
+#       Look-ups run with `ip netns exec` in the source stay inside: its resolv.conf names
+#       127.0.0.1, where nothing listens; --hosts FILE becomes its /etc/hosts.
 #   netns-chain.sh down PREFIX
 #       Deletes every namespace named PREFIX-<n> and its /etc/netns entry.
 #   netns-chain.sh run ROUTERS [--hosts FILE] -- COMMAND...
@@ -48,6 +50,7 @@ up() {
         ns=$prefix-$i
         ip netns add "$ns"
         ip -n "$ns" link set lo up
+        ip netns exec "$ns" sysctl -qw net.ipv4.icmp_ratelimit=0
         [ $i -gt 0 ] && [ $i -lt $last ] && ip netns exec "$ns" sysctl -qw net.ipv4.ip_forward=1
         i=$((i + 1))
     done
@@ -77,8 +80,9 @@ up() {
         done
         i=$((i + 1))
     done
+    mkdir -p "/etc/netns/$prefix-0"
+    echo "nameserver 127.0.0.1" >"/etc/netns/$prefix-0/resolv.conf"
     if [ -n "$hosts" ]; then
-        mkdir -p "/etc/netns/$prefix-0"
         cp "$hosts" "/etc/netns/$prefix-0/hosts"
     fi
     echo "source=$prefix-0"
