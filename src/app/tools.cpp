@@ -4,6 +4,8 @@
 #include "frmnorvoip.h"
 #include "frmnorvoping.h"
 #include "frmnorvoroute.h"
+#include "frmtcpstat.h"
+#include "frmtcptable.h"
 #include "toolwindow.h"
 
 // Each subsystem's tool windows, keyed by class name; the main window opens them by that name.
@@ -13,4 +15,6 @@ void registerTools(ToolWindowRegistry &registry)
     registry.registerFactory("frmNorvoIP", [] { return new frmNorvoIP; });
     registry.registerFactory("frmNorvoPing", [] { return new frmNorvoPing; });
     registry.registerFactory("frmNorvoRoute", [] { return new frmNorvoRoute; });
+    registry.registerFactory("frmTCPStat", [] { return new frmTCPStat; });
+    registry.registerFactory("frmTCPTable", [] { return new frmTCPTable; });
 }
