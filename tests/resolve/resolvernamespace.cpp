@@ -244,9 +244,14 @@ int run(int argc, char **argv, const std::function<int(int, char **)> &testMain)
     }
     g_child = pid;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t waited;
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
     g_child = 0;
+    if (waited < 0) {
+        std::perror("waitpid");
+        return 1;
+    }
     if (WIFSIGNALED(status)) {
         std::fprintf(stderr, "the run inside %s ended by signal %d\n", name.c_str(),
                      WTERMSIG(status));
