@@ -21,6 +21,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -331,6 +332,25 @@ private Q_SLOTS:
             a->trigger();
         QCOMPARE(visibleChildren().size(), 1);
         QVERIFY(m_boxes.isEmpty());
+    }
+
+    void aboutIsModalAndOwnedByTheFrame()
+    {
+        frmMain *w = start();
+        bool seen = false, modal = false;
+        QWidget *owner = nullptr;
+        QTimer::singleShot(0, [&] {
+            QWidget *box = QApplication::activeModalWidget();
+            seen = box != nullptr;
+            modal = seen && box->isModal();
+            owner = seen ? box->parentWidget() : nullptr;
+            if (box)
+                box->close();
+        });
+        w->mnuHelpAbout->trigger();
+        QVERIFY(seen);
+        QVERIFY(modal);
+        QCOMPARE(owner, w);
     }
 
     void toolWindowRegistry()
