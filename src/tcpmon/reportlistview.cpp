@@ -13,9 +13,20 @@ void TextRowsModel::addColumn(const QString &header)
     endInsertColumns();
 }
 
+bool TextRowsModel::textLess(int a, int b, int column) const
+{
+    return QString::compare(text(a, column), text(b, column), Qt::CaseInsensitive) < 0;
+}
+
 int TextRowsModel::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_headers.size());
+}
+
+Qt::ItemFlags TextRowsModel::flags(const QModelIndex &index) const
+{
+    // A flat list: telling the view spares it a child query per row.
+    return QAbstractTableModel::flags(index) | Qt::ItemNeverHasChildren;
 }
 
 QVariant TextRowsModel::data(const QModelIndex &index, int role) const
@@ -79,6 +90,7 @@ void TextSortProxy::setSourceModel(QAbstractItemModel *model)
     if (sourceModel())
         disconnect(sourceModel(), nullptr, this, nullptr);
     QSortFilterProxyModel::setSourceModel(model);
+    m_rows = qobject_cast<const TextRowsModel *>(model);
     if (!model)
         return;
     // Connected after the base class's own handlers, so the new rows are already mapped.
@@ -94,10 +106,9 @@ void TextSortProxy::resort()
 
 bool TextSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const
 {
-    const auto *model = static_cast<const TextRowsModel *>(sourceModel());
-    return QString::compare(model->text(left.row(), left.column()),
-                            model->text(right.row(), right.column()), Qt::CaseInsensitive)
-        < 0;
+    if (!m_rows)
+        return QSortFilterProxyModel::lessThan(left, right);
+    return m_rows->textLess(left.row(), right.row(), left.column());
 }
 
 ReportListView::ReportListView(TextRowsModel *model, QWidget *parent)

@@ -13,9 +13,12 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     virtual const QString &text(int row, int column) const = 0;
+    // Whether row a sorts before row b by their texts in column, regardless of case.
+    virtual bool textLess(int a, int b, int column) const;
 
     void addColumn(const QString &header);
     int columnCount(const QModelIndex &parent = {}) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
@@ -54,6 +57,8 @@ protected:
 
 private:
     void resort();
+
+    const TextRowsModel *m_rows = nullptr;
 };
 
 // The report-style list view: column headers, full-row selection, no tree decoration.

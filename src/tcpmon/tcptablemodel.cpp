@@ -3,6 +3,9 @@
 #include "tcptabletexts.h"
 #include "winsock.h"
 
+#include <algorithm>
+#include <numeric>
+
 void TcpTableModel::appendRows(const std::vector<iphlp::MIB_TCPROW> &rows)
 {
     if (rows.empty())
@@ -25,6 +28,53 @@ const QString &TcpTableModel::text(int row, int column) const
     if (row < 0 || row >= rowCount() || column < 0 || column >= ColumnCount)
         return empty;
     return m_texts.at(m_rows[size_t(row)][size_t(column)]);
+}
+
+bool TcpTableModel::textLess(int a, int b, int column) const
+{
+    // Rows and texts are only ever appended, so equal sizes mean the keys are current.
+    if (column != m_sortKeyColumn || m_sortKeys.size() != m_rows.size()
+        || m_rank.size() != size_t(m_texts.size()))
+        buildSortKeys(column);
+    return m_sortKeys[size_t(a)] < m_sortKeys[size_t(b)];
+}
+
+QModelIndex TcpTableModel::index(int row, int column, const QModelIndex &parent) const
+{
+    // Called twice per comparison while sorting: no virtual bounds queries here.
+    if (parent.isValid() || row < 0 || column < 0 || size_t(row) >= m_rows.size()
+        || column >= ColumnCount)
+        return {};
+    return createIndex(row, column);
+}
+
+void TcpTableModel::buildSortKeys(int column) const
+{
+    if (m_rank.size() != size_t(m_texts.size()))
+        rankTexts();
+    m_sortKeys.resize(m_rows.size());
+    const bool valid = column >= 0 && column < ColumnCount;
+    for (size_t r = 0; r < m_rows.size(); ++r)
+        m_sortKeys[r] = valid ? m_rank[size_t(m_rows[r][size_t(column)])] : 0;
+    m_sortKeyColumn = column;
+}
+
+void TcpTableModel::rankTexts() const
+{
+    auto less = [this](int x, int y) {
+        return QString::compare(m_texts.at(x), m_texts.at(y), Qt::CaseInsensitive) < 0;
+    };
+    std::vector<int> order(size_t(m_texts.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), less);
+    m_rank.assign(order.size(), 0);
+    int rank = 0;
+    for (size_t i = 0; i < order.size(); ++i) {
+        // Texts equal but for case share a rank, so they keep their order as equals.
+        if (i > 0 && less(order[i - 1], order[i]))
+            ++rank;
+        m_rank[size_t(order[i])] = rank;
+    }
 }
 
 int TcpTableModel::rowCount(const QModelIndex &parent) const

@@ -8,8 +8,8 @@
 #include <vector>
 
 // The rows of the TCP table window. Rows are only ever appended. Each cell is an index into
-// one list of distinct texts, so 100k rows cost a few dozen bytes each and the sort proxy
-// compares texts without building them.
+// one list of distinct texts, so 100k rows cost a few dozen bytes each, and sorting compares
+// the texts' ranks instead of the texts.
 class TcpTableModel : public TextRowsModel {
     Q_OBJECT
 public:
@@ -21,6 +21,8 @@ public:
     void appendRows(const std::vector<iphlp::MIB_TCPROW> &rows);
 
     const QString &text(int row, int column) const override;
+    bool textLess(int a, int b, int column) const override;
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
     int rowCount(const QModelIndex &parent = {}) const override;
 
 private:
@@ -32,6 +34,9 @@ private:
     int stateDescription(uint32_t state);
     int intern(QString text);
 
+    void rankTexts() const;
+    void buildSortKeys(int column) const;
+
     std::vector<Row> m_rows;
     QList<QString> m_texts;
     QHash<QString, int> m_textIndex;
@@ -39,4 +44,9 @@ private:
     std::vector<int> m_portIndex; // by port number, -1 until first seen
     QHash<uint32_t, int> m_stateIndex;
     QHash<uint32_t, int> m_descriptionIndex;
+    // Each distinct text's place in text order, so sorting compares numbers.
+    mutable std::vector<int> m_rank;
+    // The rank of every row's text in the column being sorted, for cache-friendly compares.
+    mutable std::vector<int> m_sortKeys;
+    mutable int m_sortKeyColumn = -1;
 };
