@@ -11,8 +11,6 @@
 void frmTCPTable::createControls()
 {
     setWindowTitle(QStringLiteral("TCP Table"));
-    // No icon of its own: the application's, the main window's picture, shows.
-    setWindowIcon(QIcon());
     setFixedSize(Twips::size(10380, 4815));
 
     Command1 = new QPushButton(QStringLiteral("Get TCP Table"), this);

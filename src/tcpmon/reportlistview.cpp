@@ -158,7 +158,9 @@ void ReportListView::applySort()
         return; // unsorted lists keep their order until sorting is switched on
     header()->setSortIndicatorShown(true);
     header()->setSortIndicator(m_sortKey, m_sortOrder);
-    m_proxy->sort(m_sortKey, m_sortOrder);
+    // Appends and text changes re-sort on their own; only a new key or order needs a sort here.
+    if (m_proxy->sortColumn() != m_sortKey || m_proxy->sortOrder() != m_sortOrder)
+        m_proxy->sort(m_sortKey, m_sortOrder);
 }
 
 LineControl::LineControl(QWidget *parent, double x1, double y1, double x2, double y2, QRgb color)
