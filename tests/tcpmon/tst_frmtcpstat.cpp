@@ -2,12 +2,9 @@
 #include "loopback.h"
 #include "reportlistview.h"
 #include "tcptexts.h"
-#include "toolwindow.h"
 #include "twips.h"
 
 #include <QHeaderView>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QtTest>
 
@@ -236,27 +233,6 @@ private Q_SLOTS:
                      QString::number(d.*iphlp::TcpStatRows[i].field));
         QCOMPARE(valueOf(w->ListView1, QStringLiteral("time-out algorithm")),
                  QStringLiteral("2 - Constant Time-out"));
-    }
-
-    void reloadThroughRegistry()
-    {
-        QMdiArea area;
-        ToolWindowRegistry registry(&area);
-        registry.registerFactory(QStringLiteral("frmTCPStat"), [] { return new frmTCPStat; });
-        area.show();
-        auto *stat = qobject_cast<frmTCPStat *>(registry.show(QStringLiteral("frmTCPStat")));
-        QVERIFY(stat);
-        QCOMPARE(stat->subWindow()->windowTitle(), QStringLiteral("TCP Statistics"));
-        QVERIFY(!(stat->subWindow()->windowFlags() & Qt::WindowMaximizeButtonHint));
-        stat->fillStatistics(distinctRecord());
-        QCOMPARE(registry.show(QStringLiteral("frmTCPStat")), stat);
-        QCOMPARE(stat->ListView1->model()->rowCount(), 15);
-
-        stat->subWindow()->close();
-        QCOMPARE(registry.show(QStringLiteral("frmTCPStat")), stat);
-        // Loaded again: fifteen fresh rows, values empty until the next "Get Stats".
-        QCOMPARE(stat->ListView1->model()->rowCount(), 15);
-        QCOMPARE(column(stat->ListView1, 1), QStringList(15, QString()));
     }
 };
 

@@ -18,20 +18,6 @@ namespace {
 
 using Reader = std::function<uint32_t(std::vector<MIB_TCPROW> &)>;
 
-uint32_t readThroughGetTcpTable(std::vector<MIB_TCPROW> &rows)
-{
-    uint32_t size = 0;
-    uint32_t e = GetTcpTable(nullptr, &size, true);
-    if (e != ERROR_INSUFFICIENT_BUFFER)
-        return e;
-    // Room for connections that appear between the two calls.
-    size += 64 * TcpRowBytes;
-    std::vector<uint8_t> block(size);
-    if ((e = GetTcpTable(block.data(), &size, true)))
-        return e;
-    return readTcpTableBlock(block.data(), block.size(), rows) ? NO_ERROR : ERROR_INVALID_DATA;
-}
-
 QString rowKey(const MIB_TCPROW &r)
 {
     return QStringLiteral("%1:%2 %3:%4 %5")
@@ -113,7 +99,6 @@ private Q_SLOTS:
         QTest::addColumn<Reader>("reader");
         QTest::newRow("netlink") << Reader(readTcpRowsNetlink);
         QTest::newRow("/proc/net/tcp") << Reader(readTcpRowsProc);
-        QTest::newRow("GetTcpTable") << Reader(readThroughGetTcpTable);
     }
 
     void ownConnectionsAppear()
