@@ -22,7 +22,6 @@ public:
     EchoSocket &operator=(const EchoSocket &) = delete;
 
     Kind kind() const { return m_kind; }
-    int fd() const { return m_fd; }
     uint16_t identifier() const { return m_identifier; }
     uint16_t nextSequence() { return ++m_sequence; }
 
