@@ -41,6 +41,8 @@ private Q_SLOTS:
     void titledPageByEnterKey();
     void untitledPage();
     void backAndForward();
+    void goWithAddressText_data();
+    void goWithAddressText();
     void popUps_data();
     void popUps();
     void popUpToggleTakesEffectAtNextRequest();
@@ -384,6 +386,40 @@ void tst_frmBrowse::backAndForward()
     QTest::mouseClick(w->cmdRefresh, Qt::LeftButton);
     QVERIFY(done.wait(15000));
     QCOMPARE(m_server.hits(QStringLiteral("/second.html")), 3);
+}
+
+void tst_frmBrowse::goWithAddressText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("loadedPath"); // empty: nothing is loaded
+    const QString hostPort = m_server.url(QStringLiteral("/")).authority();
+    QTest::newRow("full address") << m_server.url(QStringLiteral("/second.html")).toString() << "/second.html";
+    QTest::newRow("no scheme") << hostPort + QStringLiteral("/second.html") << "/second.html";
+    QTest::newRow("surrounded by blanks") << QStringLiteral("  ") + hostPort + QStringLiteral("/second.html  ")
+                                          << "/second.html";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("blanks only") << "     " << "";
+}
+
+void tst_frmBrowse::goWithAddressText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, loadedPath);
+    frmBrowse *w = newBrowserWindow();
+    QVERIFY(loadAndWait(w, QStringLiteral("/title.html")));
+    QSignalSpy done(w->WebBrowser1, &WebBrowserControl::DocumentComplete);
+    w->txtAddress->setText(text);
+    QTest::mouseClick(w->cmdGo, Qt::LeftButton);
+    if (loadedPath.isEmpty()) {
+        QVERIFY(!done.wait(500));
+        QCOMPARE(w->WebBrowser1->url(), m_server.url(QStringLiteral("/title.html")));
+        QCOMPARE(w->txtAddress->text(), text); // typing alone changes nothing
+    } else {
+        QVERIFY(done.wait(15000));
+        QCOMPARE(w->WebBrowser1->url(), m_server.url(loadedPath));
+        QCOMPARE(w->txtAddress->text(), m_server.url(loadedPath).toString());
+    }
+    QVERIFY(m_messages.isEmpty());
 }
 
 void tst_frmBrowse::popUps_data()
