@@ -1,11 +1,16 @@
 #include "toolwindow.h"
 
+#include "designfont.h"
+
 #include <QCloseEvent>
 #include <QLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 
-ToolWindow::ToolWindow(QWidget *parent) : QWidget(parent) {}
+ToolWindow::ToolWindow(QWidget *parent) : QWidget(parent)
+{
+    setFont(designFont());
+}
 
 QMdiSubWindow *ToolWindow::subWindow() const
 {
