@@ -9,11 +9,11 @@
 #include <QTest>
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cstring>
-#include <thread>
+#include <optional>
+#include <tuple>
 
 namespace {
 const uint32_t Loopback = 0x0100007F;
@@ -133,9 +133,10 @@ void tst_EchoLoopback::withoutPermission()
 
 void tst_EchoLoopback::foreignEchoesNeverTaken()
 {
-    IcmpFile handle;
-    QVERIFY(handle);
-    const uint16_t ourId = echoSocketOf(handle.handle())->identifier();
+    // A second raw socket sees our requests on loopback and, before each echo, queues
+    // replies that differ from the right one in one point only: another identifier, an
+    // earlier sequence, other data. They carry TTL 7, so a wrongly taken one shows in the
+    // record even where its data equals ours.
     struct Fd {
         int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
         ~Fd()
@@ -143,41 +144,69 @@ void tst_EchoLoopback::foreignEchoesNeverTaken()
             if (fd >= 0)
                 ::close(fd);
         }
-    } foreign;
-    if (foreign.fd < 0)
+    } spy;
+    if (spy.fd < 0)
         QSKIP("a raw socket is needed to forge foreign echoes");
+    const int forgedTtl = 7;
+    QCOMPARE(::setsockopt(spy.fd, IPPROTO_IP, IP_TTL, &forgedTtl, sizeof forgedTtl), 0);
+    timeval wait{1, 0};
+    QCOMPARE(::setsockopt(spy.fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait), 0);
 
-    // Echoes with our identifier and every sequence number, and echoes of another
-    // identifier, all carrying other data: taking any of them shows in the data.
-    std::atomic<bool> stop{false};
-    std::thread flood([&] {
-        const uint8_t other[] = {'f', 'o', 'r', 'e', 'i', 'g', 'n'};
+    IcmpFile handle;
+    QVERIFY(handle);
+    auto echo = [&](const std::string &text) {
+        std::vector<char> buffer(sizeof(ICMP_ECHO_REPLY) + 64);
+        const uint32_t n = IcmpSendEcho(handle.handle(), Loopback, text.data(), uint16_t(text.size()),
+                                        nullptr, buffer.data(), uint32_t(buffer.size()), 500);
+        ICMP_ECHO_REPLY reply;
+        std::memcpy(&reply, buffer.data(), sizeof reply);
+        return std::make_tuple(n, reply, std::string(buffer.data() + sizeof reply, reply.DataSize));
+    };
+    // Our request with this text as the spy saw it: identifier and sequence.
+    auto seen = [&](const std::string &text) -> std::optional<std::pair<uint16_t, uint16_t>> {
+        uint8_t packet[1500];
+        for (;;) {
+            ssize_t n = ::recv(spy.fd, packet, sizeof packet, 0);
+            if (n <= 0)
+                return std::nullopt;
+            auto m = icmp::parse(std::span(packet, size_t(n)), true);
+            if (!m && n >= 28 && packet[20] == icmp::TypeEchoRequest &&
+                std::string(reinterpret_cast<char *>(packet) + 28, size_t(n) - 28) == text)
+                return std::make_pair(uint16_t(packet[24] << 8 | packet[25]),
+                                      uint16_t(packet[26] << 8 | packet[27]));
+        }
+    };
+    auto forgeReply = [&](uint16_t id, uint16_t seq, const std::string &data) {
+        auto packet = icmp::buildEchoRequest(
+            id, seq, std::span(reinterpret_cast<const uint8_t *>(data.data()), data.size()));
+        packet[0] = icmp::TypeEchoReply;
+        packet[2] = packet[3] = 0;
+        const uint16_t sum = icmp::checksum(packet);
+        packet[2] = uint8_t(sum >> 8);
+        packet[3] = uint8_t(sum);
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = Loopback;
-        for (uint32_t n = 0; !stop; ++n) {
-            const uint16_t id = n % 2 ? ourId : uint16_t(ourId ^ 0x5A5A);
-            auto packet = icmp::buildEchoRequest(id, uint16_t(n / 2), other);
-            ::sendto(foreign.fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
-                     sizeof to);
-        }
-    });
-    int checked = 0;
-    for (int i = 0; i < 200; ++i) {
-        const std::string text = "ours-" + std::to_string(i);
-        std::vector<char> buffer(sizeof(ICMP_ECHO_REPLY) + 64);
-        if (IcmpSendEcho(handle.handle(), Loopback, text.data(), uint16_t(text.size()), nullptr,
-                         buffer.data(), uint32_t(buffer.size()), 500) != 1)
-            continue; // the flood may crowd out a reply; a time-out is no false match
-        ICMP_ECHO_REPLY reply;
-        std::memcpy(&reply, buffer.data(), sizeof reply);
+        ::sendto(spy.fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    };
+
+    std::string text = "ours-0";
+    QCOMPARE(std::get<0>(echo(text)), 1u);
+    for (int i = 1; i <= 20; ++i) {
+        auto ids = seen(text);
+        QVERIFY(ids);
+        const auto [id, seq] = *ids;
+        const std::string next = "ours-" + std::to_string(i);
+        forgeReply(uint16_t(id ^ 0x0101), uint16_t(seq + 1), next); // another process
+        forgeReply(id, seq, next);                                    // an earlier request
+        forgeReply(id, uint16_t(seq + 1), "forged");                  // other data
+        const auto [replies, reply, data] = echo(next);
+        QCOMPARE(replies, 1u);
         QCOMPARE(reply.Status, 0);
-        QCOMPARE(std::string(buffer.data() + sizeof reply, reply.DataSize), text);
-        ++checked;
+        QCOMPARE(data, next);
+        QVERIFY(reply.Options.Ttl != forgedTtl);
+        text = next;
     }
-    stop = true;
-    flood.join();
-    QVERIFY2(checked > 100, qPrintable(QStringLiteral("only %1 replies").arg(checked)));
 }
 
 QTEST_GUILESS_MAIN(tst_EchoLoopback)
