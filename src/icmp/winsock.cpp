@@ -40,7 +40,7 @@ std::string inet_ntoa(uint32_t a)
     return buf;
 }
 
-uint32_t ntohs(uint32_t portField)
+uint32_t(ntohs)(uint32_t portField)
 {
     return ((portField & 0xFF) << 8) | ((portField >> 8) & 0xFF);
 }

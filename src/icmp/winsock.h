@@ -15,6 +15,7 @@ int WSACleanup();                 // 0 = done
 uint32_t inet_addr(const std::string &text);
 std::string inet_ntoa(uint32_t address);
 // The port field of a table row: network order in the low 16 bits; upper bits ignored.
-uint32_t ntohs(uint32_t portField);
+// Parenthesised: glibc may define ntohs as a macro in optimised builds.
+uint32_t(ntohs)(uint32_t portField);
 
 } // namespace winsock
