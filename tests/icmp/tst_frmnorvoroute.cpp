@@ -158,12 +158,10 @@ void tst_frmNorvoRoute::packetSize_data()
 {
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("corrected");
-    QTest::newRow("20") << "20" << "32";
-    QTest::newRow("500") << "500" << "128";
-    QTest::newRow("letters") << "abc" << "32";
-    QTest::newRow("empty") << "" << "32";
-    QTest::newRow("64") << "64" << "64";
-    QTest::newRow("40.5 kept") << "40.5" << "40.5";
+    QTest::newRow("raised") << "20" << "32";
+    QTest::newRow("lowered") << "500" << "128";
+    QTest::newRow("not a number") << "abc" << "32";
+    QTest::newRow("kept") << "40.5" << "40.5";
 }
 
 void tst_frmNorvoRoute::packetSize()
