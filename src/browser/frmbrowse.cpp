@@ -1,5 +1,7 @@
 #include "frmbrowse.h"
 
+#include "designfont.h"
+
 #include "messagebox.h"
 #include "progresstext.h"
 #include "settingsrecord.h"
@@ -108,6 +110,7 @@ frmBrowse::frmBrowse(QWidget *parent) : QWidget(parent)
     pal.setColor(QPalette::Window, QColor(128, 128, 128));
     setPalette(pal);
     setAutoFillBackground(true);
+    setFont(designFont());
     createControls();
     resize(Twips::size(DesignWidth, DesignHeight));
 }

@@ -41,6 +41,29 @@ void ToolWindow::closeEvent(QCloseEvent *event)
     Form_Unload();
 }
 
+namespace {
+// A fixed-border window's frame is exactly as large as its designed client area.
+void fitFrame(QMdiSubWindow *sub, ToolWindow *w)
+{
+    if (w->isSizable())
+        return;
+    sub->setMinimumSize(0, 0);
+    sub->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    sub->adjustSize();
+    sub->setFixedSize(sub->size());
+}
+
+// The area's placement may push a window that finds no free spot past the visible part.
+void keepInside(QMdiSubWindow *sub, QMdiArea *area)
+{
+    const QSize room = area->viewport()->size();
+    QRect g = sub->geometry();
+    g.moveLeft(qMax(0, qMin(g.left(), room.width() - g.width())));
+    g.moveTop(qMax(0, qMin(g.top(), room.height() - g.height())));
+    sub->move(g.topLeft());
+}
+} // namespace
+
 void ToolWindowRegistry::registerFactory(const QString &name, Factory factory)
 {
     m_factories[name] = std::move(factory);
@@ -65,6 +88,10 @@ ToolWindow *ToolWindowRegistry::show(const QString &name)
         m_instances[name] = w;
     }
 
+    // Load before the frame exists, so the area places the window at its real size.
+    const bool loading = !w->isLoaded();
+    if (loading)
+        w->load();
     QMdiSubWindow *sub = w->subWindow();
     if (!sub) {
         Qt::WindowFlags flags = Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -74,16 +101,11 @@ ToolWindow *ToolWindowRegistry::show(const QString &name)
         sub = m_area->addSubWindow(w, flags);
         // The frame only hides on close, so the instance and its state outlive the window.
         sub->setAttribute(Qt::WA_DeleteOnClose, false);
-    }
-    if (!w->isLoaded()) {
-        w->load();
+        fitFrame(sub, w);
+        keepInside(sub, m_area);
+    } else if (loading) {
         w->show();
-        if (!w->isSizable()) {
-            sub->setMinimumSize(0, 0);
-            sub->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-            sub->adjustSize();
-            sub->setFixedSize(sub->size());
-        }
+        fitFrame(sub, w);
     }
     sub->show();
     sub->showNormal();
