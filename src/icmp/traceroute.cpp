@@ -171,11 +171,29 @@ void TraceRoute::receive(int waitMs)
         return;
     a.done = a.answered = true;
     a.address = received->message.source;
-    a.roundTripMs = uint32_t(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - a.sentAt).count());
+    a.roundTrip = Clock::now() - a.sentAt;
+    a.roundTripMs = uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(a.roundTrip).count());
     m_highestAnswered = std::max(m_highestAnswered, ttl);
     if (a.address == m_destination)
         m_lastTtlToProbe = std::min(m_lastTtlToProbe, ttl);
+}
+
+TraceRoute::Clock::time_point TraceRoute::deadline(int ttl, const Attempt &a) const
+{
+    Clock::duration wait = std::chrono::milliseconds(m_settings.timeoutMs);
+    if (m_settings.nearFactor > 0) {
+        // The nearest farther hop that answered sets the pace.
+        for (auto it = m_attempts.upper_bound(ttl); it != m_attempts.end(); ++it) {
+            auto answer = std::find_if(it->second.begin(), it->second.end(),
+                                       [](const Attempt &b) { return b.answered; });
+            if (answer == it->second.end())
+                continue;
+            wait = std::min(wait, m_settings.nearFactor *
+                                      (answer->roundTrip + std::chrono::microseconds(m_settings.nearSlackUs)));
+            break;
+        }
+    }
+    return a.sentAt + wait;
 }
 
 void TraceRoute::expire()
@@ -183,7 +201,7 @@ void TraceRoute::expire()
     const auto now = Clock::now();
     for (auto &[ttl, attempts] : m_attempts)
         for (Attempt &a : attempts)
-            if (a.sent && !a.done && now - a.sentAt >= std::chrono::milliseconds(m_settings.timeoutMs))
+            if (a.sent && !a.done && now >= deadline(ttl, a))
                 a.done = true;
 }
 
@@ -213,7 +231,7 @@ std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
         if (now >= until)
             return std::nullopt;
         // Wake up for the attempt's own time-out, and often enough to send retries in time.
-        auto wake = std::min(until, head().sentAt + std::chrono::milliseconds(m_settings.timeoutMs));
+        auto wake = std::min(until, deadline(m_ttl, head()));
         auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
         receive(int(std::clamp<long long>(left, 0, m_settings.retryAfterMs / 4 + 1)));
     }

@@ -40,6 +40,11 @@ public:
         int maxTtl = 255;
         int maxInFlight = 16;      // probes under way at once
         int retryAfterMs = 600;    // a silent attempt's next one goes out at the latest then
+        // Once a farther hop has answered, a silent hop is given up after nearFactor times
+        // that answer's round trip (plus nearSlackUs), as traceroute does: its silence is
+        // then its own, not the path's. 0 keeps the full time-out.
+        int nearFactor = 10;
+        int nearSlackUs = 100;
         bool resolveNames = false; // hop lines name the hop (reverse look-up)
     };
 
@@ -73,12 +78,15 @@ private:
         Clock::time_point sentAt;
         uint32_t address = 0;
         uint32_t roundTripMs = 0;
+        Clock::duration roundTrip{};
     };
     Attempt &head();
     void launch();
     void send(int ttl, int attempt);
     void receive(int waitMs);
     void expire();
+    // When an attempt still under way counts as unanswered.
+    Clock::time_point deadline(int ttl, const Attempt &a) const;
     int inFlight() const;
     std::string hopLineFor(int ttl, const Attempt &a) const;
 
