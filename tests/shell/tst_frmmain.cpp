@@ -17,7 +17,6 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
-#include <QMenuBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -130,56 +129,6 @@ private Q_SLOTS:
         QCOMPARE(kids[0]->windowTitle(), QStringLiteral("Norvo "));
         QCOMPARE(setting("MainLeft"), QStringLiteral("absent")); // nothing written before shut-down
         QVERIFY(m_boxes.isEmpty());
-    }
-
-    void menuTree_data()
-    {
-        QTest::addColumn<QString>("menu");
-        QTest::addColumn<QString>("menuCaption");
-        QTest::addColumn<QStringList>("items");
-        QTest::newRow("File") << "mnuFile" << "&File" << QStringList{"mnuFileExit=E&xit"};
-        QTest::newRow("Edit") << "mnuEdit" << "&Edit"
-                              << QStringList{"mnuEditCut=Cu&t", "mnuEditCopy=&Copy", "mnuEditPaste=&Paste"};
-        QTest::newRow("View") << "View" << "&View"
-                              << QStringList{"mnuOptionsAllow=Allow Pop Up Windows", "mnuViewStatusBar=Status &Bar",
-                                             "mnuViewToolbar=&Toolbar", "mnuViewOptions=&Options..."};
-        QTest::newRow("Tools") << "mnuView" << "&Tools"
-                               << QStringList{"NorvoFTP=&FTP", "mnuNorvoRoute=&Route", "mnuTCPTable=TCP Ta&ble",
-                                              "TCPStats=&TCP Stats", "PortScanner=&Port Scanner",
-                                              "ResolveIPAddress=Resolve &IP Address",
-                                              "ResolveHostName=Resolve &Host Name", "mnuNorvoPing=&Ping",
-                                              "NorvoAudio=Norvo&Audio", "mnuEditor=&NorvoEdit"};
-        QTest::newRow("Window") << "mnuWindow" << "&Window"
-                                << QStringList{"mnuWindowNewWindow=&New Norvo Window", "mnuWindowCascade=&Cascade",
-                                               "mnuWindowTileHorizontal=Tile &Horizontal",
-                                               "mnuWindowTileVertical=Tile &Vertical",
-                                               "mnuWindowArrangeIcons=&Arrange Icons"};
-        QTest::newRow("Help") << "mnuHelp" << "&Help"
-                              << QStringList{"mnuHelpContents=&Contents", "mnuHelpAbout=&About "};
-    }
-    void menuTree()
-    {
-        QFETCH(QString, menu);
-        QFETCH(QStringList, items);
-        QFETCH(QString, menuCaption);
-        frmMain *w = start();
-        auto *m = w->menuBar()->findChild<QMenu *>(menu);
-        QVERIFY(m);
-        QCOMPARE(m->title(), menuCaption);
-        QStringList actual;
-        for (QAction *a : m->actions()) {
-            QVERIFY(!a->isSeparator());
-            actual << a->objectName() + "=" + a->text();
-        }
-        QCOMPARE(actual, items);
-    }
-
-    void editShortcuts()
-    {
-        frmMain *w = start();
-        QCOMPARE(w->mnuEditCut->shortcut(), QKeySequence("Ctrl+X"));
-        QCOMPARE(w->mnuEditCopy->shortcut(), QKeySequence("Ctrl+C"));
-        QCOMPARE(w->mnuEditPaste->shortcut(), QKeySequence("Ctrl+V"));
     }
 
     void storedPlacement_data()
@@ -323,15 +272,6 @@ private Q_SLOTS:
         QCOMPARE(m_boxes[0].text, QStringLiteral("Unable to display Help Contents. There is no Help associated with this project."));
         QCOMPARE(m_boxes[0].style, 64);
         QCOMPARE(m_boxes[0].title, QStringLiteral("Velmaric"));
-    }
-
-    void entriesWithoutWindowsShowNothing()
-    {
-        frmMain *w = start();
-        for (QAction *a : {w->mnuViewOptions, w->PortScanner, w->mnuEditor})
-            a->trigger();
-        QCOMPARE(visibleChildren().size(), 1);
-        QVERIFY(m_boxes.isEmpty());
     }
 
     void aboutIsModalAndOwnedByTheFrame()
