@@ -2,8 +2,6 @@
 
 #include <QtTest>
 
-using namespace ResolverNamespace;
-
 // velmaric-cli resolve and reverse: what goes to each stream and the exit code.
 class TstCliResolve : public QObject {
     Q_OBJECT
@@ -20,16 +18,13 @@ void TstCliResolve::commands_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err"); // a line the error output must contain; empty: no output
 
-    QTest::newRow("resolve, first of several") << QStringList{"resolve", MultiName} << true << 0 << QString(MultiAddresses[0]) + "\n" << "";
-    QTest::newRow("resolve, not found") << QStringList{"resolve", UnknownName} << true << 1 << "" << "host name 'nothere.velmaric.test' not found";
-    QTest::newRow("resolve, dotted") << QStringList{"resolve", "10.9.8.7"} << false << 0 << "10.9.8.7\n" << "";
+    QTest::newRow("resolve, first of several") << QStringList{"resolve", "multi.velmaric.test"} << true << 0 << "192.0.2.7\n" << "";
+    QTest::newRow("resolve, not found") << QStringList{"resolve", "nothere.velmaric.test"} << true << 1 << "" << "host name 'nothere.velmaric.test' not found";
     QTest::newRow("resolve, no name") << QStringList{"resolve"} << false << 2 << "" << "Usage: velmaric-cli resolve NAME";
     QTest::newRow("resolve, two names") << QStringList{"resolve", "a", "b"} << false << 2 << "" << "Usage: velmaric-cli resolve NAME";
-    QTest::newRow("reverse, entry") << QStringList{"reverse", ReverseAddress} << true << 0 << QString(ReverseName) + "\n" << "";
-    QTest::newRow("reverse, no entry") << QStringList{"reverse", UnknownAddress} << true << 1 << "" << "Call to gethostbyaddr failed.";
-    QTest::newRow("reverse, all ones") << QStringList{"reverse", "255.255.255.255"} << false << 1 << "" << "String passed is an invalid IP.";
-    QTest::newRow("reverse, host name") << QStringList{"reverse", ReverseName} << false << 1 << "" << "String passed is an invalid IP.";
-    QTest::newRow("reverse, empty text") << QStringList{"reverse", ""} << false << 1 << "" << "String passed is an invalid IP.";
+    QTest::newRow("reverse, entry") << QStringList{"reverse", "203.0.113.5"} << true << 0 << "reverse.velmaric.test\n" << "";
+    QTest::newRow("reverse, no entry") << QStringList{"reverse", "203.0.113.99"} << true << 1 << "" << "Call to gethostbyaddr failed.";
+    QTest::newRow("reverse, host name") << QStringList{"reverse", "reverse.velmaric.test"} << false << 1 << "" << "String passed is an invalid IP.";
     QTest::newRow("reverse, no address") << QStringList{"reverse"} << false << 2 << "" << "Usage: velmaric-cli reverse ADDRESS";
 }
 
@@ -46,15 +41,11 @@ void TstCliResolve::commands()
     QProcess cli;
     cli.start(QStringLiteral(VELMARIC_CLI_PATH), args);
     QVERIFY2(cli.waitForFinished(30000), "velmaric-cli did not finish");
-    const QString stdOut = QString::fromLocal8Bit(cli.readAllStandardOutput());
     const QString stdErr = QString::fromLocal8Bit(cli.readAllStandardError());
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli.exitCode(), exitCode);
-    QCOMPARE(stdOut, out);
-    if (err.isEmpty())
-        QCOMPARE(stdErr, QString());
-    else
-        QVERIFY2(stdErr.contains(err), qPrintable(stdErr));
+    QCOMPARE(QString::fromLocal8Bit(cli.readAllStandardOutput()), out);
+    QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), qPrintable(stdErr));
 }
 
 RESOLVER_NAMESPACE_TEST_MAIN(TstCliResolve, QCoreApplication)
