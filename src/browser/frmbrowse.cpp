@@ -3,13 +3,13 @@
 #include "designfont.h"
 
 #include "messagebox.h"
+#include "processenv.h"
 #include "progresstext.h"
 #include "settingsrecord.h"
 #include "twips.h"
 #include "webbrowsercontrol.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -26,8 +26,6 @@
 #include <QWebEnginePage>
 
 #include <cstdio>
-#include <ctime>
-#include <unistd.h>
 
 static void initBrowserResources() { Q_INIT_RESOURCE(browser); }
 
@@ -50,24 +48,6 @@ bool showPrintDialog(QPrinter *printer, QWidget *parent)
 {
     QPrintDialog dialog(printer, parent);
     return dialog.exec() == QDialog::Accepted;
-}
-
-// Milliseconds since this process was started by the kernel (10 ms resolution).
-long long msSinceProcessStart()
-{
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    // Fields after the command name, which may itself hold blanks, start past the last ')'.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    constexpr int StartTimeField = 22 - 3;
-    if (fields.size() <= StartTimeField)
-        return -1;
-    const double startSeconds = fields[StartTimeField].toDouble() / double(sysconf(_SC_CLK_TCK));
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    return (long long)((now.tv_sec + now.tv_nsec / 1e9 - startSeconds) * 1000.0);
 }
 
 // With VELMARIC_BENCH_EXIT_ON_LOAD=1 the first completed document of the process prints the

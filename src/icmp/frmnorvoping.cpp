@@ -1,7 +1,7 @@
 #include "frmnorvoping.h"
 
 #include "echomodule.h"
-#include "icmpcontrols.h"
+#include "controls.h"
 #include "messagebox.h"
 #include "twips.h"
 
@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-using namespace IcmpControls;
+using namespace Controls;
 
 void frmNorvoPing::createControls()
 {

@@ -2,7 +2,7 @@
 
 #include "echomodule.h"
 #include "hostlookup.h"
-#include "icmpcontrols.h"
+#include "controls.h"
 #include "messagebox.h"
 #include "traceroute.h"
 #include "twips.h"
@@ -19,7 +19,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 
-using namespace IcmpControls;
+using namespace Controls;
 
 namespace {
 // How long one wait for an attempt blocks before the window's events run again.

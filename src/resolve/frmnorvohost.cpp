@@ -2,7 +2,7 @@
 
 #include "messagebox.h"
 #include "module3.h"
-#include "resolvecontrols.h"
+#include "controls.h"
 #include "twips.h"
 
 #include <QFrame>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-using namespace ResolveControls;
+using namespace Controls;
 
 void frmNorvoHost::createControls()
 {

@@ -1,7 +1,7 @@
 #include "frmnorvoip.h"
 
 #include "hostlookup.h"
-#include "resolvecontrols.h"
+#include "controls.h"
 #include "twips.h"
 
 #include <QFrame>
@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-using namespace ResolveControls;
+using namespace Controls;
 
 void frmNorvoIP::createControls()
 {

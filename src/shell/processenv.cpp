@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <cstdlib>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -38,4 +39,21 @@ void setupProcessEnvironment(int &, char **)
     // GStreamer's MP3 path crashes on Debian 12; FFmpeg plays it and reports end of media.
     if (!envSet("QT_MEDIA_BACKEND"))
         qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+}
+
+long long msSinceProcessStart()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which may itself hold blanks, start past the last ')'.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    constexpr int StartTimeField = 22 - 3;
+    if (fields.size() <= StartTimeField)
+        return -1;
+    const double startSeconds = fields[StartTimeField].toDouble() / double(sysconf(_SC_CLK_TCK));
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return (long long)((now.tv_sec + now.tv_nsec / 1e9 - startSeconds) * 1000.0);
 }

@@ -9,8 +9,8 @@ class QLineEdit;
 class QPushButton;
 class QWidget;
 
-// Control construction shared by the ping and trace-route windows; positions are in twips.
-namespace IcmpControls {
+// Building blocks for windows laid out at fixed twips positions.
+namespace Controls {
 
 QLabel *label(QWidget *parent, const QString &name, const QString &caption, double left,
               double top, double width, double height);
@@ -38,4 +38,4 @@ public:
     BusyCursor &operator=(const BusyCursor &) = delete;
 };
 
-} // namespace IcmpControls
+} // namespace Controls
