@@ -51,7 +51,7 @@ void frmTCPStat::Form_Load()
 void frmTCPStat::Command1_Click()
 {
     iphlp::MIB_TCPSTATS stats;
-    if (m_source(&stats) != 0)
+    if (iphlp::GetTcpStatistics(&stats) != 0)
         return; // silent: the list keeps its former values
     fillStatistics(stats);
 }

@@ -10,16 +10,12 @@ class ListItemsModel;
 class frmTCPStat : public ToolWindow {
     Q_OBJECT
 public:
-    using StatisticsSource = uint32_t (*)(iphlp::MIB_TCPSTATS *);
-
     using ToolWindow::ToolWindow;
     void createControls() override;
     void Form_Load() override;
 
     // Writes each value into the row captioned for it, whatever the display order.
     void fillStatistics(const iphlp::MIB_TCPSTATS &stats);
-    // Where "Get Stats" reads the counters; tests substitute their own.
-    void setStatisticsSource(StatisticsSource source) { m_source = source; }
 
     ReportListView *ListView1 = nullptr;
     QPushButton *Command1 = nullptr;
@@ -30,6 +26,4 @@ public Q_SLOTS:
 
 private:
     ListItemsModel *items() const;
-
-    StatisticsSource m_source = iphlp::GetTcpStatistics;
 };

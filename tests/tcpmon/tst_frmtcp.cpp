@@ -1,0 +1,257 @@
+#include "winsock.h" // before libc's network headers, which may make ntohs a macro
+
+#include "frmtcpstat.h"
+#include "frmtcptable.h"
+#include "tcptest.h"
+#include "reportlistview.h"
+
+#include <QHeaderView>
+#include <QPushButton>
+#include <QtTest>
+
+using iphlp::MIB_TCPROW;
+using iphlp::MIB_TCPSTATS;
+using Source = frmTCPTable::TableSource;
+
+Q_DECLARE_METATYPE(iphlp::MIB_TCPROW)
+Q_DECLARE_METATYPE(frmTCPTable::TableSource)
+
+namespace {
+
+std::vector<MIB_TCPROW> g_table; // what the fake table source reports
+
+uint32_t fakeTable(void *buffer, uint32_t *size, bool)
+{
+    const auto needed = uint32_t(iphlp::tcpTableSize(g_table.size()));
+    if (buffer && *size >= needed)
+        return iphlp::writeTcpTable(g_table, static_cast<uint8_t *>(buffer)), 0;
+    *size = needed;
+    return iphlp::ERROR_INSUFFICIENT_BUFFER;
+}
+
+void setPorts(const QList<int> &ports)
+{
+    g_table.clear();
+    for (int p : ports)
+        g_table.push_back(row(5, "127.0.0.1", unsigned(p), "127.0.0.1", 40000));
+}
+
+// The texts as displayed, row by row.
+QList<QStringList> shown(const ReportListView *view)
+{
+    QList<QStringList> rows(view->model()->rowCount());
+    for (int r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < view->model()->columnCount(); ++c)
+            rows[r] << view->displayText(r, c);
+    return rows;
+}
+
+// The statistics value shown in the row captioned so, wherever that row is displayed.
+QString valueOf(const ReportListView *view, const char *caption)
+{
+    for (const QStringList &r : shown(view))
+        if (r[0] == QLatin1String(caption))
+            return r[1];
+    return QStringLiteral("<no row>");
+}
+
+void clickHeader(ReportListView *view, int section)
+{
+    QHeaderView *h = view->header();
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                      {h->sectionViewportPosition(section) + h->sectionSize(section) / 2,
+                       h->height() / 2});
+}
+
+} // namespace
+
+class TestTcpWindows : public QObject {
+    Q_OBJECT
+    std::unique_ptr<frmTCPStat> stat;
+    std::unique_ptr<frmTCPTable> table;
+
+private Q_SLOTS:
+    void init()
+    {
+        g_table.clear();
+        stat = std::make_unique<frmTCPStat>();
+        table = std::make_unique<frmTCPTable>();
+        for (ToolWindow *w : std::initializer_list<ToolWindow *>{stat.get(), table.get()}) {
+            w->load();
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+        }
+        table->setTableSource(fakeTable);
+    }
+    void cleanup() { stat.reset(), table.reset(); }
+
+    void statValues_data()
+    {
+        QTest::addColumn<uint32_t>("code");
+        QTest::addColumn<QString>("algorithm");
+        QTest::newRow("4") << 4u << "4 - Van Jacobson's Algorithm";
+        QTest::newRow("outside 1-4") << 7u << "7 - ";
+    }
+
+    void statValues()
+    {
+        QFETCH(uint32_t, code);
+        QFETCH(QString, algorithm);
+        clickHeader(stat->ListView1, 0); // captions descending: unlike the load order
+        // Every field different, so a value in the wrong row shows.
+        stat->fillStatistics({code, 200, 120000, 0xFFFFFFFFu, 29, 18, 3, 4, 5, 0x80000001u, 1921,
+                              7, 8, 2, 77});
+        QCOMPARE(valueOf(stat->ListView1, "time-out algorithm"), algorithm);
+        QCOMPARE(valueOf(stat->ListView1, "maximum connections"), "-1");
+        QCOMPARE(valueOf(stat->ListView1, "segments received"), "-2147483647"); // signed
+        QCOMPARE(valueOf(stat->ListView1, "cumulative connections"), "77");
+    }
+
+    void statLive()
+    {
+        QTest::mouseClick(stat->Command1, Qt::LeftButton);
+        const QString before = valueOf(stat->ListView1, "active opens");
+        QVERIFY(valueOf(stat->ListView1, "time-out algorithm").contains(QLatin1String(" - ")));
+        Fd listener = listenLoopback();
+        auto pair = connectPair(listener);
+        QVERIFY(pair.first.valid());
+        QTest::mouseClick(stat->Command1, Qt::LeftButton);
+        const QString after = valueOf(stat->ListView1, "active opens");
+        QVERIFY2(after.toUInt() > before.toUInt(), qPrintable(before + " -> " + after));
+    }
+
+    void statSorting()
+    {
+        const auto nonZero = [this] { // captions of the rows not showing 0, top down
+            QStringList captions;
+            for (const QStringList &r : shown(stat->ListView1))
+                if (r[1] != QLatin1String("0"))
+                    captions << r[0];
+            return captions.join(", ");
+        };
+        clickHeader(stat->ListView1, 1); // descending; new values take their places
+        stat->fillStatistics(MIB_TCPSTATS{1, 9, 10});
+        QCOMPARE(nonZero(), "minimum time-out, maximum time-out, time-out algorithm"); // as text
+        clickHeader(stat->ListView1, 1);
+        QCOMPARE(nonZero(), "time-out algorithm, maximum time-out, minimum time-out");
+        clickHeader(stat->ListView1, 0); // one order for the whole list: another header flips it
+        QCOMPARE(nonZero(), "time-out algorithm, minimum time-out, maximum time-out");
+        QCOMPARE(stat->ListView1->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    }
+
+    void tableTexts_data()
+    {
+        QTest::addColumn<MIB_TCPROW>("tableRow");
+        QTest::addColumn<QStringList>("texts");
+        MIB_TCPROW upper = row(11, "1.2.3.4", 8080, "5.6.7.8", 443);
+        upper.dwLocalPort |= 0xABCD0000u;
+        QTest::newRow("listener") << row(2, "127.0.0.1", 80, "0.0.0.0", 0)
+            << QStringList{"127.0.0.1", "80", "0.0.0.0", "0", "2", "listening"};
+        QTest::newRow("port 50000 unsigned") << row(5, "192.168.1.20", 50000, "10.0.0.1", 65535)
+            << QStringList{"192.168.1.20", "50000", "10.0.0.1", "65535", "5", "established"};
+        QTest::newRow("upper port bits ignored")
+            << upper << QStringList{"1.2.3.4", "8080", "5.6.7.8", "443", "11", "time wait"};
+        QTest::newRow("state outside 1-12") << row(0xFFFFFFFFu, "0.0.0.0", 0, "0.0.0.0", 0)
+            << QStringList{"0.0.0.0", "0", "0.0.0.0", "0", "-1", ""};
+    }
+
+    void tableTexts()
+    {
+        QFETCH(MIB_TCPROW, tableRow);
+        QFETCH(QStringList, texts);
+        g_table = {tableRow};
+        QTest::mouseClick(table->Command1, Qt::LeftButton);
+        QCOMPARE(shown(table->ListView1), QList<QStringList>{texts});
+    }
+
+    void tableFailuresShowNothing_data()
+    {
+        QTest::addColumn<Source>("source");
+        QTest::newRow("size 0") << Source([](void *, uint32_t *size, bool) { return *size = 0; });
+        QTest::newRow("size negative")
+            << Source([](void *, uint32_t *size, bool) { return *size = 0x80000000u, 0u; });
+        QTest::newRow("table grew") << Source([](void *b, uint32_t *size, bool sorted) {
+            if (b) // a connection appears between the size query and the read
+                g_table.push_back(row(5, "10.0.0.1", 1, "10.0.0.2", 2));
+            return fakeTable(b, size, sorted);
+        });
+        QTest::newRow("read fails") << Source([](void *b, uint32_t *size, bool sorted) {
+            return b ? 31u : fakeTable(b, size, sorted);
+        });
+        QTest::newRow("count beyond block") << Source([](void *b, uint32_t *size, bool sorted) {
+            const uint32_t e = fakeTable(b, size, sorted);
+            if (b && !e)
+                static_cast<uint8_t *>(b)[0] = 200;
+            return e;
+        });
+    }
+
+    void tableFailuresShowNothing()
+    {
+        QFETCH(Source, source);
+        setPorts({80, 443});
+        QTest::mouseClick(table->Command1, Qt::LeftButton);
+        table->setTableSource(source);
+        QTest::mouseClick(table->Command1, Qt::LeftButton);
+        QCOMPARE(table->ListView1->model()->rowCount(), 2);
+    }
+
+    void tableSorting_data()
+    {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<QList<int>>("appended");
+        QTest::addColumn<QStringList>("ports");
+        const QList<int> none;
+        QTest::newRow("unsorted keeps table order, appends below")
+            << none << QList<int>{9} << QStringList{"443", "80", "1025", "8080", "9"};
+        QTest::newRow("first click descending as text")
+            << QList<int>{1} << none << QStringList{"8080", "80", "443", "1025"};
+        QTest::newRow("second click ascending: 1025 before 80")
+            << QList<int>{1, 1} << none << QStringList{"1025", "443", "80", "8080"};
+        QTest::newRow("flip on another header")
+            << QList<int>{1, 0, 1} << none << QStringList{"8080", "80", "443", "1025"};
+        QTest::newRow("appended rows take their places")
+            << QList<int>{1, 1} << QList<int>{9, 100, 443}
+            << QStringList{"100", "1025", "443", "443", "80", "8080", "9"};
+    }
+
+    void tableSorting()
+    {
+        QFETCH(QList<int>, clicks);
+        QFETCH(QList<int>, appended);
+        QFETCH(QStringList, ports);
+        setPorts({443, 80, 1025, 8080});
+        QTest::mouseClick(table->Command1, Qt::LeftButton);
+        for (int c : clicks)
+            clickHeader(table->ListView1, c);
+        if (!appended.isEmpty()) {
+            setPorts(appended);
+            QTest::mouseClick(table->Command1, Qt::LeftButton);
+        }
+        QStringList localPorts;
+        for (const QStringList &r : shown(table->ListView1))
+            localPorts << r[1];
+        QCOMPARE(localPorts, ports);
+    }
+
+    void tableLiveTwice()
+    {
+        Fd listener = listenLoopback();
+        auto [client, server] = connectPair(listener);
+        QVERIFY(client.valid() && server.valid());
+        const QString port = QString::number(localPort(listener.get()));
+        const QString peer = QString::number(localPort(client.get()));
+        const QString lo = QStringLiteral("127.0.0.1");
+        table->setTableSource(iphlp::GetTcpTable);
+        for (int presses = 1; presses <= 2; ++presses) { // each press appends every row again
+            QTest::mouseClick(table->Command1, Qt::LeftButton);
+            const QList<QStringList> rows = shown(table->ListView1);
+            QCOMPARE(rows.count({lo, port, "0.0.0.0", "0", "2", "listening"}), presses);
+            QCOMPARE(rows.count({lo, peer, lo, port, "5", "established"}), presses);
+            QCOMPARE(rows.count({lo, port, lo, peer, "5", "established"}), presses);
+        }
+    }
+};
+
+QTEST_MAIN(TestTcpWindows)
+#include "tst_frmtcp.moc"
