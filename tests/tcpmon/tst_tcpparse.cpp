@@ -196,6 +196,14 @@ private Q_SLOTS:
         QCOMPARE(reported, error);
     }
 
+    void stateMap()
+    {
+        // Linux's TCP_ESTABLISHED (1) .. TCP_NEW_SYN_RECV (12), then numbers it never uses.
+        const uint32_t codes[] = {0, 5, 3, 4, 6, 7, 11, 1, 8, 10, 2, 9, 4, 0, 0};
+        for (unsigned s = 0; s < std::size(codes); ++s)
+            QCOMPARE(tcpStateFromLinux(s), codes[s]);
+    }
+
     void sortOrder()
     {
         // Each key compares as a host-order number, not as the raw network-order field.
