@@ -1,59 +1,79 @@
 #pragma once
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
+#include <QFile>
+#include <QProcess>
 
-// A chain of network namespaces built by netns-chain.sh: source, routers, target.
-// Uniquely named per process and object; deleted by the destructor, and by the script's
-// reaper when the test process dies without running it.
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+// A chain of network namespaces built by netns-chain.sh (root only): source, routers, target.
+// Named per process; deleted by the destructor, or by the script's reaper should the test
+// process die first.
 class NetnsChain {
 public:
-    // Why chains cannot be built here (not root, no ip command); empty when they can.
-    static QString unavailableReason();
+    // hostsFile, when given, becomes the source's /etc/hosts under `ip netns exec`.
+    explicit NetnsChain(int routers, const QString &hostsFile = {})
+        : m_prefix(QStringLiteral("vt%1").arg(getpid()))
+    {
+        QStringList args{"up", m_prefix, QString::number(routers), "--owner", QString::number(getpid())};
+        if (!hostsFile.isEmpty())
+            args << "--hosts" << hostsFile;
+        QByteArray err;
+        if (const int status = run(NETNS_CHAIN_SCRIPT, args, nullptr, &err))
+            m_error = QStringLiteral("netns-chain.sh up failed (%1): %2").arg(status).arg(QString(err));
+    }
+    ~NetnsChain() { run(NETNS_CHAIN_SCRIPT, {"down", m_prefix}); }
 
-    // hostsFile, when given, becomes the source namespace's /etc/hosts under `ip netns exec`.
-    explicit NetnsChain(int routers, const QString &hostsFile = {});
-    ~NetnsChain();
-    NetnsChain(const NetnsChain &) = delete;
-    NetnsChain &operator=(const NetnsChain &) = delete;
-
-    bool isUp() const { return m_up; }
     QString error() const { return m_error; }
+    QString source() const { return router(0); }
+    QString router(int k) const { return m_prefix + '-' + QString::number(k); }
 
-    QString prefix() const { return m_prefix; }
-    QString source() const { return node(0); }
-    QString target() const { return node(m_routers + 1); }
-    QString router(int k) const { return node(k); }
-    QString node(int i) const { return m_prefix + QLatin1Char('-') + QString::number(i); }
-    QString targetAddress() const;
-    // The address hop k (1 = first router) answers from.
-    QString hopAddress(int k) const;
-
-    // Runs a program inside a namespace; returns its exit status (-1 when it did not finish).
+    // Runs a program inside a namespace: its exit status, -1 when it did not finish.
     int exec(const QString &ns, const QStringList &command, QByteArray *out = nullptr,
-             QByteArray *err = nullptr, int timeoutMs = 60000) const;
-    // Loads an nft ruleset into a namespace (replacing what the previous call loaded).
-    bool nft(const QString &ns, const QString &ruleset) const;
-    bool sysctl(const QString &ns, const QString &key, const QString &value) const;
+             QByteArray *err = nullptr) const
+    {
+        return run("ip", QStringList{"netns", "exec", ns} + command, out, err);
+    }
+    // Replaces a namespace's nft ruleset (empty: no rules).
+    bool nft(const QString &ns, const QString &ruleset) const
+    {
+        QFile file(ns + ".nft"); // in the test's private working directory
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        file.write("flush ruleset\n" + ruleset.toUtf8() + "\n");
+        file.close();
+        return exec(ns, {"nft", "-f", file.fileName()}) == 0;
+    }
 
 private:
-    int m_routers;
+    static int run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
+                   QByteArray *err = nullptr)
+    {
+        QProcess p;
+        p.start(program, args);
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+            return -1;
+        }
+        if (out)
+            *out = p.readAllStandardOutput();
+        if (err)
+            *err = p.readAllStandardError();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
     QString m_prefix;
-    bool m_up = false;
     QString m_error;
 };
 
-// Puts the calling thread into a named network namespace for the scope: sockets it opens
-// meanwhile live there.
-class NetnsScope {
-public:
-    explicit NetnsScope(const QString &ns);
-    ~NetnsScope();
-    NetnsScope(const NetnsScope &) = delete;
-    NetnsScope &operator=(const NetnsScope &) = delete;
-    bool isEntered() const { return m_entered; }
-
-private:
-    int m_home = -1;
-    bool m_entered = false;
-};
+// Moves the calling thread into a named network namespace for good: sockets it opens live
+// there, programs it starts begin there.
+inline bool enterNetns(const QString &ns)
+{
+    const int fd = ::open(QByteArray("/run/netns/" + ns.toLocal8Bit()).constData(), O_RDONLY | O_CLOEXEC);
+    const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return entered;
+}

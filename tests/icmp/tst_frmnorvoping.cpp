@@ -1,20 +1,26 @@
-// The ping window over loopback.
+// Echoes over loopback: through the ping window, and straight through the echo service with
+// forged foreign replies queued ahead.
 #include "echomodule.h"
 #include "frmnorvoping.h"
 #include "icmpapi.h"
+#include "icmppacket.h"
 #include "messagebox.h"
-#include "rawcapability.h"
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <linux/capability.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <cstring>
+
 namespace {
-struct Box {
-    QString text;
-    int style;
-    QString title;
-};
+const uint32_t Loopback = 0x0100007F;
+const char *NoEcho = "no ICMP socket may be opened here (needs root, cap_net_raw or ping_group_range)";
 } // namespace
 
 class tst_frmNorvoPing : public QObject {
@@ -22,23 +28,31 @@ class tst_frmNorvoPing : public QObject {
 private Q_SLOTS:
     void init();
     void cleanup();
-    void tabOrder();
+    void twoPingsInARow_data();
     void twoPingsInARow();
-    void notDotted_data();
-    void notDotted();
     void withoutPermission();
+    void foreignEchoesNeverTaken();
 
 private:
-    void needEcho();
+    QStringList ping(const QString &address, const QString &text)
+    {
+        m_window->Text1->setText(address);
+        m_window->Text2->setText(text);
+        QTest::mouseClick(m_window->Command1, Qt::LeftButton);
+        QStringList boxes;
+        for (auto *box : m_window->Text4)
+            boxes << box->text();
+        return boxes;
+    }
     std::unique_ptr<frmNorvoPing> m_window;
-    QList<Box> m_boxes;
+    QStringList m_messages;
 };
 
 void tst_frmNorvoPing::init()
 {
-    m_boxes.clear();
-    setMsgBoxHandler([this](const QString &text, int style, const QString &title) {
-        m_boxes.append({text, style, title});
+    m_messages.clear();
+    setMsgBoxHandler([this](const QString &text, int style, const QString &) {
+        m_messages << QStringLiteral("%1: %2").arg(style).arg(text);
         return int(vbOK);
     });
     m_window = std::make_unique<frmNorvoPing>();
@@ -52,97 +66,117 @@ void tst_frmNorvoPing::cleanup()
     setMsgBoxHandler({});
 }
 
-void tst_frmNorvoPing::needEcho()
+void tst_frmNorvoPing::twoPingsInARow_data()
 {
-    IcmpFile handle;
-    if (!handle)
-        QSKIP("no ICMP socket may be opened here (needs root, cap_net_raw or ping_group_range)");
-}
-
-void tst_frmNorvoPing::tabOrder()
-{
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Ping"));
-    QList<QWidget *> order{m_window->Command1, m_window->Text1, m_window->Text2};
-    for (auto *t : m_window->Text4)
-        order.append(t);
-    // The next widget that Tab reaches, passing labels and other unfocusable ones.
-    auto nextTabStop = [](QWidget *w) {
-        do
-            w = w->nextInFocusChain();
-        while (!(w->focusPolicy() & Qt::TabFocus));
-        return w;
-    };
-    for (int i = 1; i < order.size(); ++i)
-        QCOMPARE(nextTabStop(order[i - 1]), order[i]);
+    // The second ping's address and text; its status, address, size and data boxes.
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("boxes");
+    const QString ok = "0   [ ip success ]|16777343|", local = "127.0.0.1";
+    QTest::newRow("text") << local << "hello" << ok + "5 bytes|hello";
+    QTest::newRow("empty text: size 0, data box keeps the first") << local << "" << ok + "0 bytes|first data";
+    QTest::newRow("fills the data area") << local << QString(250, 'y') << ok + "250 bytes|" + QString(250, 'y');
+    QTest::newRow("longer than the data area")
+        << local << QString(300, 'z') << "11001   [ ip buf too_small ]|16777343|250 bytes|" + QString(250, 'z');
+    for (const char *address : {"localhost", "", "255.255.255.255", "127.0.1"})
+        QTest::addRow("not dotted: '%s'", address) << address << "abc"
+                                                   << "-1   [ inet_addr: bad IP format ]|0|0 bytes|first data";
 }
 
 void tst_frmNorvoPing::twoPingsInARow()
 {
-    needEcho();
-    m_window->Text1->setText(QStringLiteral("127.0.0.1"));
-    m_window->Text2->setText(QStringLiteral("first data"));
-    QTest::mouseClick(m_window->Command1, Qt::LeftButton);
-    QCOMPARE(m_window->Text4[0]->text(), QStringLiteral("0   [ ip success ]"));
-    QCOMPARE(m_window->Text4[1]->text(), QStringLiteral("16777343"));
-    QVERIFY(m_window->Text4[2]->text().endsWith(QStringLiteral(" ms")));
-    QCOMPARE(m_window->Text4[3]->text(), QStringLiteral("10 bytes"));
-    QCOMPARE(m_window->Text4[4]->text(), QStringLiteral("first data"));
-    QVERIFY(m_window->Text4[5]->text() != QStringLiteral("0"));
-
-    m_window->Text2->clear();
-    QTest::mouseClick(m_window->Command1, Qt::LeftButton);
-    QCOMPARE(m_window->Text4[0]->text(), QStringLiteral("0   [ ip success ]"));
-    QCOMPARE(m_window->Text4[3]->text(), QStringLiteral("0 bytes"));
-    QCOMPARE(m_window->Text4[4]->text(), QStringLiteral("first data"));
-    QCOMPARE(m_window->Text2->text(), QString());
-    QVERIFY(m_boxes.isEmpty());
-}
-
-void tst_frmNorvoPing::notDotted_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::newRow("host name") << "localhost";
-    QTest::newRow("empty") << "";
-    QTest::newRow("all ones") << "255.255.255.255";
-    QTest::newRow("three parts") << "127.0.1";
-}
-
-void tst_frmNorvoPing::notDotted()
-{
     QFETCH(QString, address);
-    m_window->Text4[4]->setText(QStringLiteral("earlier data"));
-    m_window->Text1->setText(address);
-    m_window->Text2->setText(QStringLiteral("abc"));
-    QTest::mouseClick(m_window->Command1, Qt::LeftButton);
-    QCOMPARE(m_window->Text4[0]->text(), QStringLiteral("-1   [ inet_addr: bad IP format ]"));
-    QCOMPARE(m_window->Text4[1]->text(), QStringLiteral("0"));
-    QCOMPARE(m_window->Text4[2]->text(), QStringLiteral("0 ms"));
-    QCOMPARE(m_window->Text4[3]->text(), QStringLiteral("0 bytes"));
-    QCOMPARE(m_window->Text4[4]->text(), QStringLiteral("earlier data"));
-    QCOMPARE(m_window->Text4[5]->text(), QStringLiteral("0"));
-    QVERIFY(m_boxes.isEmpty());
+    QFETCH(QString, text);
+    QFETCH(QString, boxes);
+    if (!IcmpFile())
+        QSKIP(NoEcho);
+    QCOMPARE(ping("127.0.0.1", "first data").mid(3, 2), (QStringList{"10 bytes", "first data"}));
+    const QStringList b = ping(address, text);
+    QCOMPARE(QStringList({b[0], b[1], b[3], b[4]}).join('|'), boxes);
+    // Round trip and data pointer: zeros when nothing was sent, numbers otherwise.
+    if (b[0].startsWith("-1"))
+        QCOMPARE(b[2] + '|' + b[5], "0 ms|0");
+    else
+        QVERIFY2(b[2].endsWith(" ms") && b[5] != "0", qPrintable(b.join('|')));
+    QCOMPARE(m_messages, QStringList());
 }
 
 void tst_frmNorvoPing::withoutPermission()
 {
-    WithoutRawCapability noRaw;
-    if (!noRaw.isDropped())
+    // CAP_NET_RAW out of this thread's effective set: root sees what an ordinary user sees.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{}, reduced[2]{};
+    QCOMPARE(syscall(SYS_capget, &header, saved), 0);
+    std::copy(saved, saved + 2, reduced);
+    reduced[CAP_NET_RAW / 32].effective &= ~(1u << (CAP_NET_RAW % 32));
+    if (syscall(SYS_capset, &header, reduced) != 0)
         QSKIP("cannot change this thread's capabilities");
-    {
-        IcmpFile handle;
-        if (handle)
-            QSKIP("this user may open ICMP sockets even without cap_net_raw");
+    auto restore = qScopeGuard([&] { syscall(SYS_capset, &header, saved); });
+    if (IcmpFile())
+        QSKIP("this user may open ICMP sockets even without cap_net_raw");
+    // A message saying how to allow echoes, not "ip success" with zeros: the boxes stay empty.
+    QCOMPARE(ping("127.0.0.1", "abc").join('|'), "|||||");
+    QCOMPARE(m_messages, QStringList{QStringLiteral("%1: %2").arg(int(vbExclamation)).arg(EchoNotPermittedText)});
+}
+
+void tst_frmNorvoPing::foreignEchoesNeverTaken()
+{
+    // A raw socket sees our requests on loopback and, before each next echo, queues replies
+    // that differ from the right one in one point: identifier, sequence or data. Sent with
+    // TTL 7, a wrongly taken one shows even where its data equals ours.
+    const int spy = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (spy < 0)
+        QSKIP("a raw socket is needed to forge foreign echoes");
+    auto closeSpy = qScopeGuard([spy] { ::close(spy); });
+    const int forgedTtl = 7;
+    const timeval wait{1, 0};
+    QCOMPARE(::setsockopt(spy, IPPROTO_IP, IP_TTL, &forgedTtl, sizeof forgedTtl), 0);
+    QCOMPARE(::setsockopt(spy, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait), 0);
+    auto forgeReply = [spy](uint16_t id, uint16_t seq, const QByteArray &data) {
+        auto packet = icmp::buildEchoRequest(
+            id, seq, std::span(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size())));
+        packet[0] = icmp::TypeEchoReply;
+        packet[2] = packet[3] = 0;
+        const uint16_t sum = icmp::checksum(packet);
+        packet[2] = uint8_t(sum >> 8);
+        packet[3] = uint8_t(sum);
+        sockaddr_in to{AF_INET, 0, {Loopback}, {}};
+        ::sendto(spy, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    };
+    IcmpFile handle;
+    QVERIFY(handle);
+    // One echo: its reply's TTL and data, or what went wrong.
+    auto echo = [&handle](const QByteArray &text) -> std::pair<int, QByteArray> {
+        std::vector<char> buffer(sizeof(ICMP_ECHO_REPLY) + 400);
+        const uint32_t n = IcmpSendEcho(handle.handle(), Loopback, text.constData(), uint16_t(text.size()),
+                                        nullptr, buffer.data(), uint32_t(buffer.size()), 500);
+        ICMP_ECHO_REPLY r;
+        std::memcpy(&r, buffer.data(), sizeof r);
+        if (n != 1 || r.Status != 0)
+            return {-1, "replies " + QByteArray::number(n) + ", status " + QByteArray::number(r.Status)};
+        return {r.Options.Ttl, QByteArray(buffer.data() + sizeof r, r.DataSize)};
+    };
+
+    QByteArray text(300, 'w'); // comes back whole where the reply buffer has room for it
+    QCOMPARE(echo(text).second, text);
+    for (int i = 1; i <= 20; ++i) {
+        // Our last request as the spy saw it gives its identifier and sequence.
+        uint8_t p[1500];
+        ssize_t n;
+        do
+            n = ::recv(spy, p, sizeof p, 0);
+        while (n > 0 && !(n >= 28 && p[20] == icmp::TypeEchoRequest &&
+                          QByteArray(reinterpret_cast<char *>(p) + 28, n - 28) == text));
+        QVERIFY(n > 0);
+        const uint16_t id = uint16_t(p[24] << 8 | p[25]), seq = uint16_t(p[26] << 8 | p[27]);
+        text = "ours-" + QByteArray::number(i);
+        forgeReply(uint16_t(id ^ 0x0101), uint16_t(seq + 1), text); // another process
+        forgeReply(id, seq, text);                                    // an earlier request
+        forgeReply(id, uint16_t(seq + 1), "forged");                  // other data
+        const auto [ttl, data] = echo(text);
+        QCOMPARE(data, text);
+        QVERIFY(ttl != forgedTtl);
     }
-    m_window->Text1->setText(QStringLiteral("127.0.0.1"));
-    QTest::mouseClick(m_window->Command1, Qt::LeftButton);
-    QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(m_boxes[0].text, QString::fromLatin1(EchoNotPermittedText));
-    QCOMPARE(m_boxes[0].style, int(vbExclamation));
-    QVERIFY(m_boxes[0].text.contains(QStringLiteral("net.ipv4.ping_group_range")));
-    QVERIFY(m_boxes[0].text.contains(QStringLiteral("cap_net_raw")));
-    // No "ip success" with zeros: the boxes stay as they were.
-    for (auto *box : m_window->Text4)
-        QCOMPARE(box->text(), QString());
 }
 
 QTEST_MAIN(tst_frmNorvoPing)
