@@ -26,6 +26,7 @@ std::unique_ptr<EchoSocket> EchoSocket::open(Kind kind)
         return nullptr;
     std::unique_ptr<EchoSocket> s(new EchoSocket(fd, kind));
     int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     if (kind == Kind::Datagram) {
         // The kernel picks the identifier (the socket's "port") and keeps other
         // processes' replies away; errors arrive on the error queue.
@@ -130,6 +131,7 @@ std::optional<EchoSocket::Received> EchoSocket::receive(int timeoutMs)
     if (n <= 0)
         return std::nullopt;
     r.bytes.resize(size_t(n));
+    r.arrived = arrivalTime(msg);
     auto parsed = icmp::parse(r.bytes, m_kind == Kind::Raw);
     if (!parsed)
         return std::nullopt;
@@ -144,6 +146,24 @@ std::optional<EchoSocket::Received> EchoSocket::receive(int timeoutMs)
             }
     }
     return r;
+}
+
+std::chrono::steady_clock::time_point EchoSocket::arrivalTime(msghdr &msg)
+{
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        timespec stamp;
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        // The stamp is wall-clock time; its age carries over to the steady clock.
+        const auto age = system_clock::now().time_since_epoch() -
+                         (seconds(stamp.tv_sec) + nanoseconds(stamp.tv_nsec));
+        if (age > nanoseconds::zero() && age < seconds(60))
+            return now - duration_cast<steady_clock::duration>(age);
+    }
+    return now;
 }
 
 // ICMP errors about a datagram socket's requests: the kernel gives the error's type, code
@@ -165,6 +185,7 @@ std::optional<EchoSocket::Received> EchoSocket::receiveError()
     ssize_t n = ::recvmsg(m_fd, &msg, MSG_ERRQUEUE);
     if (n < 8)
         return std::nullopt;
+    r.arrived = arrivalTime(msg);
     for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
             continue;

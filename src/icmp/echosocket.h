@@ -1,6 +1,7 @@
 #pragma once
 #include "icmppacket.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,6 +10,8 @@
 
 // One ICMP socket for echo requests: a datagram ICMP socket where net.ipv4.ping_group_range
 // lets this process open one, otherwise a raw ICMP socket (root or cap_net_raw).
+struct msghdr;
+
 class EchoSocket {
 public:
     enum class Kind { Datagram, Raw };
@@ -34,6 +37,9 @@ public:
     struct Received {
         icmp::Message message;
         std::vector<uint8_t> bytes; // message.data points in here
+        // When the kernel took the message in, so that round trips do not grow while the
+        // caller was busy elsewhere.
+        std::chrono::steady_clock::time_point arrived;
     };
     std::optional<Received> receive(int timeoutMs);
 
@@ -43,6 +49,7 @@ public:
 private:
     EchoSocket(int fd, Kind kind);
     std::optional<Received> receiveError();
+    static std::chrono::steady_clock::time_point arrivalTime(msghdr &msg);
 
     int m_fd;
     Kind m_kind;

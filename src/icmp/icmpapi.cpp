@@ -82,7 +82,9 @@ uint32_t IcmpSendEcho(IcmpHandle handle, uint32_t destination, const void *reque
         reply.Address = m.source;
         reply.Status = *icmp::statusFor(m.type, m.code);
         reply.RoundTripTime = uint32_t(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::max(received->arrived - start, Clock::duration::zero()))
+                .count());
         reply.Options.Ttl = m.ttl;
         uint8_t *dataArea = static_cast<uint8_t *>(replyBuffer) + sizeof reply;
         size_t room = replySize - sizeof reply;

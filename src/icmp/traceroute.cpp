@@ -171,7 +171,7 @@ void TraceRoute::receive(int waitMs)
         return;
     a.done = a.answered = true;
     a.address = received->message.source;
-    a.roundTrip = Clock::now() - a.sentAt;
+    a.roundTrip = std::max(received->arrived - a.sentAt, Clock::duration::zero());
     a.roundTripMs = uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(a.roundTrip).count());
     m_highestAnswered = std::max(m_highestAnswered, ttl);
     if (a.address == m_destination)
