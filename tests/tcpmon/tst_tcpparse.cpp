@@ -117,6 +117,8 @@ private Q_SLOTS:
         QTest::newRow("truncated") << QByteArray("0: 0100007F:0277 00000000:0000") << false << none;
         QTest::newRow("bad hex") << QByteArray("0: 0100007G:0277 00000000:0000 0A") << false
                                  << none;
+        QTest::newRow("long port") << QByteArray("0: 0100007F:10277 00000000:0000 0A") << false
+                                   << none;
         QTest::newRow("malformed between good rows") << a + "   2: nonsense\n" + b << false << none;
     }
 
