@@ -119,19 +119,11 @@ std::optional<EchoSocket::Received> EchoSocket::receive(int timeoutMs)
     r.bytes.resize(65536);
     sockaddr_in from{};
     char control[256];
-    iovec iov{r.bytes.data(), r.bytes.size()};
     msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(m_fd, &msg, 0);
+    ssize_t n = receiveMessage(r, from, control, sizeof control, 0, msg);
     if (n <= 0)
         return std::nullopt;
     r.bytes.resize(size_t(n));
-    r.arrived = arrivalTime(msg);
     auto parsed = icmp::parse(r.bytes, m_kind == Kind::Raw);
     if (!parsed)
         return std::nullopt;
@@ -146,6 +138,26 @@ std::optional<EchoSocket::Received> EchoSocket::receive(int timeoutMs)
             }
     }
     return r;
+}
+
+ssize_t EchoSocket::receiveMessage(Received &r, sockaddr_in &name, char *control,
+                                   size_t controlSize, int flags, msghdr &msg)
+{
+    iovec iov{r.bytes.data(), r.bytes.size()};
+    msg = {};
+    msg.msg_name = &name;
+    msg.msg_namelen = sizeof name;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = controlSize;
+    const ssize_t n = ::recvmsg(m_fd, &msg, flags);
+    // The payload pointer is only valid during the call.
+    msg.msg_iov = nullptr;
+    msg.msg_iovlen = 0;
+    if (n > 0)
+        r.arrived = arrivalTime(msg);
+    return n;
 }
 
 std::chrono::steady_clock::time_point EchoSocket::arrivalTime(msghdr &msg)
@@ -174,18 +186,10 @@ std::optional<EchoSocket::Received> EchoSocket::receiveError()
     r.bytes.resize(576);
     sockaddr_in original{};
     char control[512];
-    iovec iov{r.bytes.data(), r.bytes.size()};
     msghdr msg{};
-    msg.msg_name = &original;
-    msg.msg_namelen = sizeof original;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(m_fd, &msg, MSG_ERRQUEUE);
+    ssize_t n = receiveMessage(r, original, control, sizeof control, MSG_ERRQUEUE, msg);
     if (n < 8)
         return std::nullopt;
-    r.arrived = arrivalTime(msg);
     for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
             continue;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <sys/types.h>
 #include <memory>
 #include <optional>
 #include <span>
@@ -11,6 +12,7 @@
 // One ICMP socket for echo requests: a datagram ICMP socket where net.ipv4.ping_group_range
 // lets this process open one, otherwise a raw ICMP socket (root or cap_net_raw).
 struct msghdr;
+struct sockaddr_in;
 
 class EchoSocket {
 public:
@@ -49,6 +51,9 @@ public:
 private:
     EchoSocket(int fd, Kind kind);
     std::optional<Received> receiveError();
+    // One recvmsg into r.bytes with the message name and control data; stamps r.arrived.
+    ssize_t receiveMessage(Received &r, sockaddr_in &name, char *control, size_t controlSize,
+                           int flags, msghdr &msg);
     static std::chrono::steady_clock::time_point arrivalTime(msghdr &msg);
 
     int m_fd;
