@@ -7,7 +7,6 @@
 #include "twips.h"
 #include "usersettings.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -22,7 +21,6 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
-#include <QWebEngineView>
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 
 namespace {
