@@ -93,14 +93,20 @@ int TcpTableModel::intern(QString text)
     return index;
 }
 
+template <class MakeText>
+int TcpTableModel::cachedText(QHash<uint32_t, int> &cache, uint32_t key, MakeText makeText)
+{
+    auto it = cache.constFind(key);
+    if (it != cache.constEnd())
+        return it.value();
+    const int index = intern(makeText());
+    cache.insert(key, index);
+    return index;
+}
+
 int TcpTableModel::addressText(uint32_t address)
 {
-    auto it = m_addressIndex.constFind(address);
-    if (it != m_addressIndex.constEnd())
-        return it.value();
-    const int index = intern(GetInetStrFromPtr(address));
-    m_addressIndex.insert(address, index);
-    return index;
+    return cachedText(m_addressIndex, address, [address] { return GetInetStrFromPtr(address); });
 }
 
 int TcpTableModel::portText(uint32_t portField)
@@ -117,21 +123,11 @@ int TcpTableModel::portText(uint32_t portField)
 
 int TcpTableModel::stateText(uint32_t state)
 {
-    auto it = m_stateIndex.constFind(state);
-    if (it != m_stateIndex.constEnd())
-        return it.value();
     // The state field is a signed 32-bit number in the original record.
-    const int index = intern(QString::number(int32_t(state)));
-    m_stateIndex.insert(state, index);
-    return index;
+    return cachedText(m_stateIndex, state, [state] { return QString::number(int32_t(state)); });
 }
 
 int TcpTableModel::stateDescription(uint32_t state)
 {
-    auto it = m_descriptionIndex.constFind(state);
-    if (it != m_descriptionIndex.constEnd())
-        return it.value();
-    const int index = intern(TcpStateDescription(state));
-    m_descriptionIndex.insert(state, index);
-    return index;
+    return cachedText(m_descriptionIndex, state, [state] { return TcpStateDescription(state); });
 }

@@ -33,6 +33,8 @@ private:
     int stateText(uint32_t state);
     int stateDescription(uint32_t state);
     int intern(QString text);
+    // The text index for key, made once with makeText and remembered in cache.
+    template <class MakeText> int cachedText(QHash<uint32_t, int> &cache, uint32_t key, MakeText makeText);
 
     void rankTexts() const;
     void buildSortKeys(int column) const;
