@@ -209,16 +209,8 @@ QSizeF frmBrowse::outerSizeTwips() const
 
 void frmBrowse::Form_Load()
 {
-    const QSizeF outer = outerSizeTwips();
-    const double W = outer.width();
-    const double H = outer.height();
-
-    WebBrowser1->resize(Twips::toPixelsX(W - 500), WebBrowser1->height());
-    WebBrowser1->move(Twips::toPixelsX(200), WebBrowser1->y());
-    WebBrowser1->resize(WebBrowser1->width(), Twips::toPixelsY(H - 1500));
-    ProgressBox->move(Twips::toPixelsX(200), ProgressBox->y());
-    ProgressBox->resize(Twips::toPixelsX(W - 500), ProgressBox->height());
-    fitProgressBoxHeight();
+    // The load step lays the controls out with the same five statements as a resize.
+    Form_Resize();
 
     ReadSettingsRecord();
     const QString home =
