@@ -6,6 +6,7 @@
 #include "processenv.h"
 #include "progresstext.h"
 #include "settingsrecord.h"
+#include "toolwindow.h"
 #include "twips.h"
 #include "webbrowsercontrol.h"
 
@@ -357,8 +358,7 @@ void frmBrowse::setFrame(QMdiArea *area) { s_frame = area; }
 
 QMdiSubWindow *frmBrowse::addToFrame(frmBrowse *w)
 {
-    const Qt::WindowFlags flags = Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint;
+    const Qt::WindowFlags flags = childWindowFlags(true);
     QMdiSubWindow *sub = nullptr;
     if (s_frame) {
         sub = s_frame->addSubWindow(w, flags);

@@ -7,6 +7,15 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 
+Qt::WindowFlags childWindowFlags(bool sizable)
+{
+    Qt::WindowFlags flags = Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                            Qt::WindowCloseButtonHint;
+    if (sizable)
+        flags |= Qt::WindowMinMaxButtonsHint;
+    return flags;
+}
+
 ToolWindow::ToolWindow(QWidget *parent) : QWidget(parent)
 {
     setFont(designFont());
@@ -94,11 +103,7 @@ ToolWindow *ToolWindowRegistry::show(const QString &name)
         w->load();
     QMdiSubWindow *sub = w->subWindow();
     if (!sub) {
-        Qt::WindowFlags flags = Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                                Qt::WindowCloseButtonHint;
-        if (w->isSizable())
-            flags |= Qt::WindowMinMaxButtonsHint;
-        sub = m_area->addSubWindow(w, flags);
+        sub = m_area->addSubWindow(w, childWindowFlags(w->isSizable()));
         // The frame only hides on close, so the instance and its state outlive the window.
         sub->setAttribute(Qt::WA_DeleteOnClose, false);
         fitFrame(sub, w);

@@ -8,6 +8,10 @@
 class QMdiArea;
 class QMdiSubWindow;
 
+// Frame flags of a child window: title, system menu and close button, and the minimize and
+// maximize buttons only for a sizable one.
+Qt::WindowFlags childWindowFlags(bool sizable);
+
 // A tool window: one instance per class lives as long as the program. Closing it hides its
 // frame; the next command deletes its controls, creates them anew and runs Form_Load again,
 // while the instance's own member variables keep their values.
