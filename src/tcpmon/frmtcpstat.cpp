@@ -1,5 +1,6 @@
 #include "frmtcpstat.h"
 
+#include "controls.h"
 #include "reportlistview.h"
 #include "tcptexts.h"
 #include "twips.h"
@@ -21,11 +22,7 @@ void frmTCPStat::createControls()
     ListView1->setAccessibleName(QStringLiteral("TCP Statistics"));
     Twips::place(ListView1, 570, 645, 3990, 2460);
 
-    Command1 = new QPushButton(QStringLiteral("Get Stats"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setAccessibleName(QStringLiteral("Get Stats"));
-    Command1->setAutoDefault(false);
-    Twips::place(Command1, 2940, 60, 1695, 315);
+    Command1 = Controls::button(this, QStringLiteral("Command1"), QStringLiteral("Get Stats"), 2940, 60, 1695, 315);
 
     setTabOrder(ListView1, Command1);
     connect(Command1, &QPushButton::clicked, this, &frmTCPStat::Command1_Click);

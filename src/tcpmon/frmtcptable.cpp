@@ -1,5 +1,6 @@
 #include "frmtcptable.h"
 
+#include "controls.h"
 #include "reportlistview.h"
 #include "tcptablemodel.h"
 #include "twips.h"
@@ -13,11 +14,7 @@ void frmTCPTable::createControls()
     setWindowTitle(QStringLiteral("TCP Table"));
     setFixedSize(Twips::size(10380, 4815));
 
-    Command1 = new QPushButton(QStringLiteral("Get TCP Table"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setAccessibleName(QStringLiteral("Get TCP Table"));
-    Command1->setAutoDefault(false);
-    Twips::place(Command1, 8910, 90, 1320, 495);
+    Command1 = Controls::button(this, QStringLiteral("Command1"), QStringLiteral("Get TCP Table"), 8910, 90, 1320, 495);
 
     ListView1 = new ReportListView(new TcpTableModel, this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
