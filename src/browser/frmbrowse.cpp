@@ -1,5 +1,6 @@
 #include "frmbrowse.h"
 
+#include "controls.h"
 #include "designfont.h"
 
 #include "messagebox.h"
@@ -123,7 +124,7 @@ void frmBrowse::createControls()
 
     ProgressBox = new QLabel(this);
     ProgressBox->setObjectName(QStringLiteral("ProgressBox"));
-    ProgressBox->setAccessibleName(QStringLiteral("Progress"));
+    ProgressBox->setAccessibleDescription(QStringLiteral("Progress"));
     ProgressBox->setWordWrap(true);
     ProgressBox->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QFont font(QStringLiteral("Rockwell"), 9);
@@ -256,7 +257,7 @@ void frmBrowse::fitProgressBoxHeight()
 
 void frmBrowse::setProgressText(const QString &text)
 {
-    ProgressBox->setText(text);
+    Controls::setReadableText(ProgressBox, text);
     fitProgressBoxHeight();
 }
 

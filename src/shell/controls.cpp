@@ -2,6 +2,7 @@
 
 #include "twips.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
@@ -16,6 +17,16 @@ QString labelWords(const QString &caption)
     while (words.endsWith(QLatin1Char(' ')) || words.endsWith(QLatin1Char(':')))
         words.chop(1);
     return words;
+}
+
+void setReadableText(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    if (label->accessibleName() == text)
+        return;
+    label->setAccessibleName(text);
+    QAccessibleEvent changed(label, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 QLabel *label(QWidget *parent, const QString &name, const QString &caption, double left,

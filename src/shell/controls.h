@@ -22,6 +22,10 @@ QFrame *hline(QWidget *parent, const QString &name, double x1, double x2, double
 QPushButton *button(QWidget *parent, const QString &name, const QString &caption, double left,
                     double top, double width, double height);
 
+// Shows a text the program changes and keeps it readable by a screen reader: the label's
+// accessible name follows the text, and assistive technology is told of each change.
+void setReadableText(QLabel *label, const QString &text);
+
 // The label's words without trailing blanks and colons, for accessible names.
 QString labelWords(const QString &caption);
 
