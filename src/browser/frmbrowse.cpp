@@ -52,12 +52,12 @@ bool showPrintDialog(QPrinter *printer, QWidget *parent)
     return dialog.exec() == QDialog::Accepted;
 }
 
-// With VELMARIC_BENCH_EXIT_ON_LOAD=1 the first completed document of the process prints the
-// time since process start and ends the program: bench/startup measures start-up with it.
-void benchExitOnFirstLoad()
+bool exitAfterFirstPage = false;
+
+void exitOnFirstPage()
 {
     static bool reported = false;
-    if (reported || qgetenv("VELMARIC_BENCH_EXIT_ON_LOAD") != "1")
+    if (reported || !exitAfterFirstPage)
         return;
     reported = true;
     std::printf("VELMARIC_BENCH_LOADED %lld\n", msSinceProcessStart());
@@ -337,7 +337,7 @@ void frmBrowse::WebBrowser1_NavigateComplete2(const QString &)
 void frmBrowse::WebBrowser1_DocumentComplete(const QString &)
 {
     setWindowTitle(QStringLiteral("Norvo - ") + WebBrowser1->LocationName());
-    benchExitOnFirstLoad();
+    exitOnFirstPage();
 }
 
 void frmBrowse::WebBrowser1_NewWindow2(WebBrowserControl *&ppDisp, bool &Cancel)
@@ -356,6 +356,8 @@ void frmBrowse::WebBrowser1_NewWindow2(WebBrowserControl *&ppDisp, bool &Cancel)
 }
 
 void frmBrowse::setFrame(QMdiArea *area) { s_frame = area; }
+
+void frmBrowse::setExitAfterFirstPage(bool on) { exitAfterFirstPage = on; }
 
 QMdiSubWindow *frmBrowse::addToFrame(frmBrowse *w)
 {

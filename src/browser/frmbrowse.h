@@ -31,6 +31,9 @@ public:
     // Adds w to the frame as a sizable child with minimize and maximize buttons; the returned
     // sub-window is not shown yet.
     static QMdiSubWindow *addToFrame(frmBrowse *w);
+    // The first completed page of the process prints the milliseconds since the process
+    // started and ends the program (velmaric --exit-after-first-page, for start-up timing).
+    static void setExitAfterFirstPage(bool on);
 
     // Shows the print dialog for printer; returns true when the user chose to print.
     using PrintDialogHandler = std::function<bool(QPrinter *printer, QWidget *parent)>;

@@ -1,5 +1,6 @@
 #pragma once
 #include "icmppacket.h"
+#include "uniquefd.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,10 +22,6 @@ public:
     // The datagram kind first, then the raw kind; null when neither may be opened.
     static std::unique_ptr<EchoSocket> open();
     static std::unique_ptr<EchoSocket> open(Kind kind);
-
-    ~EchoSocket();
-    EchoSocket(const EchoSocket &) = delete;
-    EchoSocket &operator=(const EchoSocket &) = delete;
 
     Kind kind() const { return m_kind; }
     uint16_t identifier() const { return m_identifier; }
@@ -56,7 +53,7 @@ private:
                            int flags, msghdr &msg);
     static std::chrono::steady_clock::time_point arrivalTime(msghdr &msg);
 
-    int m_fd;
+    UniqueFd m_fd;
     Kind m_kind;
     uint16_t m_identifier = 0;
     uint16_t m_sequence = 0;

@@ -26,7 +26,7 @@ void frmTCPTable::createControls()
 
     setTabOrder(ListView1, Command1);
     connect(Command1, &QPushButton::clicked, this, &frmTCPTable::Command1_Click);
-    connect(ListView1, &ReportListView::ColumnClick, this, &frmTCPTable::ListView1_ColumnClick);
+    connect(ListView1, &ReportListView::ColumnClick, ListView1, &ReportListView::sortOnColumnClick);
 }
 
 TcpTableModel *frmTCPTable::items() const
@@ -58,12 +58,4 @@ void frmTCPTable::Command1_Click()
         return; // a count beyond the block's end
     if (TcpTableModel *list = items())
         list->appendRows(rows);
-}
-
-void frmTCPTable::ListView1_ColumnClick(int column)
-{
-    ListView1->setSortKey(column);
-    ListView1->setSortOrder(ListView1->SortOrder() == Qt::DescendingOrder ? Qt::AscendingOrder
-                                                                           : Qt::DescendingOrder);
-    ListView1->setSorted(true);
 }
