@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestUserSettings : public QObject {
+class tst_UserSettings : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
@@ -79,13 +79,7 @@ private Q_SLOTS:
         QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft", "d"), QStringLiteral("5"));
     }
 
-    void writesLeaveNoTemporaryFiles()
-    {
-        for (int i = 0; i < 5; ++i)
-            QVERIFY(UserSettings::SaveSetting("Velmaric", "Settings", "MainLeft", QString::number(i)));
-        QCOMPARE(QDir(UserSettings::directory()).entryList(QDir::Files), QStringList{"Velmaric.ini"});
-    }
 };
 
-QTEST_GUILESS_MAIN(TestUserSettings)
+QTEST_GUILESS_MAIN(tst_UserSettings)
 #include "tst_usersettings.moc"
