@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/resource.h>
+
 namespace {
 
 constexpr const char *Usage = "scan HOST FROM TO [--timeout MS]";
@@ -51,6 +53,12 @@ int scanPorts(const std::vector<std::string> &args)
     if (!scan::resolveTarget(positional[0], target, error)) {
         std::fprintf(stderr, "velmaric-cli: %s\n", error.c_str());
         return 1;
+    }
+    // Like nmap, take the descriptors the hard limit allows: more connections in flight.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
     }
     const auto start = std::chrono::steady_clock::now();
     int counts[3] = {};
