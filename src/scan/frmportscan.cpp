@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QTreeView>
 
+#include <utility>
+
 using namespace Controls;
 
 namespace {
@@ -45,9 +47,13 @@ void frmPortScan::createControls()
     lblTimeout = label(this, QStringLiteral("lblTimeout"), tr("&Time-out per port (ms):"), 120,
                        1005, 1800, 255);
     txtTimeout = textBox(this, QStringLiteral("txtTimeout"), lblTimeout, 1980, 960, 900, 315);
+    // The labels' access keys lead to the boxes; their names are the plain words.
+    for (auto [box, caption] : {std::pair{txtHost, lblHost}, {txtFirstPort, lblFirstPort},
+                                {txtLastPort, lblLastPort}, {txtTimeout, lblTimeout}})
+        box->setAccessibleName(labelWords(caption->text()).remove(QLatin1Char('&')));
     chkListAll = new QCheckBox(tr("List &closed and filtered ports too"), this);
     chkListAll->setObjectName(QStringLiteral("chkListAll"));
-    chkListAll->setAccessibleName(QStringLiteral("List closed and filtered ports too"));
+    chkListAll->setAccessibleName(chkListAll->text().remove(QLatin1Char('&')));
     Twips::place(chkListAll, 120, 1380, 4920, 285);
     cmdScan = button(this, QStringLiteral("cmdScan"), tr("&Scan"), 5400, 120, 1560, 375);
     cmdStop = button(this, QStringLiteral("cmdStop"), tr("St&op"), 5400, 570, 1560, 375);
