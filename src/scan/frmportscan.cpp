@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 
 #include <utility>
@@ -19,6 +20,8 @@
 using namespace Controls;
 
 namespace {
+constexpr int TakeDelayMs = 50;
+
 // A whole number within [low, high], nothing else.
 bool readNumber(const QLineEdit *box, int low, int high, int &value)
 {
@@ -156,9 +159,12 @@ void frmPortScan::cmdScan_Click()
     request.last = uint16_t(last);
     request.timeoutMs = timeoutMs;
     // The job stops notifying before this window goes away (it is a member), and Qt drops
-    // calls still queued for a deleted window.
+    // calls still queued for a deleted window. Results gather for a moment before they are
+    // taken, so a fast scan updates the window a few times a second, not per port.
     m_job = std::make_unique<scan::ScanJob>(request, [this] {
-        QMetaObject::invokeMethod(this, [this] { takeProgress(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { QTimer::singleShot(TakeDelayMs, this, &frmPortScan::takeProgress); },
+            Qt::QueuedConnection);
     });
 }
 
