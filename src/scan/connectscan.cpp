@@ -80,6 +80,9 @@ bool stateOfError(int e, PortState &state)
     case ECONNREFUSED:
         state = PortState::Closed;
         return true;
+    case ECONNRESET: // a reset after the handshake: something accepted
+        state = PortState::Open;
+        return true;
     case ETIMEDOUT:
     case EHOSTUNREACH:
     case ENETUNREACH:
@@ -87,7 +90,6 @@ bool stateOfError(int e, PortState &state)
     case ENETDOWN:
     case EACCES:
     case EPERM:
-    case ECONNRESET:
         state = PortState::Filtered;
         return true;
     default:
@@ -250,6 +252,14 @@ ConnectScan::Outcome ConnectScan::run(const ResultSink &sink)
     const auto timeout = std::chrono::milliseconds(m_timeoutMs);
     const int family = m_target.address.ss_family;
 
+    auto release = [&](int index) {
+        Slot &s = slots[size_t(index)];
+        s.fd.reset();
+        ++s.generation;
+        freeSlots.push_back(index);
+        --inFlight;
+        m_inFlight.store(inFlight, std::memory_order_relaxed);
+    };
     auto finish = [&](int index, PortState state) {
         Slot &s = slots[size_t(index)];
         if (state == PortState::Open) {
@@ -257,11 +267,7 @@ ConnectScan::Outcome ConnectScan::run(const ResultSink &sink)
             const linger abort{1, 0};
             ::setsockopt(s.fd.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
         }
-        s.fd.reset();
-        ++s.generation;
-        freeSlots.push_back(index);
-        --inFlight;
-        m_inFlight.store(inFlight, std::memory_order_relaxed);
+        release(index);
         sink(PortResult{s.port, state});
     };
 
@@ -319,11 +325,7 @@ ConnectScan::Outcome ConnectScan::run(const ResultSink &sink)
                 return 0;
             }
             // Not this port's doing: put it back and tell the caller.
-            s.fd.reset();
-            ++s.generation;
-            freeSlots.push_back(index);
-            --inFlight;
-            m_inFlight.store(inFlight, std::memory_order_relaxed);
+            release(index);
             noRoom = isResourceError(e);
             return e;
         }
@@ -332,11 +334,7 @@ ConnectScan::Outcome ConnectScan::run(const ResultSink &sink)
         ev.data.u64 = (uint64_t(s.generation) << 32) | uint32_t(index);
         if (::epoll_ctl(epoll.get(), EPOLL_CTL_ADD, s.fd.get(), &ev) != 0) {
             const int err = errno;
-            s.fd.reset();
-            ++s.generation;
-            freeSlots.push_back(index);
-            --inFlight;
-            m_inFlight.store(inFlight, std::memory_order_relaxed);
+            release(index);
             noRoom = isResourceError(err);
             return err;
         }

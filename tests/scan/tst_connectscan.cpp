@@ -175,7 +175,7 @@ private Q_SLOTS:
         });
         QTRY_VERIFY(scan.inFlight() > 0);
         scan.cancel();
-        QTRY_VERIFY_WITH_TIMEOUT(done, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
         worker.join();
         QCOMPARE(outcome, ConnectScan::Outcome::Cancelled);
         QCOMPARE(ScanNamespace::socketCount(), sockets);

@@ -163,7 +163,7 @@ private Q_SLOTS:
             QVERIFY(!m_window->isScanning()); // at once: nothing of it outlives the window
         } else {
             QTest::mouseClick(m_window->cmdStop, Qt::LeftButton);
-            QTRY_VERIFY_WITH_TIMEOUT(!m_window->isScanning(), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(!m_window->isScanning(), 5000);
             QVERIFY(m_window->lblStatus->text().startsWith("Stopped after "));
             QCOMPARE(m_window->lblStatus->accessibleName(), m_window->lblStatus->text());
             QVERIFY(m_window->cmdScan->isEnabled());
