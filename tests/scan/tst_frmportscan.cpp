@@ -110,6 +110,19 @@ private Q_SLOTS:
         QCOMPARE(m_messages, QStringList());
     }
 
+    void tabOrder()
+    {
+        QStringList order;
+        QWidget *w = m_window->txtHost;
+        do {
+            if (w->focusPolicy() & Qt::TabFocus && w->isEnabled())
+                order << w->objectName();
+            w = w->nextInFocusChain();
+        } while (w != m_window->txtHost);
+        QCOMPARE(order, (QStringList{"txtHost", "txtFirstPort", "txtLastPort", "txtTimeout", "chkListAll",
+                                     "cmdScan", "lvwPorts"})); // Stop is off while nothing runs
+    }
+
     void badInput_data()
     {
         QTest::addColumn<QStringList>("fields"); // host, first, last, time-out
