@@ -172,6 +172,7 @@ void frmPortScan::cmdStop_Click()
 {
     if (m_job) {
         m_job->stop();
+        cmdStop->setEnabled(false);
         setReadableText(lblStatus, tr("Stopping..."));
     }
 }
@@ -214,8 +215,13 @@ void frmPortScan::takeProgress()
         break;
     }
     endScan();
-    if (p.phase == scan::ScanJob::Phase::Failed)
+    if (p.phase == scan::ScanJob::Phase::Failed) {
         MsgBox(QString::fromStdString(p.error), vbExclamation);
+        if (p.address.empty()) { // the host was not found
+            txtHost->setFocus();
+            txtHost->selectAll();
+        }
+    }
 }
 
 void frmPortScan::endScan()

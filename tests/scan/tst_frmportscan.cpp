@@ -140,7 +140,7 @@ private Q_SLOTS:
         QTest::newRow("time-out 0") << QStringList{"::1", "1", "2", "0"}
                                     << "The time-out must be a number of milliseconds from 1 to 600000." << "txtTimeout";
         QTest::newRow("unknown host") << QStringList{"nowhere.velmaric.test", "1", "2", "100"}
-                                      << "Host \"nowhere.velmaric.test\" not found." << "";
+                                      << "Host \"nowhere.velmaric.test\" not found." << "txtHost";
     }
     void badInput()
     {
@@ -148,13 +148,14 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(QString, focus);
         QApplication::setActiveWindow(m_window.get());
+        m_window->lvwPorts->setFocus();
+        QTRY_VERIFY(m_window->lvwPorts->hasFocus());
         start(fields[0], fields[1], fields[2], fields[3]);
         QTRY_COMPARE(m_messages, QStringList{message});
         QTRY_VERIFY(!m_window->isScanning());
         QVERIFY(m_window->cmdScan->isEnabled());
         QCOMPARE(m_window->lvwPorts->model()->rowCount(), 0);
-        if (!focus.isEmpty())
-            QTRY_COMPARE(QApplication::focusWidget()->objectName(), focus);
+        QTRY_COMPARE(QApplication::focusWidget()->objectName(), focus);
     }
 
     // Ports that drop every probe keep the scan under way until it is stopped or closed.
