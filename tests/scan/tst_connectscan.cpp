@@ -205,21 +205,6 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdString(message), error);
     }
 
-    void serviceName_data()
-    {
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("ssh") << 22 << "ssh";
-        QTest::newRow("first") << 1 << "tcpmux";
-        QTest::newRow("unlisted") << 5001 << "";
-    }
-    void serviceName()
-    {
-        QFETCH(int, port);
-        QFETCH(QString, name);
-        QCOMPARE(QString::fromStdString(scan::serviceName(uint16_t(port))), name);
-    }
-
     void cli_data()
     {
         QTest::addColumn<QStringList>("args");
