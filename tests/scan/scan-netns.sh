@@ -1,8 +1,9 @@
 #!/bin/bash
 # Runs a scanner test inside a network namespace of its own: only its loopback, with these
-# rules for the filtered ports, and a resolver answering from the hosts file below alone, so
-# no probe and no look-up leaves it. The test makes its own listeners in there. When no
-# namespace can be made, runs the test here with the reason in VELMARIC_SCAN_NETNS_SKIP.
+# rules for the filtered ports, and a resolver asking the hosts file below and then a name
+# server on the namespace's 127.0.0.1, so no probe and no look-up leaves it. The test makes its
+# own listeners and name server in there. When no namespace can be made, runs the test here
+# with the reason in VELMARIC_SCAN_NETNS_SKIP.
 #   5007 and 6000-6999 drop every probe; 5013 answers "administratively prohibited";
 #   5016 answers with a reset.
 args=("$@")
@@ -30,7 +31,7 @@ cat >"$dir/hosts" <<HOSTS
 ::1	dual.velmaric.test
 127.0.0.2	dual.velmaric.test
 HOSTS
-{ grep -v '^hosts:' /etc/nsswitch.conf; echo 'hosts: files'; } >"$dir/nsswitch.conf"
+{ grep -v '^hosts:' /etc/nsswitch.conf; echo 'hosts: files dns'; } >"$dir/nsswitch.conf"
 echo 'multi on' >"$dir/host.conf"
 printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$dir/resolv.conf"
 ip netns add "$name" && ip -n "$name" link set lo up || exit 1

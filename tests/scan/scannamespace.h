@@ -3,9 +3,14 @@
 #include <QFileInfo>
 #include <QTcpServer>
 
+#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -35,6 +40,64 @@ inline std::vector<std::unique_ptr<QTcpServer>> listen()
     }
     return servers;
 }
+
+// The namespace's name server on 127.0.0.1:53 (after the hosts file): "no such name" to every
+// query, except that names whose first label is "slow" get no answer at all.
+class NameServer {
+public:
+    NameServer()
+    {
+        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = address();
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+            return;
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~NameServer()
+    {
+        if (m_thread.joinable()) {
+            const sockaddr_in a = address();
+            ::sendto(m_fd, "", 0, 0, reinterpret_cast<const sockaddr *>(&a), sizeof a); // ends serve()
+            m_thread.join();
+        }
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool running() const { return m_thread.joinable(); }
+
+private:
+    static sockaddr_in address()
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(53);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return a;
+    }
+    void serve()
+    {
+        unsigned char q[512];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n;
+        while ((n = ::recvfrom(m_fd, q, sizeof q, 0, reinterpret_cast<sockaddr *>(&from), &len)) > 12) {
+            size_t end = 12; // past the name and the question's type and class
+            while (end < size_t(n) && q[end])
+                end += q[end] + 1;
+            end += 5;
+            const bool slow = q[12] == 4 && !std::memcmp(q + 13, "slow", 4);
+            if (!slow && end <= size_t(n)) {
+                q[2] = 0x81; // a response, recursion desired
+                q[3] = 0x83; // recursion available, no such name
+                std::memset(q + 6, 0, 6); // no answer, authority or additional records
+                ::sendto(m_fd, q, end, 0, reinterpret_cast<sockaddr *>(&from), len);
+            }
+            len = sizeof from;
+        }
+    }
+    int m_fd = -1;
+    std::thread m_thread;
+};
 
 // Sockets this process holds, to see that a scan released every one.
 inline int socketCount()

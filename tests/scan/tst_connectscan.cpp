@@ -77,6 +77,7 @@ private:
 class tst_ConnectScan : public QObject {
     Q_OBJECT
     std::vector<std::unique_ptr<QTcpServer>> m_listeners;
+    std::unique_ptr<ScanNamespace::NameServer> m_dns;
     std::map<QString, Scanned> m_scans; // by host, range 5000-5019
 
 private Q_SLOTS:
@@ -85,6 +86,8 @@ private Q_SLOTS:
         REQUIRE_SCAN_NAMESPACE();
         m_listeners = ScanNamespace::listen();
         QVERIFY(!m_listeners.empty());
+        m_dns = std::make_unique<ScanNamespace::NameServer>();
+        QVERIFY(m_dns->running());
     }
 
     void states_data()
@@ -191,6 +194,8 @@ private Q_SLOTS:
         QTest::newRow("name, IPv4 first") << "dual.velmaric.test" << "127.0.0.2" << "";
         QTest::newRow("unknown name") << "nowhere.velmaric.test" << ""
                                       << "Host \"nowhere.velmaric.test\" not found.";
+        QTest::newRow("no answer") << "slow.velmaric.test" << ""
+                                   << "Host \"slow.velmaric.test\" could not be looked up now; try again later.";
         QTest::newRow("empty") << "" << "" << "Enter a host name or address.";
     }
     void resolve()
