@@ -234,7 +234,7 @@ void frmMain::mnuViewToolbar_Click() {}
 
 // These entries name windows the suite does not have; they show nothing.
 void frmMain::mnuViewOptions_Click() {}
-void frmMain::PortScanner_Click() {}
+void frmMain::PortScanner_Click() { m_tools->show(QStringLiteral("frmPortScan")); }
 void frmMain::mnuEditor_Click() {}
 
 void frmMain::mnuWindowNewWindow_Click() { NewBrowserWindow(); }
