@@ -394,6 +394,18 @@ struct Connection {
     bool pendingCr = false;
     std::vector<char> scratch;
 
+    ~Connection()
+    {
+        // Closing says QUIT and waits for the reply with the time-outs of the handle added
+        // last; a server that no longer answers must not hold the caller for a minute.
+        if (multi && easy) {
+            curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, 2L);
+            curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, 2000L);
+            curl_multi_add_handle(multi.get(), easy.get());
+            curl_multi_remove_handle(multi.get(), easy.get());
+        }
+    }
+
     bool controlAlive() const;
     void rememberControl();
     DWORD run(Transfer &t);

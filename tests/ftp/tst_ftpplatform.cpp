@@ -371,6 +371,8 @@ void TstFtpPlatform::stalls_data()
                                       << QByteArray("VELMARIC_FTP_REPLY_TIMEOUT") << ERROR_INTERNET_TIMEOUT;
     QTest::newRow("data stops") << "get" << QStringList{"--stall-after", "100000"}
                                 << QByteArray("VELMARIC_FTP_STALL_TIMEOUT") << ERROR_INTERNET_TIMEOUT;
+    QTest::newRow("no reply to QUIT at closing") << "close" << QStringList{"--hang", "QUIT"}
+                                                 << QByteArray("VELMARIC_FTP_REPLY_TIMEOUT") << DWORD(0);
     QTest::newRow("server killed mid-get") << "kill" << QStringList{"--stall-after", "100000"}
                                            << QByteArray("VELMARIC_FTP_STALL_TIMEOUT") << ERROR_INTERNET_CONNECTION_ABORTED;
 }
@@ -385,7 +387,7 @@ void TstFtpPlatform::stalls()
     REQUIRE_FTP_SERVER(peer);
     QVERIFY(peer.writeFile("/home/velmaric/big.bin", binaryPayload(1024 * 1024)));
     // Short for the stall under test; a killed server must be noticed without it.
-    const EnvGuard env({{variable, what == "kill" ? "60" : "1"}});
+    const EnvGuard env({{variable, what == "kill" || what == "close" ? "60" : "1"}});
     QTemporaryDir local;
     const QString target = local.filePath("big.bin");
     QFile f(target);
@@ -402,9 +404,14 @@ void TstFtpPlatform::stalls()
         QCOMPARE(s.connect, HINTERNET(0));
         QCOMPARE(s.error, error);
     } else {
-        const Login s(peer.server());
+        Login s(peer.server());
         QVERIFY(s.connect);
-        if (what == "list") {
+        if (what == "close") {
+            QVERIFY(InternetCloseHandle(s.connect));
+            s.connect = 0;
+            QVERIFY2(clock.elapsed() < 10000, "closing waited too long");
+            SetLastError(0);
+        } else if (what == "list") {
             WIN32_FIND_DATA data;
             QCOMPARE(FtpFindFirstFileA(s.connect, "*.*", &data, 0, 0), HINTERNET(0));
         } else {
