@@ -14,7 +14,7 @@
 //   VELMARIC_FTP_CONNECT_TIMEOUT  connecting, login included          (default 30)
 //   VELMARIC_FTP_REPLY_TIMEOUT    waiting for any server reply          (default 60)
 //   VELMARIC_FTP_STALL_TIMEOUT    a transfer moving less than 1 byte/s  (default 60)
-// Fractions are allowed ("0.5").
+// The connect time-out takes fractions ("0.5"); the others are rounded up to whole seconds.
 
 #include <atomic>
 #include <cstdint>
