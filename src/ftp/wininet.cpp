@@ -852,11 +852,11 @@ std::shared_ptr<Connection> connectionOf(HINTERNET h)
 }
 
 // The listing of the current directory, MLSD when offered (LIST when the server then refuses it).
-DWORD listDirectory(Connection &c, std::vector<FtpListEntry> &entries)
+DWORD listDirectory(Connection &c, const std::string &directory, std::vector<FtpListEntry> &entries)
 {
     Transfer t;
     t.kind = Transfer::Listing;
-    t.path = c.currentDirectory;
+    t.path = directory;
     t.directory = true;
     t.mlsd = c.mlsd;
     DWORD error = c.run(t);
@@ -993,15 +993,21 @@ std::string FtpLoginDirectory(HINTERNET hConnect)
     return c ? c->loginDirectory : std::string();
 }
 
-HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char *, WIN32_FIND_DATA *findData, DWORD, std::uintptr_t)
+HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char *searchFile, WIN32_FIND_DATA *findData, DWORD,
+                            std::uintptr_t)
 {
     const auto c = connectionOf(hConnect);
     if (!c)
         return 0;
     if (!findData)
         return fail(ERROR_INVALID_PARAMETER), 0;
+    const std::string search = text(searchFile);
+    if (hasControlCharacters(search))
+        return fail(ERROR_INVALID_NAME), 0;
+    const bool wildcard = search.empty() || search == "*.*" || search == "*";
     auto find = std::make_shared<Find>();
-    const DWORD error = listDirectory(*c, find->entries);
+    const DWORD error =
+        listDirectory(*c, wildcard ? c->currentDirectory : joinRemote(c->currentDirectory, search), find->entries);
     if (find->entries.empty())
         return fail(error ? error : ERROR_NO_MORE_FILES), 0;
     if (error) { // delivered up to the point the listing broke off
