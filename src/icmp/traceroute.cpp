@@ -246,9 +246,10 @@ std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
         // The attempt waited for goes out whatever else is under way.
         if (!head().sent)
             send(m_ttl, m_attempt);
-        launch();
-        // Replies that came in while the caller was busy count before any attempt runs out.
+        // Replies that came in while the caller was busy count before any attempt is
+        // retried or runs out.
         receiveWaiting();
+        launch();
         expire();
         const auto now = Clock::now();
         if (head().done) {
