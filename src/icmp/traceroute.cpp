@@ -289,8 +289,8 @@ std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
         return step;
     }
     if (a.answered || m_attempt == m_settings.maxAttempts) {
-        // Probes of this TTL still under way are of no further use.
-        // Unsent attempts carry no sequence; 0 may well be a live probe's after the wrap.
+        // Probes of this TTL still under way are of no further use. Unsent attempts carry no
+        // sequence of their own: their default 0 may be a live probe's after the wrap.
         for (const Attempt &other : m_attempts[m_ttl])
             if (other.sent)
                 m_bySequence.erase(other.sequence);
