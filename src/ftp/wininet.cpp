@@ -701,6 +701,10 @@ DWORD Connection::attempt(Transfer &t, bool &retry)
     curl_multi_add_handle(m, h);
     CURLcode result = CURLE_OK;
     bool cancelled = false;
+    // libcurl 7.88 sometimes waits on no socket and no timer (after a 229 reply, before it opens
+    // the data connection) and goes on only when called again: short waits after activity,
+    // growing to 50 ms while nothing happens, keep that from costing 50 ms per transfer.
+    int wait = 1;
     for (;;) {
         int running = 0;
         if (curl_multi_perform(m, &running) != CURLM_OK) {
@@ -718,7 +722,9 @@ DWORD Connection::attempt(Transfer &t, bool &retry)
             cancelled = true;
             break;
         }
-        curl_multi_poll(m, nullptr, 0, 50, nullptr);
+        int ready = 0;
+        curl_multi_poll(m, nullptr, 0, wait, &ready);
+        wait = ready ? 1 : std::min(wait * 2, 50);
     }
     rememberControl();
     curl_multi_remove_handle(m, h);
