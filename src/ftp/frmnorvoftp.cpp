@@ -252,14 +252,19 @@ void frmNorvoFTP::ClearListing()
     colEntryAttributes.clear();
 }
 
+void frmNorvoFTP::closeHandle(HINTERNET &handle)
+{
+    // Closing a connection says goodbye to the server, which may be slow to answer.
+    const HINTERNET h = std::exchange(handle, 0);
+    if (h)
+        FtpProgress::run(this, QStringLiteral("Closing the connection"), QString(),
+                         [h] { InternetCloseHandle(h); });
+}
+
 void frmNorvoFTP::closeConnectionAndSession()
 {
-    if (hConnect)
-        InternetCloseHandle(hConnect);
-    if (hOpen)
-        InternetCloseHandle(hOpen);
-    hConnect = 0;
-    hOpen = 0;
+    closeHandle(hConnect);
+    closeHandle(hOpen);
     if (fInSession)
         removeNode(txtServer->text());
     fInSession = false;
@@ -344,9 +349,7 @@ void frmNorvoFTP::cmdConnect_Click()
 
 void frmNorvoFTP::cmdDisconnect_Click()
 {
-    if (hConnect)
-        InternetCloseHandle(hConnect);
-    hConnect = 0;
+    closeHandle(hConnect);
     ClearListing();
     removeNode(txtServer->text());
     fInSession = false;

@@ -90,6 +90,8 @@ protected:
 private:
     // Makes a remote directory current (the last step of rcd).
     void changeDirectory(const QString &directory);
+    // Closes a handle that is not 0 and sets it to 0.
+    void closeHandle(HINTERNET &handle);
     // Closes both handles and empties the tree and the boxes: Close Session, and Yes in ErrorOut.
     void closeConnectionAndSession();
     void removeNode(const QString &key);
