@@ -188,9 +188,10 @@ void TstFrmNorvoFtp::connect_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QStringList>("messages");
     QTest::newRow("good password") << S() << "secret" << QStringList{};
+    // The reply text is the server's line as sent, its number included.
     QTest::newRow("bad password")
         << S() << "wrong"
-        << QStringList{"0|InternetConnect Extd Err: 530 Authentication failed.",
+        << QStringList{"0|InternetConnect Extd Err: 530 530 Authentication failed.",
                        "4|InternetConnect Err: 12003" + closeQuestion};
     QTest::newRow("empty server") << "" << "secret" << QStringList{"0|Please enter a server name!"};
 }
