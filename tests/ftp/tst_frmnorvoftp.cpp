@@ -6,6 +6,7 @@
 #include "remotepath.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,6 +24,9 @@ private Q_SLOTS:
     void init();
     void remoteDirectory_data();
     void remoteDirectory();
+    void focusOrderAndNames();
+    void guards_data();
+    void guards();
     void sessionControls_data();
     void sessionControls();
     void connect_data();
@@ -32,6 +36,7 @@ private Q_SLOTS:
     void openClose();
     void get_data();
     void get();
+    void errorOutYesClosesAll();
     void put_data();
     void put();
     void cancelGet();
@@ -141,6 +146,51 @@ void TstFrmNorvoFtp::remoteDirectory()
     QFETCH(QString, login);
     QFETCH(QString, directory);
     QCOMPARE(RemotePath::directoryOf(path, QStringLiteral("h:21"), login), directory);
+}
+
+void TstFrmNorvoFtp::focusOrderAndNames()
+{
+    auto w = window(false);
+    w->SetSessionControls(true);
+    w->fInSession = true;
+    w->SetSessionControls(true);
+    const QStringList order{"cmdInternetOpen", "txtProxy", "cmdClosehOpen", "txtServer", "txtUser",
+                            "txtPassword", "cmdConnect", "cmdDisconnect", "chkPassive", "Drive1",
+                            "Dir1", "File1", "TreeView1", "cmdGet", "cmdPut", "optBin", "optAscii"};
+    QStringList chain;
+    for (QWidget *c = w->cmdInternetOpen; chain.size() < order.size(); c = c->nextInFocusChain())
+        if (c->focusPolicy() & Qt::TabFocus && order.contains(c->objectName()))
+            chain << c->objectName();
+    QCOMPARE(chain, order);
+    for (const QString &name : order)
+        QVERIFY2(!w->findChild<QWidget *>(name)->accessibleName().isEmpty(), qPrintable(name));
+    QCOMPARE(w->label4->buddy(), w->txtPassword);
+    QCOMPARE(w->windowTitle(), QStringLiteral("F-T-P"));
+    w->fInSession = false;
+}
+
+void TstFrmNorvoFtp::guards_data()
+{
+    QTest::addColumn<bool>("connect");
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("get, no session") << false << "cmdGet_Click" << QStringList{"0|Not in session"};
+    QTest::newRow("put, no session") << false << "cmdPut_Click" << QStringList{};
+    QTest::newRow("open, no session") << false << "TreeView1_DblClick" << QStringList{"0|No in session!"};
+    QTest::newRow("get, nothing selected") << true << "cmdGet_Click" << QStringList{"0|Please select the item to GET!"};
+    QTest::newRow("put, nothing selected") << true << "cmdPut_Click" << QStringList{"0|Please select a remote directory to PUT to!"};
+    QTest::newRow("open, nothing selected") << true << "TreeView1_DblClick" << QStringList{"0|no Selection to enumerate"};
+}
+
+void TstFrmNorvoFtp::guards()
+{
+    QFETCH(bool, connect);
+    QFETCH(QString, slot);
+    QFETCH(QStringList, messages);
+    auto w = window(connect);
+    w->TreeView1->clearSelection();
+    QVERIFY(QMetaObject::invokeMethod(w.get(), qPrintable(slot)));
+    QCOMPARE(m_messages, messages);
 }
 
 void TstFrmNorvoFtp::sessionControls_data()
@@ -311,6 +361,21 @@ void TstFrmNorvoFtp::get()
         QVERIFY(local.open(QIODevice::ReadOnly));
         QCOMPARE(local.readAll(), content);
     }
+}
+
+void TstFrmNorvoFtp::errorOutYesClosesAll()
+{
+    auto w = window();
+    w->txtProxy->setText("typed while connected");
+    w->TreeView1->setCurrentItem(w->node(S() + "/pub"));
+    m_answer = vbYes;
+    w->cmdGet->click();
+    QCOMPARE(m_messages.size(), 2);
+    QVERIFY(!w->hOpen && !w->hConnect && !w->fInSession);
+    QCOMPARE(w->TreeView1->topLevelItemCount(), 0);
+    for (QLineEdit *box : {w->txtServer, w->txtUser, w->txtPassword, w->txtProxy})
+        QCOMPARE(box->text(), QString());
+    QVERIFY(w->cmdInternetOpen->isEnabled() && !w->cmdConnect->isEnabled());
 }
 
 void TstFrmNorvoFtp::put_data()
