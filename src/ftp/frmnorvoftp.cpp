@@ -84,6 +84,8 @@ QRadioButton *optionButton(QWidget *parent, const char *name, const QString &cap
 
 } // namespace
 
+QSize frmNorvoFTP::sizeHint() const { return Twips::size(8460, 4125); }
+
 void frmNorvoFTP::createControls()
 {
     setWindowTitle(QStringLiteral("F-T-P"));

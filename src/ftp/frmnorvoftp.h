@@ -28,6 +28,8 @@ public:
     void Form_Load() override;
     void Form_Unload() override;
     bool isSizable() const override { return true; }
+    // The designed client area, which the frame takes when it first shows the window.
+    QSize sizeHint() const override;
 
     void ErrorOut(DWORD dError, const QString &szCallFunction);
     void SetSessionControls(bool flag);
