@@ -32,18 +32,18 @@ std::uint64_t toSize(std::string_view s)
 // "type=dir;Size=12;modify=2020...; name": facts in any order and case, one blank, the name.
 bool parseMlsdLine(std::string_view line, FtpListEntry &entry)
 {
-    const auto gap = line.find("; ");
     std::string_view facts;
     std::string_view name;
-    if (gap != std::string_view::npos) {
-        facts = line.substr(0, gap + 1);
-        name = line.substr(gap + 2);
-    } else if (!line.empty() && line.front() == ' ') {
+    if (line.front() == ' ') {
         name = line.substr(1); // no facts at all
     } else {
-        return false;
+        const auto gap = line.find("; ");
+        if (gap == std::string_view::npos)
+            return false;
+        facts = line.substr(0, gap + 1);
+        name = line.substr(gap + 2);
     }
-    if (name.empty())
+    if (name.empty() || name == "." || name == "..")
         return false;
     std::string_view type;
     std::string_view size;

@@ -17,7 +17,8 @@ enum class FtpListingFormat {
     List, // LIST: Unix "ls -l" or DOS/IIS lines, told apart line by line
 };
 
-// Every entry in server order; lines that describe the directory itself or its parent, and
+// Every entry in server order; lines that describe the directory itself or its parent (MLSD
+// cdir/pdir, and in any format the names "." and ".."), and
 // lines that are not entries (totals, garbage, a last line cut before its name), are left out. CRLF or
 // LF line ends.
 std::vector<FtpListEntry> parseFtpListing(std::string_view text, FtpListingFormat format);

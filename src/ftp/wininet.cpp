@@ -186,13 +186,13 @@ private:
 
 // --- paths and URLs ---------------------------------------------------------------------------
 
-std::string percentEncode(const std::string &path)
+std::string percentEncode(const std::string &path, bool keepSlash = true)
 {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(path.size() * 3);
     for (unsigned char c : path) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || (c == '/' && keepSlash)) {
             out += char(c);
         } else {
             out += '%';
@@ -394,6 +394,18 @@ struct Connection {
     bool pendingCr = false;
     std::vector<char> scratch;
 
+    ~Connection()
+    {
+        // Closing says QUIT and waits for the reply with the time-outs of the handle added
+        // last; a server that no longer answers must not hold the caller for a minute.
+        if (multi && easy) {
+            curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, 2L);
+            curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, 2000L);
+            curl_multi_add_handle(multi.get(), easy.get());
+            curl_multi_remove_handle(multi.get(), easy.get());
+        }
+    }
+
     bool controlAlive() const;
     void rememberControl();
     DWORD run(Transfer &t);
@@ -584,7 +596,8 @@ DWORD Connection::run(Transfer &t)
 {
     CURL *h = easy.get();
     curl_easy_reset(h);
-    std::string url = "ftp://" + authority + "/";
+    // libcurl looks the password up in .netrc only for a user named in the URL.
+    std::string url = "ftp://" + (useNetrc && !user.empty() ? percentEncode(user, false) + "@" : std::string()) + authority + "/";
     if (t.kind != Transfer::Login && t.kind != Transfer::Command) {
         // Relative URLs start at the login directory; %2F makes the path absolute.
         url += "%2F" + percentEncode(t.path.substr(t.path.front() == '/' ? 1 : 0));
@@ -601,11 +614,12 @@ DWORD Connection::run(Transfer &t)
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
-    if (useNetrc)
+    if (useNetrc) {
         curl_easy_setopt(h, CURLOPT_NETRC, long(CURL_NETRC_OPTIONAL));
-    else
+    } else {
+        curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
         curl_easy_setopt(h, CURLOPT_PASSWORD, password.c_str());
+    }
     curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str()); // "" also keeps environment proxies out
     if (proxy.rfind("http", 0) == 0)
         curl_easy_setopt(h, CURLOPT_HTTPPROXYTUNNEL, 1L);
@@ -873,7 +887,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char *server, std::uint16_
     c->user = text(user);
     c->password = text(password);
     c->useNetrc = password == nullptr;
-    if (c->user.empty()) {
+    if (c->user.empty() && !c->useNetrc) {
         c->user = "anonymous";
         if (c->password.empty())
             c->password = "anonymous@";
