@@ -40,6 +40,7 @@ private Q_SLOTS:
     void put_data();
     void put();
     void cancelGet();
+    void unreadableDriveFallsBack();
     void hostileNames_data();
     void hostileNames();
 
@@ -68,6 +69,7 @@ void TstFrmNorvoFtp::initTestCase()
     QVERIFY(QDir().mkpath(m_server->root(home + "/empty")));
     QVERIFY(m_server->writeFile(home + "/odd/back\\slash", "x"));
     QVERIFY(m_server->writeFile(home + "/odd/bell\a", "x"));
+    QVERIFY(m_server->writeFile(home + "/odd/dos.txt", "one\r\ntwo\r\n"));
     // Same names at the server's "/": what the first level would wrongly address.
     QVERIFY(m_server->writeFile("/readme.txt", "the server root's readme\n"));
     QVERIFY(m_server->writeFile("/pub/inner.txt", "wrong inner\n"));
@@ -320,17 +322,22 @@ void TstFrmNorvoFtp::get_data()
     QTest::addColumn<QStringList>("messages"); // prefixes
     QTest::addColumn<QString>("localName");
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("ascii");
     const QStringList failed{"0|FtpGetFile Extd Err: 550 ", "4|FtpGetFile Err: 12003" + closeQuestion};
     QTest::newRow("first-level file") << "/readme.txt" << QByteArray() << QStringList{} << "readme.txt"
-                                      << QByteArray("the login directory's readme\n");
+                                      << QByteArray("the login directory's readme\n") << false;
     QTest::newRow("file in a folder") << "/pub/inner.txt" << QByteArray() << QStringList{} << "inner.txt"
-                                      << QByteArray("inner\n");
+                                      << QByteArray("inner\n") << false;
     QTest::newRow("replaces a local file") << "/readme.txt" << QByteArray("older and longer local text")
                                            << QStringList{} << "readme.txt"
-                                           << QByteArray("the login directory's readme\n");
-    QTest::newRow("folder node") << "/pub" << QByteArray() << failed << "pub" << QByteArray();
+                                           << QByteArray("the login directory's readme\n") << false;
+    QTest::newRow("folder node") << "/pub" << QByteArray() << failed << "pub" << QByteArray() << false;
     QTest::newRow("root") << "" << QByteArray() << QStringList{"0|Please enter the directory to CD"} + failed
-                          << S() << QByteArray();
+                          << S() << QByteArray() << false;
+    QTest::newRow("binary") << "/odd/dos.txt" << QByteArray() << QStringList{} << "dos.txt"
+                            << QByteArray("one\r\ntwo\r\n") << false;
+    QTest::newRow("ascii") << "/odd/dos.txt" << QByteArray() << QStringList{} << "dos.txt"
+                           << QByteArray("one\ntwo\n") << true;
 }
 
 void TstFrmNorvoFtp::get()
@@ -340,7 +347,9 @@ void TstFrmNorvoFtp::get()
     QFETCH(QStringList, messages);
     QFETCH(QString, localName);
     QFETCH(QByteArray, content);
+    QFETCH(bool, ascii);
     auto w = window();
+    (ascii ? w->optAscii : w->optBin)->click();
     if (node.count('/') > 1)
         doubleClick(*w, S() + node.section('/', 0, 1));
     QFile local(m_pane + '/' + localName);
@@ -453,6 +462,15 @@ void TstFrmNorvoFtp::cancelGet()
     QCOMPARE(QDir(m_pane).entryList(QDir::Files | QDir::Hidden), QStringList{"big.bin"});
     QVERIFY(existing.open(QIODevice::ReadOnly));
     QCOMPARE(existing.readAll(), QByteArray("keep me"));
+}
+
+void TstFrmNorvoFtp::unreadableDriveFallsBack()
+{
+    auto w = window(false);
+    w->Drive1->setDrive(m_local->path() + "/not-mounted");
+    QCOMPARE(w->Drive1->drive(), QStringLiteral("/"));
+    QCOMPARE(w->Dir1->path(), QStringLiteral("/"));
+    QCOMPARE(w->File1->path(), QStringLiteral("/"));
 }
 
 void TstFrmNorvoFtp::hostileNames_data()
