@@ -127,7 +127,6 @@ FtpProgressDialog::FtpProgressDialog(QWidget *parent, const QString &action, con
     layout->addWidget(cmdCancel, 0, Qt::AlignRight);
     connect(cmdCancel, &QPushButton::clicked, this, &FtpProgressDialog::reject);
     setMinimumWidth(360);
-    m_clock.start();
     updateFigures();
 }
 
@@ -143,7 +142,7 @@ void FtpProgressDialog::updateFigures()
 {
     using namespace FtpProgress;
     const auto done = std::int64_t(m_state.done.load()), total = std::int64_t(m_state.total.load());
-    const double seconds = m_clock.elapsed() / 1000.0;
+    const double seconds = m_state.started.elapsed() / 1000.0;
     const double rate = seconds > 0.2 ? done / seconds : 0;
     if (total > 0) {
         // The bar counts in KiB so that files beyond 2 GiB fit its int range.

@@ -12,9 +12,11 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-// What a running call shares with the window's thread: bytes done and expected (0 unknown),
-// and the observer whose cancel flag the box sets.
+// What a running call shares with the window's thread: when it started, bytes done and
+// expected (0 unknown), and the observer whose cancel flag the box sets.
 struct FtpProgressState {
+    FtpProgressState() { started.start(); }
+    QElapsedTimer started;
     std::atomic<std::uint64_t> done{0};
     std::atomic<std::uint64_t> total{0};
     FtpCallObserver observer;
@@ -41,7 +43,6 @@ public:
 
 private:
     FtpProgressState &m_state;
-    QElapsedTimer m_clock;
 };
 
 namespace FtpProgress {
