@@ -273,10 +273,10 @@ void TstFrmNorvoFtp::treeAfterConnect()
     QCOMPARE(frmNorvoFTP::imageKey(w->TreeView1->topLevelItem(0)), QString());
     QCOMPARE(children(*w, S()), (QStringList{S() + "/empty|closed", S() + "/odd|closed",
                                              S() + "/pub|closed", S() + "/readme.txt|leaf"}));
-    // Disconnect removes the whole tree; the session stays.
-    w->cmdDisconnect->click();
+    // Closing the window closes the connection and the session.
+    QVERIFY(w->close());
+    QVERIFY(!w->hOpen && !w->hConnect && !w->fInSession);
     QCOMPARE(w->TreeView1->topLevelItemCount(), 0);
-    QVERIFY(w->hOpen);
 }
 
 void TstFrmNorvoFtp::openClose_data()
