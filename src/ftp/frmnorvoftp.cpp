@@ -32,21 +32,9 @@ namespace {
 constexpr int ImageKeyRole = Qt::UserRole;
 constexpr int EntryNameRole = Qt::UserRole + 1;
 
-const QString &closedKey()
-{
-    static const QString k = QStringLiteral("closed");
-    return k;
-}
-const QString &openKey()
-{
-    static const QString k = QStringLiteral("open");
-    return k;
-}
-const QString &leafKey()
-{
-    static const QString k = QStringLiteral("leaf");
-    return k;
-}
+const QString closedKey = QStringLiteral("closed");
+const QString openKey = QStringLiteral("open");
+const QString leafKey = QStringLiteral("leaf");
 
 // ImageList1: one picture for each image key, loaded once.
 const QIcon &treeImage(const QString &key)
@@ -54,7 +42,7 @@ const QIcon &treeImage(const QString &key)
     static const QHash<QString, QIcon> images = [] {
         initFtpResources();
         QHash<QString, QIcon> h;
-        for (const QString &k : {closedKey(), openKey(), leafKey()})
+        for (const QString &k : {closedKey, openKey, leafKey})
             h.insert(k, QIcon(QStringLiteral(":/ftp/%1.svg").arg(k)));
         return h;
     }();
@@ -449,7 +437,7 @@ void frmNorvoFTP::AddTreeNodes(const QString &path)
         // A server may list a name twice; a key names one node only.
         if (m_nodes.contains(key))
             continue;
-        const QString &image = std::int16_t(colEntryAttributes.value(i)) == 16 ? closedKey() : leafKey();
+        const QString &image = std::int16_t(colEntryAttributes.value(i)) == 16 ? closedKey : leafKey;
         auto *item = new QTreeWidgetItem(QStringList{key});
         item->setData(0, ImageKeyRole, image);
         item->setData(0, EntryNameRole, colEntryNames[i]);
@@ -518,13 +506,13 @@ void frmNorvoFTP::TreeView1_DblClick()
         return;
     }
     const QString image = imageKey(item);
-    if (image == closedKey()) {
-        setImageKey(item, openKey());
+    if (image == closedKey) {
+        setImageKey(item, openKey);
         const QString path = item->text(0);
         ListRemoteDirectory(path);
         AddTreeNodes(path);
-    } else if (image == openKey()) {
-        setImageKey(item, closedKey());
+    } else if (image == openKey) {
+        setImageKey(item, closedKey);
         removeChildren(item);
     }
 }
@@ -574,7 +562,7 @@ void frmNorvoFTP::cmdPut_Click()
     if (!fInSession)
         return;
     QTreeWidgetItem *item = selectedNode();
-    if (!item || imageKey(item) == leafKey()) {
+    if (!item || imageKey(item) == leafKey) {
         MsgBox(QStringLiteral("Please select a remote directory to PUT to!"));
         return;
     }
@@ -611,8 +599,8 @@ void frmNorvoFTP::cmdPut_Click()
     if (!item)
         return;
     removeChildren(item);
-    if (imageKey(item) == closedKey())
-        setImageKey(item, openKey());
+    if (imageKey(item) == closedKey)
+        setImageKey(item, openKey);
     ListRemoteDirectory(nodeText);
     AddTreeNodes(nodeText);
 }
