@@ -378,6 +378,7 @@ struct Connection {
     std::string currentDirectory;
     bool mlsd = false;
     bool utf8 = false;
+    bool optsPending = false; // a new control connection has not had OPTS UTF8 ON yet
 
     // The control connection of the last call: an idle one the server has dropped makes libcurl
     // log in afresh, and OPTS UTF8 ON must go out again.
@@ -409,6 +410,7 @@ struct Connection {
     bool controlAlive() const;
     void rememberControl();
     DWORD run(Transfer &t);
+    DWORD attempt(Transfer &t, bool &retry);
     DWORD errorFor(CURLcode code, bool cancelled) const;
 };
 
@@ -592,7 +594,17 @@ DWORD Connection::errorFor(CURLcode code, bool cancelled) const
     }
 }
 
+// A connection the server has dropped shows only when it is used: the call goes again once, on a
+// new connection, when the old one died before any reply, or when libcurl replaced it silently
+// and the new one missed OPTS UTF8 ON.
 DWORD Connection::run(Transfer &t)
+{
+    bool retry = false;
+    const DWORD error = attempt(t, retry);
+    return error && retry ? attempt(t, retry) : error;
+}
+
+DWORD Connection::attempt(Transfer &t, bool &retry)
 {
     CURL *h = easy.get();
     curl_easy_reset(h);
@@ -605,7 +617,9 @@ DWORD Connection::run(Transfer &t)
             url += '/';
     }
     std::vector<std::string> quote = t.quote;
-    if (utf8 && t.kind != Transfer::Login && !controlAlive())
+    const bool reused = t.kind != Transfer::Login && controlAlive();
+    const bool sendOpts = utf8 && t.kind != Transfer::Login && (optsPending || !reused);
+    if (sendOpts)
         quote.insert(quote.begin(), "*OPTS UTF8 ON");
     SlistPtr quoteList;
     for (const auto &q : quote)
@@ -668,6 +682,11 @@ DWORD Connection::run(Transfer &t)
         break;
     }
 
+    if (t.localFd >= 0) { // a repeated attempt starts both files afresh
+        if (t.kind == Transfer::Get && ::ftruncate(t.localFd, 0) != 0)
+            return errnoToError(errno);
+        ::lseek(t.localFd, 0, SEEK_SET);
+    }
     replies.clear();
     transfer = &t;
     listing.clear();
@@ -702,9 +721,18 @@ DWORD Connection::run(Transfer &t)
     curl_multi_remove_handle(m, h);
     transfer = nullptr;
 
-    if (!replies.replies().empty())
-        t_lastReply = replies.replies().back();
-    return errorFor(result, cancelled);
+    const auto &got = replies.replies();
+    if (!got.empty())
+        t_lastReply = got.back();
+    const bool greeted = std::any_of(got.begin(), got.end(), [](const Reply &r) { return r.code == 220; });
+    if (sendOpts)
+        optsPending = false;
+    else if (utf8 && greeted)
+        optsPending = true;
+    const DWORD error = errorFor(result, cancelled);
+    retry = !cancelled
+            && ((reused && got.empty() && error == ERROR_INTERNET_CONNECTION_ABORTED) || (optsPending && greeted));
+    return error;
 }
 
 std::string readUmaskedMode()

@@ -122,6 +122,7 @@ private Q_SLOTS:
     void cancel_data();
     void cancel();
     void threadHandOver();
+    void utf8AfterReconnect();
 };
 
 void TstFtpPlatform::login_data()
@@ -172,10 +173,11 @@ void TstFtpPlatform::listings_data()
     QTest::addColumn<QStringList>("expected");
 
     const QStringList home{"d a dir", "f b file.txt", QString::fromUtf8("f grüße 日本.txt")};
-    QTest::newRow("mlsd, passive") << QStringList{} << true << "" << home;
-    QTest::newRow("mlsd, active") << QStringList{} << false << "" << home;
-    QTest::newRow("list, passive") << QStringList{"--no-mlsd"} << true << "" << home;
-    QTest::newRow("list, active") << QStringList{"--no-mlsd"} << false << "" << home;
+    // The command not meant for the server gets no reply, so using it would fail the row.
+    QTest::newRow("mlsd, passive") << QStringList{"--hang", "LIST"} << true << "" << home;
+    QTest::newRow("mlsd, active") << QStringList{"--hang", "LIST"} << false << "" << home;
+    QTest::newRow("list, passive") << QStringList{"--no-mlsd", "--hang", "MLSD"} << true << "" << home;
+    QTest::newRow("list, active") << QStringList{"--no-mlsd", "--hang", "MLSD"} << false << "" << home;
     QTest::newRow("empty folder") << QStringList{} << true << "a dir" << QStringList{"error 18"};
     QTest::newRow("root") << QStringList{} << true << "/" << QStringList{"d home"};
 }
@@ -193,6 +195,7 @@ void TstFtpPlatform::listings()
     QVERIFY(peer.writeFile(QString(FtpServerPeer::home) + "/b file.txt", "b"));
     QVERIFY(peer.writeFile(QString(FtpServerPeer::home) + QString::fromUtf8("/grüße 日本.txt"), "u"));
 
+    const EnvGuard env({{QByteArray("VELMARIC_FTP_REPLY_TIMEOUT"), QByteArray("5")}});
     const Login s(peer.server(), FtpServerPeer::password, passive);
     QVERIFY(s.connect);
     if (!directory.isEmpty())
@@ -510,6 +513,23 @@ void TstFtpPlatform::threadHandOver()
     FtpRestoreLastError(saved);
     QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
     QVERIFY2(lastResponse().startsWith("530 530 "), qPrintable(lastResponse()));
+}
+
+// The server ends the connection after every transfer; each new one needs OPTS UTF8 ON again.
+void TstFtpPlatform::utf8AfterReconnect()
+{
+    FtpServerPeer peer({"--require-utf8-opts", "--close-after-transfer"});
+    REQUIRE_FTP_SERVER(peer);
+    QVERIFY(peer.writeFile(QString::fromUtf8("/home/velmaric/ä.txt"), "a"));
+    QTemporaryDir local;
+    const Login s(peer.server());
+    QVERIFY(s.connect);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(listing(s.connect), QStringList{QString::fromUtf8("f ä.txt")});
+        QVERIFY2(FtpGetFileA(s.connect, "ä.txt", local.filePath("a").toUtf8().constData(), false, 0,
+                             FTP_TRANSFER_TYPE_BINARY, 0),
+                 qPrintable(lastResponse()));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstFtpPlatform)

@@ -31,6 +31,10 @@ def main():
                    help="data connections stop sending after this many bytes")
     p.add_argument("--hang", default="",
                    help="commands (comma-separated, e.g. MLSD,LIST) that never get a reply")
+    p.add_argument("--require-utf8-opts", action="store_true",
+                   help="refuse listings and transfers until OPTS UTF8 ON on this connection")
+    p.add_argument("--close-after-transfer", action="store_true",
+                   help="end the control connection after each completed transfer")
     p.add_argument("--make-files", type=int, default=0,
                    help="create this many empty files in a folder 'many' of the login directory")
     a = p.parse_args()
@@ -72,7 +76,21 @@ def main():
         def pre_process_command(self, line, cmd, arg):
             if cmd in hang:
                 return
+            if (a.require_utf8_opts and cmd in ("MLSD", "LIST", "RETR", "STOR", "CWD")
+                    and not getattr(self, "utf8_on", False)):
+                self.respond("550 Send OPTS UTF8 ON first.")
+                return
             super().pre_process_command(line, cmd, arg)
+
+        def ftp_OPTS(self, line):
+            if line.upper().replace(" ", "") == "UTF8ON":
+                self.utf8_on = True
+            return super().ftp_OPTS(line)
+
+        def respond(self, resp, logfun=logging.debug):
+            super().respond(resp, logfun)
+            if a.close_after_transfer and resp.startswith("226"):
+                self.close_when_done()
 
     Handler.authorizer = authorizer
     if a.no_mlsd:
