@@ -39,7 +39,8 @@ private Q_SLOTS:
     void errorOutYesClosesAll();
     void put_data();
     void put();
-    void cancelGet();
+    void interruptedGet_data();
+    void interruptedGet();
     void unreadableDriveFallsBack();
     void hostileNames_data();
     void hostileNames();
@@ -433,9 +434,19 @@ void TstFrmNorvoFtp::put()
         QCOMPARE(frmNorvoFTP::imageKey(w->node(S() + node)), QStringLiteral("open"));
 }
 
-void TstFrmNorvoFtp::cancelGet()
+void TstFrmNorvoFtp::interruptedGet_data()
 {
-    // The server stops sending after 64 KiB, so the transfer waits until it is cancelled.
+    QTest::addColumn<bool>("killServer"); // else the user presses Cancel
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("cancelled") << false << QStringList{"4|FtpGetFile Err: 12017" + closeQuestion};
+    QTest::newRow("server killed") << true << QStringList{"4|FtpGetFile Err: 12030" + closeQuestion};
+}
+
+void TstFrmNorvoFtp::interruptedGet()
+{
+    QFETCH(bool, killServer);
+    QFETCH(QStringList, messages);
+    // The server stops sending after 64 KiB, so the transfer waits until it is interrupted.
     FtpServerPeer stalling({"--stall-after", "65536"});
     REQUIRE_FTP_SERVER(stalling);
     QVERIFY(stalling.writeFile(QString(FtpServerPeer::home) + "/big.bin", QByteArray(1 << 20, 'b')));
@@ -445,20 +456,23 @@ void TstFrmNorvoFtp::cancelGet()
     auto w = window(true, &stalling);
     QCOMPARE(m_messages, QStringList{});
     FtpProgress::setShowDelay(0);
-    bool pressed = false;
+    bool interrupted = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, this, [&] {
         auto *box = w->findChild<FtpProgressDialog *>();
-        if (box && box->isVisible() && box->windowTitle() == "Getting" && box->cmdCancel->isEnabled()) {
-            pressed = true;
+        if (interrupted || !box || !box->isVisible() || box->windowTitle() != "Getting" || box->lblBytes->text().isEmpty())
+            return;
+        interrupted = true;
+        if (killServer)
+            stalling.kill();
+        else
             box->cmdCancel->click();
-        }
     });
     watch.start(20);
     w->TreeView1->setCurrentItem(w->node(stalling.server() + "/big.bin"));
     w->cmdGet->click();
-    QVERIFY(pressed);
-    QCOMPARE(m_messages, QStringList{"4|FtpGetFile Err: 12017" + closeQuestion});
+    QVERIFY(interrupted);
+    QCOMPARE(m_messages, messages);
     QCOMPARE(QDir(m_pane).entryList(QDir::Files | QDir::Hidden), QStringList{"big.bin"});
     QVERIFY(existing.open(QIODevice::ReadOnly));
     QCOMPARE(existing.readAll(), QByteArray("keep me"));
