@@ -131,7 +131,6 @@ void frmNorvoFTP::createControls()
     TreeView1->setUniformRowHeights(true);
     TreeView1->setExpandsOnDoubleClick(false);
     TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     TreeView1->header()->setStretchLastSection(false);
     Twips::place(TreeView1, 180, 1245, 3015, 2655);
     TreeView1->viewport()->installEventFilter(this);
@@ -421,6 +420,7 @@ void frmNorvoFTP::AddTreeNodes(const QString &path)
             return;
         auto *root = new QTreeWidgetItem(TreeView1, QStringList{path});
         m_nodes.insert(path, root);
+        TreeView1->resizeColumnToContents(0);
         return;
     }
     if (colEntryNames.isEmpty())
@@ -449,6 +449,8 @@ void frmNorvoFTP::AddTreeNodes(const QString &path)
         return;
     parent->addChildren(children);
     parent->setExpanded(true);
+    // Once per fill: a column sized to its contents on every layout costs more than the fill.
+    TreeView1->resizeColumnToContents(0);
     TreeView1->scrollToItem(children.last());
 }
 
