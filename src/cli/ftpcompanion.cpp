@@ -216,10 +216,8 @@ int main(int argc, char **argv)
         return report("InternetConnect");
 
     if (ls) {
-        if (!url->path.empty() && !FtpSetCurrentDirectoryA(c.connect, url->path.c_str()))
-            return report("rcd");
         WIN32_FIND_DATA data;
-        const HINTERNET find = FtpFindFirstFileA(c.connect, "*.*", &data, 0, 0);
+        const HINTERNET find = FtpFindFirstFileA(c.connect, url->path.c_str(), &data, 0, 0);
         if (!find)
             return GetLastError() == ERROR_NO_MORE_FILES ? 0 : report("FtpFindFirstFile");
         do

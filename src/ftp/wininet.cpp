@@ -251,9 +251,12 @@ bool serverAuthority(const std::string &server, std::uint16_t port, std::string 
         const auto close = host.find(']');
         if (close == std::string::npos)
             return false;
-        portText = close + 1 < host.size() && host[close + 1] == ':' ? host.substr(close + 2) : std::string();
-        if (close + 1 < host.size() && host[close + 1] != ':')
-            return false;
+        const std::string after = host.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':' || after.size() == 1)
+                return false;
+            portText = after.substr(1);
+        }
         host = host.substr(1, close - 1);
     } else if (std::count(host.begin(), host.end(), ':') == 1) {
         portText = host.substr(host.find(':') + 1);
@@ -735,20 +738,16 @@ DWORD Connection::attempt(Transfer &t, bool &retry)
     return error;
 }
 
-std::string readUmaskedMode()
-{
-    // The process umask without changing it (umask() can only be read by setting it).
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Umask:", 0) == 0)
-            return line.substr(6);
-    return "022";
-}
-
+// What open(..., 0666) would give: the umask is read from /proc, since umask() can only be read
+// by setting it, which would race with other threads.
 mode_t newFileMode()
 {
-    const unsigned long mask = std::strtoul(readUmaskedMode().c_str(), nullptr, 8);
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    unsigned long mask = 022;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            mask = std::strtoul(line.c_str() + 6, nullptr, 8);
     return mode_t(0666 & ~mask);
 }
 
@@ -853,11 +852,11 @@ std::shared_ptr<Connection> connectionOf(HINTERNET h)
 }
 
 // The listing of the current directory, MLSD when offered (LIST when the server then refuses it).
-DWORD listDirectory(Connection &c, std::vector<FtpListEntry> &entries)
+DWORD listDirectory(Connection &c, const std::string &directory, std::vector<FtpListEntry> &entries)
 {
     Transfer t;
     t.kind = Transfer::Listing;
-    t.path = c.currentDirectory;
+    t.path = directory;
     t.directory = true;
     t.mlsd = c.mlsd;
     DWORD error = c.run(t);
@@ -994,15 +993,21 @@ std::string FtpLoginDirectory(HINTERNET hConnect)
     return c ? c->loginDirectory : std::string();
 }
 
-HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char *, WIN32_FIND_DATA *findData, DWORD, std::uintptr_t)
+HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char *searchFile, WIN32_FIND_DATA *findData, DWORD,
+                            std::uintptr_t)
 {
     const auto c = connectionOf(hConnect);
     if (!c)
         return 0;
     if (!findData)
         return fail(ERROR_INVALID_PARAMETER), 0;
+    const std::string search = text(searchFile);
+    if (hasControlCharacters(search))
+        return fail(ERROR_INVALID_NAME), 0;
+    const bool wildcard = search.empty() || search == "*.*" || search == "*";
     auto find = std::make_shared<Find>();
-    const DWORD error = listDirectory(*c, find->entries);
+    const DWORD error =
+        listDirectory(*c, wildcard ? c->currentDirectory : joinRemote(c->currentDirectory, search), find->entries);
     if (find->entries.empty())
         return fail(error ? error : ERROR_NO_MORE_FILES), 0;
     if (error) { // delivered up to the point the listing broke off

@@ -14,7 +14,7 @@
 //   VELMARIC_FTP_CONNECT_TIMEOUT  connecting, login included          (default 30)
 //   VELMARIC_FTP_REPLY_TIMEOUT    waiting for any server reply          (default 60)
 //   VELMARIC_FTP_STALL_TIMEOUT    a transfer moving less than 1 byte/s  (default 60)
-// Fractions are allowed ("0.5").
+// The connect time-out takes fractions ("0.5"); the others are rounded up to whole seconds.
 
 #include <atomic>
 #include <cstdint>
@@ -84,7 +84,8 @@ std::string FtpCurrentDirectory(HINTERNET hConnect);
 // The directory the server put the login in (its PWD reply after login).
 std::string FtpLoginDirectory(HINTERNET hConnect);
 
-// Lists the current directory (the pattern is not used: every entry is listed). Entries keep
+// Lists the current directory for the pattern "*.*", "*" or empty, else the directory the
+// pattern names (relative to the current one, or absolute); no other wildcards. Entries keep
 // the server's order; the directory itself and its parent (MLSD cdir/pdir, LIST "." and "..")
 // are not entries. No entry: 0 and ERROR_NO_MORE_FILES.
 HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char *pattern, WIN32_FIND_DATA *findData,

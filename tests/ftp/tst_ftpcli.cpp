@@ -55,7 +55,7 @@ void TstFtpCli::commands_data()
     QTest::newRow("ls bad password") << QStringList{"ls", "ftp://velmaric:nope@{host}/"} << false << 1 << ""
                                      << "InternetConnect Extd Err: 530 530 " << "";
     QTest::newRow("ls missing folder") << QStringList{"ls", "{url}/nothere"} << false << 1 << ""
-                                       << "rcd Extd Err: 550" << "";
+                                       << "FtpFindFirstFile Extd Err: 501 501 No such directory." << "";
     QTest::newRow("get") << QStringList{"get", "{url}/b.txt", "{local}/b.txt"} << false << 0 << "" << ""
                          << "local:b.txt=bee";
     QTest::newRow("get into a folder") << QStringList{"get", "{url}/one/f.txt", "{local}"} << false << 0 << "" << ""
