@@ -34,6 +34,8 @@ int handOver(const std::vector<std::string> &args)
 
 std::vector<CliCommand> ftpCommands()
 {
-    return {{"ftp", "ftp ls URL | get URL LOCAL | put LOCAL URL [--ascii] [--active] [--proxy TEXT]",
-             "list, fetch or send over FTP; URL ftp://[user[:password]@]host[:port]/path", handOver}};
+    return {{"ftp", "ftp ls|get|put ARGS",
+             "FTP: ls URL, get URL LOCAL, put LOCAL URL [--ascii] [--active] [--proxy TEXT];"
+             " URL ftp://[user[:password]@]host[:port]/path",
+             handOver}};
 }
