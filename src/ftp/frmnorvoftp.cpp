@@ -1,0 +1,625 @@
+#include "frmnorvoftp.h"
+
+#include "controls.h"
+#include "ftpprogress.h"
+#include "localpanes.h"
+#include "messagebox.h"
+#include "remotepath.h"
+#include "twips.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFrame>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include <utility>
+#include <vector>
+
+using namespace Controls;
+
+static void initFtpResources() { Q_INIT_RESOURCE(ftp); }
+
+namespace {
+
+constexpr int ImageKeyRole = Qt::UserRole;
+constexpr int EntryNameRole = Qt::UserRole + 1;
+
+const QString closedKey = QStringLiteral("closed");
+const QString openKey = QStringLiteral("open");
+const QString leafKey = QStringLiteral("leaf");
+
+// ImageList1: one picture for each image key, loaded once.
+const QIcon &treeImage(const QString &key)
+{
+    static const QHash<QString, QIcon> images = [] {
+        initFtpResources();
+        QHash<QString, QIcon> h;
+        for (const QString &k : {closedKey, openKey, leafKey})
+            h.insert(k, QIcon(QStringLiteral(":/ftp/%1.svg").arg(k)));
+        return h;
+    }();
+    static const QIcon none;
+    const auto it = images.find(key);
+    return it == images.end() ? none : *it;
+}
+
+QString showable(const QString &name)
+{
+    QString shown = name;
+    for (QChar &c : shown)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
+    return shown;
+}
+
+QRadioButton *optionButton(QWidget *parent, const char *name, const QString &caption, double left,
+                           double top, double width, double height)
+{
+    auto *b = new QRadioButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setAccessibleName(caption);
+    Twips::place(b, left, top, width, height);
+    return b;
+}
+
+} // namespace
+
+QSize frmNorvoFTP::sizeHint() const { return Twips::size(8460, 4125); }
+
+void frmNorvoFTP::createControls()
+{
+    setWindowTitle(QStringLiteral("F-T-P"));
+    resize(Twips::size(8460, 4125));
+    // The platform's grey text colour, the window's background in the design.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(128, 128, 128));
+    setPalette(pal);
+    setAutoFillBackground(true);
+    m_nodes.clear();
+
+    cmdInternetOpen = button(this, QStringLiteral("cmdInternetOpen"), QStringLiteral("Start Session"),
+                             135, 60, 1935, 315);
+    cmdClosehOpen = button(this, QStringLiteral("cmdClosehOpen"), QStringLiteral("Close Session"),
+                           2175, 60, 1935, 315);
+    Label1 = label(this, QStringLiteral("Label1"), QStringLiteral(" Proxy :"), 5970, 60, 705, 255);
+    txtProxy = textBox(this, QStringLiteral("txtProxy"), Label1, 6765, 45, 1095, 285);
+
+    Line1 = new QFrame(this);
+    Line1->setObjectName(QStringLiteral("Line1"));
+    Line1->setFrameShape(QFrame::NoFrame);
+    QPalette red = Line1->palette();
+    red.setColor(QPalette::Window, QColor(255, 0, 0));
+    Line1->setPalette(red);
+    Line1->setAutoFillBackground(true);
+    Line1->setGeometry(Twips::toPixelsX(195), Twips::toPixelsY(420),
+                       Twips::toPixelsX(8220) - Twips::toPixelsX(195), 1);
+
+    Label2 = label(this, QStringLiteral("Label2"), QStringLiteral("FTP Server:"), 120, 525, 1335, 255);
+    txtServer = textBox(this, QStringLiteral("txtServer"), Label2, 1005, 480, 1455, 270);
+    Label3 = label(this, QStringLiteral("Label3"), QStringLiteral("User Name:"), 2685, 480, 975, 255);
+    txtUser = textBox(this, QStringLiteral("txtUser"), Label3, 3555, 465, 1095, 270);
+    label4 = label(this, QStringLiteral("label4"), QStringLiteral("Password:"), 4740, 480, 855, 255);
+    txtPassword = textBox(this, QStringLiteral("txtPassword"), label4, 5520, 465, 1095, 270);
+    txtPassword->setEchoMode(QLineEdit::Password);
+    txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    // The boxes sit above their labels in the design, so the labels must not hide them.
+    txtServer->raise();
+    txtUser->raise();
+    txtPassword->raise();
+
+    cmdConnect = button(this, QStringLiteral("cmdConnect"), QStringLiteral("Connect"), 135, 810, 1230, 345);
+    chkPassive = new QCheckBox(QStringLiteral("Passive FTP syntax"), this);
+    chkPassive->setObjectName(QStringLiteral("chkPassive"));
+    chkPassive->setAccessibleName(chkPassive->text());
+    Twips::place(chkPassive, 2265, 855, 2175, 255);
+    cmdDisconnect = button(this, QStringLiteral("cmdDisconnect"), QStringLiteral("Disconnect"), 5625,
+                           780, 1035, 345);
+
+    TreeView1 = new QTreeWidget(this);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setAccessibleName(QStringLiteral("Remote directories and files"));
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setColumnCount(1);
+    TreeView1->setUniformRowHeights(true);
+    TreeView1->setExpandsOnDoubleClick(false);
+    TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    TreeView1->header()->setStretchLastSection(false);
+    Twips::place(TreeView1, 180, 1245, 3015, 2655);
+    TreeView1->viewport()->installEventFilter(this);
+    TreeView1->installEventFilter(this);
+
+    optBin = optionButton(this, "optBin", QStringLiteral("Binary"), 3420, 1245, 855, 375);
+    optAscii = optionButton(this, "optAscii", QStringLiteral("Ascii"), 3420, 1725, 1095, 195);
+    cmdGet = button(this, QStringLiteral("cmdGet"), QStringLiteral("--->Get--->"), 3300, 1965, 975, 495);
+    cmdGet->setAccessibleName(QStringLiteral("Get"));
+    cmdPut = button(this, QStringLiteral("cmdPut"), QStringLiteral("<---Put<---"), 3300, 2445, 975, 495);
+    cmdPut->setAccessibleName(QStringLiteral("Put"));
+
+    Drive1 = new DriveListBox(this);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Drive1->setAccessibleName(QStringLiteral("Local drive"));
+    Twips::place(Drive1, 4860, 1245, 3495, 315);
+    Dir1 = new DirListBox(this);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    Dir1->setAccessibleName(QStringLiteral("Local folder"));
+    Twips::place(Dir1, 4860, 1725, 1695, 2115);
+    File1 = new FileListBox(this);
+    File1->setObjectName(QStringLiteral("File1"));
+    File1->setAccessibleName(QStringLiteral("Local files"));
+    Twips::place(File1, 6780, 1725, 1575, 1845);
+
+    const QList<QWidget *> order{cmdInternetOpen, txtProxy, cmdClosehOpen, txtServer, txtUser,
+                                 txtPassword, cmdConnect, cmdDisconnect, chkPassive, Drive1,
+                                 Dir1, File1, TreeView1, cmdGet, cmdPut, optBin, optAscii};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    connect(cmdInternetOpen, &QPushButton::clicked, this, &frmNorvoFTP::cmdInternetOpen_Click);
+    connect(cmdClosehOpen, &QPushButton::clicked, this, &frmNorvoFTP::cmdClosehOpen_Click);
+    connect(cmdConnect, &QPushButton::clicked, this, &frmNorvoFTP::cmdConnect_Click);
+    connect(cmdDisconnect, &QPushButton::clicked, this, &frmNorvoFTP::cmdDisconnect_Click);
+    connect(cmdGet, &QPushButton::clicked, this, &frmNorvoFTP::cmdGet_Click);
+    connect(cmdPut, &QPushButton::clicked, this, &frmNorvoFTP::cmdPut_Click);
+    connect(optAscii, &QRadioButton::clicked, this, &frmNorvoFTP::optAscii_Click);
+    connect(optBin, &QRadioButton::clicked, this, &frmNorvoFTP::optBin_Click);
+    connect(Drive1, &DriveListBox::driveChanged, this, &frmNorvoFTP::Drive1_Change);
+    connect(Dir1, &DirListBox::pathChanged, this, &frmNorvoFTP::Dir1_Change);
+}
+
+void frmNorvoFTP::Form_Load()
+{
+    fInSession = false;
+    hOpen = 0;
+    hConnect = 0;
+    chkPassive->setChecked(true);
+    optBin->setChecked(true);
+    lTransferType = FTP_TRANSFER_TYPE_BINARY;
+    SetSessionControls(false);
+
+    // The local panes start at the process's current folder.
+    const QString here = QDir::currentPath();
+    Drive1->blockSignals(true);
+    Drive1->setDrive(DriveListBox::driveOf(here));
+    Drive1->blockSignals(false);
+    if (!Dir1->setPath(here))
+        Drive1_Change();
+    cmdInternetOpen->setFocus();
+}
+
+void frmNorvoFTP::Form_Unload() { cmdClosehOpen_Click(); }
+
+bool frmNorvoFTP::eventFilter(QObject *watched, QEvent *event)
+{
+    if (TreeView1 && watched == TreeView1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        TreeView1_DblClick();
+        return true;
+    }
+    // Enter opens or closes the selected node as a double-click does.
+    if (TreeView1 && watched == TreeView1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            TreeView1_DblClick();
+            return true;
+        }
+    }
+    return ToolWindow::eventFilter(watched, event);
+}
+
+void frmNorvoFTP::SetSessionControls(bool flag)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{txtServer, txtUser, txtPassword, chkPassive,
+                                                       cmdClosehOpen, optBin, optAscii})
+        w->setEnabled(flag);
+    cmdConnect->setEnabled(flag && !fInSession);
+    cmdDisconnect->setEnabled(flag && fInSession);
+    cmdGet->setEnabled(flag && fInSession);
+    cmdPut->setEnabled(flag && fInSession);
+    cmdInternetOpen->setEnabled(!flag);
+    txtProxy->setEnabled(!flag);
+}
+
+void frmNorvoFTP::ClearSessionFields()
+{
+    txtServer->clear();
+    txtUser->clear();
+    txtPassword->clear();
+    txtProxy->clear();
+    ClearListing();
+}
+
+void frmNorvoFTP::ClearListing()
+{
+    colEntryNames.clear();
+    colEntryAttributes.clear();
+}
+
+void frmNorvoFTP::closeHandle(HINTERNET &handle)
+{
+    // Closing a connection says goodbye to the server, which may be slow to answer.
+    const HINTERNET h = std::exchange(handle, 0);
+    if (h)
+        FtpProgress::run(this, QStringLiteral("Closing the connection"), QString(),
+                         [h] { InternetCloseHandle(h); });
+}
+
+void frmNorvoFTP::closeConnectionAndSession()
+{
+    closeHandle(hConnect);
+    closeHandle(hOpen);
+    if (fInSession)
+        removeNode(txtServer->text());
+    fInSession = false;
+    ClearSessionFields();
+    SetSessionControls(false);
+}
+
+void frmNorvoFTP::ErrorOut(DWORD dError, const QString &szCallFunction)
+{
+    if (dError == ERROR_INTERNET_EXTENDED_ERROR) {
+        DWORD number = 0, length = 0;
+        InternetGetLastResponseInfoA(&number, nullptr, &length);
+        std::string text(length + 1, '\0');
+        DWORD size = length + 1;
+        InternetGetLastResponseInfoA(&number, text.data(), &size);
+        MsgBox(szCallFunction + QStringLiteral(" Extd Err: ") + QString::number(number) +
+               QLatin1Char(' ') + QString::fromUtf8(text.c_str()));
+    }
+    const int answer = MsgBox(szCallFunction + QStringLiteral(" Err: ") + QString::number(dError) +
+                                  QStringLiteral("\r\nClose Connection and Session?"),
+                              vbYesNo);
+    if (answer == vbYes)
+        closeConnectionAndSession();
+}
+
+void frmNorvoFTP::cmdInternetOpen_Click()
+{
+    const std::string proxy = txtProxy->text().toStdString();
+    if (!proxy.empty())
+        hOpen = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
+    else
+        hOpen = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (!hOpen)
+        ErrorOut(GetLastError(), QStringLiteral("InternetOpen"));
+    SetSessionControls(true);
+}
+
+void frmNorvoFTP::cmdClosehOpen_Click() { closeConnectionAndSession(); }
+
+void frmNorvoFTP::cmdConnect_Click()
+{
+    if (fInSession || !hOpen)
+        return;
+    const QString server = txtServer->text();
+    if (server.isEmpty()) {
+        MsgBox(QStringLiteral("Please enter a server name!"));
+        return;
+    }
+    const DWORD flags = chkPassive->isChecked() ? INTERNET_FLAG_PASSIVE : 0;
+    const std::string host = server.toStdString(), user = txtUser->text().toStdString();
+    std::string password = txtPassword->text().toStdString();
+    const HINTERNET session = hOpen;
+    HINTERNET connection = 0;
+    std::string login;
+    QPointer<frmNorvoFTP> self(this);
+    FtpProgress::run(this, QStringLiteral("Connecting to ") + server, QString(), [&] {
+        connection = InternetConnectA(session, host.c_str(), 0, user.c_str(), password.c_str(),
+                                      INTERNET_SERVICE_FTP, flags, 0);
+        if (connection)
+            login = FtpLoginDirectory(connection);
+    });
+    std::fill(password.begin(), password.end(), '\0');
+    if (!self) {
+        if (connection)
+            InternetCloseHandle(connection);
+        return;
+    }
+    hConnect = connection;
+    if (hConnect) {
+        m_loginDirectory = QString::fromStdString(login);
+        fInSession = true;
+        SetSessionControls(hOpen != 0);
+        AddTreeNodes(server);
+        ListRemoteDirectory(QString());
+        if (self && !colEntryNames.isEmpty())
+            AddTreeNodes(server);
+    } else {
+        fInSession = false;
+        ErrorOut(GetLastError(), QStringLiteral("InternetConnect"));
+    }
+}
+
+void frmNorvoFTP::cmdDisconnect_Click()
+{
+    closeHandle(hConnect);
+    ClearListing();
+    removeNode(txtServer->text());
+    fInSession = false;
+    SetSessionControls(true);
+}
+
+void frmNorvoFTP::changeDirectory(const QString &directory)
+{
+    const std::string dir = directory.toStdString();
+    const HINTERNET connection = hConnect;
+    bool ok = false;
+    FtpProgress::run(this, QStringLiteral("Changing to ") + directory, QString(),
+                     [&] { ok = FtpSetCurrentDirectoryA(connection, dir.c_str()); });
+    if (!ok)
+        ErrorOut(GetLastError(), QStringLiteral("rcd"));
+}
+
+void frmNorvoFTP::rcd(const QString &path)
+{
+    if (path.isEmpty()) {
+        MsgBox(QStringLiteral("Please enter the directory to CD"));
+        return;
+    }
+    changeDirectory(RemotePath::directoryOf(path, txtServer->text(), m_loginDirectory));
+}
+
+void frmNorvoFTP::ListRemoteDirectory(const QString &path)
+{
+    ClearListing();
+    if (!path.isEmpty())
+        rcd(path);
+
+    struct Listing {
+        std::vector<std::pair<std::string, DWORD>> entries;
+        bool found = false;
+        DWORD firstError = 0, nextError = 0;
+    } listing;
+    const HINTERNET connection = hConnect;
+    FtpProgress::run(this, QStringLiteral("Listing ") + (path.isEmpty() ? QStringLiteral("the login directory") : path),
+                     QString(), [&] {
+        WIN32_FIND_DATA record;
+        const HINTERNET find = FtpFindFirstFileA(connection, "*.*", &record, 0, 0);
+        if (!find) {
+            listing.firstError = GetLastError();
+            return;
+        }
+        listing.found = true;
+        do
+            listing.entries.emplace_back(std::move(record.cFileName), record.dwFileAttributes);
+        while (InternetFindNextFileA(find, &record));
+        listing.nextError = GetLastError();
+        // Closing the find handle must not hide the reply that ended the listing.
+        const FtpLastError ending = FtpSaveLastError();
+        InternetCloseHandle(find);
+        FtpRestoreLastError(ending);
+    });
+
+    if (!listing.found) {
+        if (listing.firstError == ERROR_NO_MORE_FILES)
+            MsgBox(QStringLiteral("This directory is empty!"));
+        else
+            ErrorOut(listing.firstError, QStringLiteral("FtpFindFirstFile"));
+        return;
+    }
+    colEntryNames.reserve(qsizetype(listing.entries.size()));
+    colEntryAttributes.reserve(qsizetype(listing.entries.size()));
+    for (const auto &[name, attributes] : listing.entries) {
+        colEntryNames.append(QString::fromStdString(name));
+        colEntryAttributes.append(attributes);
+    }
+    if (listing.nextError != ERROR_NO_MORE_FILES)
+        ErrorOut(listing.nextError, QStringLiteral("InternetFindNextFile"));
+}
+
+void frmNorvoFTP::AddTreeNodes(const QString &path)
+{
+    if (path == txtServer->text() && colEntryNames.isEmpty()) {
+        if (m_nodes.contains(path))
+            return;
+        auto *root = new QTreeWidgetItem(TreeView1, QStringList{path});
+        m_nodes.insert(path, root);
+        TreeView1->resizeColumnToContents(0);
+        return;
+    }
+    if (colEntryNames.isEmpty())
+        return;
+    QTreeWidgetItem *parent = m_nodes.value(path);
+    if (!parent)
+        return;
+    QList<QTreeWidgetItem *> children;
+    children.reserve(colEntryNames.size());
+    m_nodes.reserve(m_nodes.size() + colEntryNames.size());
+    const QString prefix = path + QLatin1Char('/');
+    for (qsizetype i = 0; i < colEntryNames.size(); ++i) {
+        const QString key = prefix + colEntryNames[i];
+        // A server may list a name twice; a key names one node only.
+        if (m_nodes.contains(key))
+            continue;
+        const QString &image = std::int16_t(colEntryAttributes.value(i)) == 16 ? closedKey : leafKey;
+        auto *item = new QTreeWidgetItem(QStringList{key});
+        item->setData(0, ImageKeyRole, image);
+        item->setData(0, EntryNameRole, colEntryNames[i]);
+        item->setIcon(0, treeImage(image));
+        m_nodes.insert(key, item);
+        children.append(item);
+    }
+    if (children.isEmpty())
+        return;
+    parent->addChildren(children);
+    parent->setExpanded(true);
+    // Once per fill: a column sized to its contents on every layout costs more than the fill.
+    TreeView1->resizeColumnToContents(0);
+    TreeView1->scrollToItem(children.last());
+}
+
+QString frmNorvoFTP::imageKey(const QTreeWidgetItem *item)
+{
+    return item ? item->data(0, ImageKeyRole).toString() : QString();
+}
+
+void frmNorvoFTP::setImageKey(QTreeWidgetItem *item, const QString &key)
+{
+    item->setData(0, ImageKeyRole, key);
+    item->setIcon(0, treeImage(key));
+}
+
+QTreeWidgetItem *frmNorvoFTP::selectedNode() const
+{
+    const auto items = TreeView1->selectedItems();
+    return items.isEmpty() ? nullptr : items.first();
+}
+
+void frmNorvoFTP::removeChildren(QTreeWidgetItem *item)
+{
+    const QList<QTreeWidgetItem *> children = item->takeChildren();
+    // Forget every key below the node before the items go.
+    std::vector<QTreeWidgetItem *> pending(children.begin(), children.end());
+    while (!pending.empty()) {
+        QTreeWidgetItem *i = pending.back();
+        pending.pop_back();
+        m_nodes.remove(i->text(0));
+        for (int c = 0; c < i->childCount(); ++c)
+            pending.push_back(i->child(c));
+    }
+    qDeleteAll(children);
+}
+
+void frmNorvoFTP::removeNode(const QString &key)
+{
+    QTreeWidgetItem *item = m_nodes.value(key);
+    if (!item)
+        return;
+    removeChildren(item);
+    m_nodes.remove(key);
+    delete item;
+}
+
+void frmNorvoFTP::TreeView1_DblClick()
+{
+    if (!fInSession) {
+        MsgBox(QStringLiteral("No in session!"));
+        return;
+    }
+    QTreeWidgetItem *item = selectedNode();
+    if (!item) {
+        MsgBox(QStringLiteral("no Selection to enumerate"));
+        return;
+    }
+    const QString image = imageKey(item);
+    if (image == closedKey) {
+        setImageKey(item, openKey);
+        const QString path = item->text(0);
+        ListRemoteDirectory(path);
+        AddTreeNodes(path);
+    } else if (image == openKey) {
+        setImageKey(item, closedKey);
+        removeChildren(item);
+    }
+}
+
+void frmNorvoFTP::cmdGet_Click()
+{
+    if (!fInSession) {
+        MsgBox(QStringLiteral("Not in session"));
+        return;
+    }
+    QTreeWidgetItem *item = selectedNode();
+    if (!item) {
+        MsgBox(QStringLiteral("Please select the item to GET!"));
+        return;
+    }
+    const RemotePath::Split split = RemotePath::splitAtLastSlash(item->text(0));
+    // A listed name must land in the file pane's folder under that very name, or not at all.
+    const QVariant listed = item->data(0, EntryNameRole);
+    QString problem = RemotePath::localNameProblem(split.name);
+    if (problem.isEmpty() && listed.isValid() && listed.toString() != split.name)
+        problem = RemotePath::localNameProblem(listed.toString());
+    if (!problem.isEmpty()) {
+        MsgBox(QStringLiteral("\"%1\" can't be saved in the local folder: %2.")
+                   .arg(showable(listed.isValid() ? listed.toString() : split.name), problem));
+        return;
+    }
+    rcd(split.directory);
+
+    const std::string remote = split.name.toStdString();
+    const std::string local = (File1->path() + QLatin1Char('/') + split.name).toStdString();
+    const HINTERNET connection = hConnect;
+    const DWORD type = lTransferType;
+    bool ok = false;
+    QPointer<frmNorvoFTP> self(this);
+    FtpProgress::run(this, QStringLiteral("Getting"), split.name, [&] {
+        ok = FtpGetFileA(connection, remote.c_str(), local.c_str(), false, INTERNET_FLAG_RELOAD, type, 0);
+    });
+    if (!self)
+        return;
+    File1->refresh();
+    if (!ok)
+        ErrorOut(GetLastError(), QStringLiteral("FtpGetFile"));
+}
+
+void frmNorvoFTP::cmdPut_Click()
+{
+    if (!fInSession)
+        return;
+    QTreeWidgetItem *item = selectedNode();
+    if (!item || imageKey(item) == leafKey) {
+        MsgBox(QStringLiteral("Please select a remote directory to PUT to!"));
+        return;
+    }
+    const QString fileName = File1->fileName();
+    if (fileName.isEmpty()) {
+        MsgBox(QStringLiteral("Please select a local file to put"));
+        return;
+    }
+    const QString nodeText = item->text(0);
+    const QString directory = nodeText.mid(txtServer->text().size());
+    const std::string local = (File1->path() + QLatin1Char('/') + fileName).toStdString();
+    // The root stands for the login directory.
+    if (directory.isEmpty())
+        changeDirectory(RemotePath::joinLogin(m_loginDirectory, QString()));
+    else
+        rcd(directory);
+
+    const std::string remote = fileName.toStdString();
+    const HINTERNET connection = hConnect;
+    const DWORD type = lTransferType;
+    bool ok = false;
+    QPointer<frmNorvoFTP> self(this);
+    FtpProgress::run(this, QStringLiteral("Putting"), fileName, [&] {
+        ok = FtpPutFileA(connection, local.c_str(), remote.c_str(), type, 0);
+    });
+    if (!self)
+        return;
+    if (!ok) {
+        ErrorOut(GetLastError(), QStringLiteral("FtpPutFile"));
+        return;
+    }
+    // The node may have gone with the tree while the transfer ran.
+    item = m_nodes.value(nodeText);
+    if (!item)
+        return;
+    removeChildren(item);
+    if (imageKey(item) == closedKey)
+        setImageKey(item, openKey);
+    ListRemoteDirectory(nodeText);
+    AddTreeNodes(nodeText);
+}
+
+void frmNorvoFTP::optAscii_Click() { lTransferType = FTP_TRANSFER_TYPE_ASCII; }
+
+void frmNorvoFTP::optBin_Click() { lTransferType = FTP_TRANSFER_TYPE_BINARY; }
+
+void frmNorvoFTP::Drive1_Change()
+{
+    if (Dir1->setPath(Drive1->drive()))
+        return;
+    // An unreadable drive falls back to the root file system.
+    Drive1->blockSignals(true);
+    Drive1->setDrive(QStringLiteral("/"));
+    Drive1->blockSignals(false);
+    Dir1->setPath(QStringLiteral("/"));
+}
+
+void frmNorvoFTP::Dir1_Change() { File1->setPath(Dir1->path()); }

@@ -1,0 +1,107 @@
+#pragma once
+#include "toolwindow.h"
+#include "wininet.h"
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+
+class DirListBox;
+class DriveListBox;
+class FileListBox;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// F-T-P: a session (optionally through a proxy), one connection to a server, its directories
+// as a tree grown on demand, and single-file Get and Put between the tree and a local folder.
+class frmNorvoFTP : public ToolWindow {
+    Q_OBJECT
+public:
+    using ToolWindow::ToolWindow;
+    void createControls() override;
+    void Form_Load() override;
+    void Form_Unload() override;
+    bool isSizable() const override { return true; }
+    // The designed client area, which the frame takes when it first shows the window.
+    QSize sizeHint() const override;
+
+    void ErrorOut(DWORD dError, const QString &szCallFunction);
+    void SetSessionControls(bool flag);
+    void ClearSessionFields();
+    void ClearListing();
+    void rcd(const QString &path);
+    void ListRemoteDirectory(const QString &path);
+    void AddTreeNodes(const QString &path);
+
+    // The node with that key, or null.
+    QTreeWidgetItem *node(const QString &key) const { return m_nodes.value(key); }
+    static QString imageKey(const QTreeWidgetItem *item);
+
+    HINTERNET hOpen = 0;
+    HINTERNET hConnect = 0;
+    bool fInSession = false;
+    DWORD lTransferType = FTP_TRANSFER_TYPE_BINARY;
+    QStringList colEntryNames;
+    QList<DWORD> colEntryAttributes;
+
+    QPushButton *cmdInternetOpen = nullptr;
+    QPushButton *cmdClosehOpen = nullptr;
+    QLabel *Label1 = nullptr;
+    QLineEdit *txtProxy = nullptr;
+    QFrame *Line1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *txtServer = nullptr;
+    QLabel *Label3 = nullptr;
+    QLineEdit *txtUser = nullptr;
+    QLabel *label4 = nullptr;
+    QLineEdit *txtPassword = nullptr;
+    QPushButton *cmdConnect = nullptr;
+    QCheckBox *chkPassive = nullptr;
+    QPushButton *cmdDisconnect = nullptr;
+    QTreeWidget *TreeView1 = nullptr;
+    QRadioButton *optBin = nullptr;
+    QRadioButton *optAscii = nullptr;
+    QPushButton *cmdGet = nullptr;
+    QPushButton *cmdPut = nullptr;
+    DriveListBox *Drive1 = nullptr;
+    DirListBox *Dir1 = nullptr;
+    FileListBox *File1 = nullptr;
+
+public Q_SLOTS:
+    void cmdInternetOpen_Click();
+    void cmdClosehOpen_Click();
+    void cmdConnect_Click();
+    void cmdDisconnect_Click();
+    void TreeView1_DblClick();
+    void cmdGet_Click();
+    void cmdPut_Click();
+    void optAscii_Click();
+    void optBin_Click();
+    void Drive1_Change();
+    void Dir1_Change();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // Makes a remote directory current (the last step of rcd).
+    void changeDirectory(const QString &directory);
+    // Closes a handle that is not 0 and sets it to 0.
+    void closeHandle(HINTERNET &handle);
+    // Closes both handles and empties the tree and the boxes: Close Session, and Yes in ErrorOut.
+    void closeConnectionAndSession();
+    void removeNode(const QString &key);
+    void removeChildren(QTreeWidgetItem *item);
+    void setImageKey(QTreeWidgetItem *item, const QString &key);
+    QTreeWidgetItem *selectedNode() const;
+
+    QHash<QString, QTreeWidgetItem *> m_nodes;
+    // The directory the server logged us into; the tree's root stands for it.
+    QString m_loginDirectory;
+};
