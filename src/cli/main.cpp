@@ -6,7 +6,7 @@
 static std::vector<CliCommand> allCommands()
 {
     std::vector<CliCommand> all;
-    for (auto group : {&icmpCommands, &resolveCommands, &tcpCommands})
+    for (auto group : {&icmpCommands, &resolveCommands, &tcpCommands, &playCommands})
         for (auto &c : group())
             all.push_back(std::move(c));
     return all;
