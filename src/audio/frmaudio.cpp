@@ -4,6 +4,7 @@
 #include "designfont.h"
 #include "mediaplayercontrol.h"
 #include "messagebox.h"
+#include "mprisservice.h"
 #include "panes.h"
 #include "twips.h"
 #include "usersettings.h"
@@ -218,6 +219,8 @@ void frmAudio::Form_Load()
     });
     m_tray->show();
 
+    publishMedia();
+
     m_trayWatch.setInterval(1000);
     connect(&m_trayWatch, &QTimer::timeout, this, &frmAudio::watchTray, Qt::UniqueConnection);
 }
@@ -247,7 +250,35 @@ void frmAudio::Form_Unload()
     // The controls outlive the closed window until the next load: silence them now.
     MediaPlayer1->engine()->stop();
     m_trayWatch.stop();
+    m_mpris.reset();
     m_tray.reset();
+}
+
+void frmAudio::publishMedia()
+{
+    m_mpris = std::make_unique<MprisService>(MediaPlayer1->engine());
+    m_mpris->setNext([this] { stepEntry(1); });
+    m_mpris->setPrevious([this] { stepEntry(-1); });
+    m_mpris->setRaise([this] { restoreFromTray(); });
+    const auto entriesChanged = [this] {
+        m_mpris->setCanGoNext(List1->count() > 0);
+        m_mpris->setCanGoPrevious(List1->count() > 0);
+    };
+    connect(List1->model(), &QAbstractItemModel::rowsInserted, this, entriesChanged);
+    connect(List1->model(), &QAbstractItemModel::rowsRemoved, this, entriesChanged);
+    connect(List1->model(), &QAbstractItemModel::modelReset, this, entriesChanged);
+}
+
+void frmAudio::stepEntry(int step)
+{
+    const int count = List1->count();
+    if (count == 0)
+        return;
+    const int index = List1->currentRow();
+    const int next = index < 0 ? (step > 0 ? 0 : count - 1) : (index + step + count) % count;
+    m_failedInRow = 0;
+    List1->setCurrentRow(next);
+    playSelectedEntry();
 }
 
 void frmAudio::setHeight(double twips)

@@ -10,6 +10,7 @@ class DirListBox;
 class DriveListBox;
 class FileListBox;
 class MediaPlayerControl;
+class MprisService;
 class QGroupBox;
 class QLabel;
 class QListWidget;
@@ -82,9 +83,12 @@ private:
     void placeInMainWindow();
     void attachToFrame();
     void watchTray();
+    void stepEntry(int step); // media keys: next (+1) or previous (-1) entry, round the list
+    void publishMedia();
 
     quint32 m_fileBackColor = 16711680;
     int m_failedInRow = 0; // consecutive files that could not be played
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::unique_ptr<MprisService> m_mpris; // the desktop's media keys, while the window exists
     QTimer m_trayWatch; // while hidden: the window comes back if the tray goes away
 };
