@@ -264,9 +264,9 @@ void frmAudio::publishMedia()
         m_mpris->setCanGoNext(List1->count() > 0);
         m_mpris->setCanGoPrevious(List1->count() > 0);
     };
-    connect(List1->model(), &QAbstractItemModel::rowsInserted, this, entriesChanged);
-    connect(List1->model(), &QAbstractItemModel::rowsRemoved, this, entriesChanged);
-    connect(List1->model(), &QAbstractItemModel::modelReset, this, entriesChanged);
+    connect(List1->model(), &QAbstractItemModel::rowsInserted, m_mpris.get(), entriesChanged);
+    connect(List1->model(), &QAbstractItemModel::rowsRemoved, m_mpris.get(), entriesChanged);
+    connect(List1->model(), &QAbstractItemModel::modelReset, m_mpris.get(), entriesChanged);
 }
 
 void frmAudio::stepEntry(int step)
