@@ -236,7 +236,9 @@ void frmAudio::attachToFrame()
     QMdiSubWindow *sub = subWindow();
     if (!sub)
         return;
-    sub->installEventFilter(this);
+    // Queued: the frame shows itself again once it has finished minimising.
+    connect(sub, &QMdiSubWindow::windowStateChanged, this, &frmAudio::Form_Resize,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     setHeight(CompactHeight);
     placeInMainWindow();
 }
@@ -453,7 +455,5 @@ bool frmAudio::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Label4 && event->type() == QEvent::MouseButtonPress)
         Label4_MouseDown(vbButton(static_cast<QMouseEvent *>(event)->button()));
-    else if (watched == subWindow() && event->type() == QEvent::WindowStateChange)
-        QTimer::singleShot(0, this, &frmAudio::Form_Resize);
     return ToolWindow::eventFilter(watched, event);
 }
