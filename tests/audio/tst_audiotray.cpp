@@ -123,8 +123,14 @@ void TstAudioTray::clickRestores()
     QTRY_VERIFY_WITH_TIMEOUT(m_w->trayIcon()->geometry().isValid(), 20000); // embedded
     sub->showMinimized();
     QTRY_VERIFY(!sub->isVisible());
-    click(clicks);
-    QTRY_VERIFY(sub->isVisible());
+    // The host may still be placing the icon when it first reports a geometry: click again
+    // where it now is until the window comes back.
+    for (int attempt = 0; attempt < 5 && !sub->isVisible(); ++attempt) {
+        click(clicks);
+        if (QTest::qWaitFor([sub] { return sub->isVisible(); }, 2000))
+            break;
+    }
+    QVERIFY(sub->isVisible());
     QVERIFY(!sub->isMinimized());
     QCOMPARE(sub->mdiArea()->activeSubWindow(), sub);
 }
