@@ -114,6 +114,8 @@ void frmAudio::createControls()
     Frame1 = new QGroupBox(QStringLiteral("playlist"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setFont(courier());
+    // A frame has its own (button face) background, not the window's dark grey.
+    setColors(Frame1, QPalette::Window, QApplication::palette().color(QPalette::Button));
     Twips::place(Frame1, 105, 3465, 5400, 1395);
     Label4 = label(Frame1, QStringLiteral("Label4"), QStringLiteral("Label4"), 2040, 0, 735, 15);
     Label4->setAccessibleName(Label4->text());
@@ -379,6 +381,9 @@ void frmAudio::List1_DblClick()
 
 void frmAudio::MediaPlayer1_EndOfStream(int result)
 {
+    // An end that was on its way when the window closed starts nothing.
+    if (!isLoaded())
+        return;
     const bool failed = result != 0;
     m_failedInRow = failed ? m_failedInRow + 1 : 0;
     MediaPlayer1->setCurrentPosition(0);
