@@ -7,7 +7,13 @@
 #include <QMediaPlayer>
 #include <QUrl>
 
-MediaEngine::MediaEngine(QObject *parent) : QObject(parent) {}
+MediaEngine::MediaEngine(QObject *parent) : QObject(parent)
+{
+    // Qt 6.4's GStreamer backend crashes on MP3; the backend is chosen at the first player,
+    // so whoever creates an engine gets FFmpeg unless the user asked for another.
+    if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND"))
+        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+}
 
 MediaEngine::~MediaEngine() = default;
 
@@ -61,6 +67,7 @@ void MediaEngine::setFileName(const QString &path)
     ++m_serial;
     m_errorText.clear();
     m_ended = false;
+    m_endPosition = 0;
     rebuildPlayer();
     Q_EMIT fileNameChanged(path);
     Q_EMIT positionChanged(0);
@@ -103,15 +110,21 @@ void MediaEngine::stop()
 
 qint64 MediaEngine::position() const
 {
-    return m_player ? m_player->position() : 0;
+    if (m_ended || !m_player)
+        return m_endPosition;
+    return m_player->position();
 }
 
 void MediaEngine::setPosition(qint64 ms)
 {
-    if (m_player && !m_ended)
-        m_player->setPosition(qMax<qint64>(0, ms));
-    else
-        Q_EMIT positionChanged(0);
+    ms = qMax<qint64>(0, ms);
+    if (m_player && !m_ended) {
+        m_player->setPosition(ms);
+        return;
+    }
+    // An ended player is not sought: the next play() starts the file afresh.
+    m_endPosition = ms;
+    Q_EMIT positionChanged(ms);
 }
 
 qint64 MediaEngine::duration() const
@@ -154,6 +167,7 @@ void MediaEngine::finish(int result)
 {
     if (m_ended)
         return;
+    m_endPosition = m_player ? m_player->position() : 0;
     m_ended = true;
     setState(State::Stopped);
     // Queued: listeners assign the next file, which replaces the player that is signalling now.

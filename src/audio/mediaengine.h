@@ -72,5 +72,6 @@ private:
     State m_state = State::Stopped;
     float m_volume = 1.0f;
     bool m_ended = false; // the current file has ended or failed
+    qint64 m_endPosition = 0; // the position of an ended file, which the window may rewind
     quint64 m_serial = 0; // counts assignments, so a late end never applies to a newer file
 };
