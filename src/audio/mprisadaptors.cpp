@@ -166,5 +166,5 @@ void MprisPlayerAdaptor::OpenUri(const QString &uri)
                            QStringLiteral("Only file: URIs can be played: ") + uri);
         return;
     }
-    m_service->engine()->setFileName(url.toLocalFile());
+    m_service->open(url.toLocalFile());
 }

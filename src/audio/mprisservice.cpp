@@ -135,6 +135,14 @@ void MprisService::raise()
         m_raise();
 }
 
+void MprisService::open(const QString &path)
+{
+    if (m_open)
+        m_open(path);
+    else
+        m_engine->setFileName(path);
+}
+
 QString MprisService::trackId() const
 {
     return QStringLiteral("/org/velmaric/track/") + QString::number(m_track);

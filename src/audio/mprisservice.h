@@ -41,6 +41,8 @@ public:
     void setNext(std::function<void()> next);
     void setPrevious(std::function<void()> previous);
     void setRaise(std::function<void()> raise) { m_raise = std::move(raise); }
+    // Plays a local file asked for by OpenUri; without it the file goes straight to the engine.
+    void setOpen(std::function<void(const QString &path)> open) { m_open = std::move(open); }
     void setCanGoNext(bool can);
     void setCanGoPrevious(bool can);
 
@@ -51,6 +53,7 @@ public:
     void next();
     void previous();
     void raise();
+    void open(const QString &path);
 
     // Object path naming the file now loaded; a new one for every assignment.
     QString trackId() const;
@@ -71,6 +74,7 @@ private:
     QString m_busName;
     bool m_registered = false; // the object is exported at objectPath
     std::function<void()> m_next, m_previous, m_raise;
+    std::function<void(const QString &)> m_open;
     bool m_canGoNext = false;
     bool m_canGoPrevious = false;
     quint64 m_track = 0;

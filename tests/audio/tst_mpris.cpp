@@ -64,6 +64,7 @@ private Q_SLOTS:
     void volume_data();
     void volume();
     void raise();
+    void openUriOtherScheme();
     void nameLifecycle();
     void noBus();
 
@@ -213,6 +214,7 @@ void TstMpris::transport_data()
     QTest::newRow("Next") << "Playing" << "Next" << none << true << "Playing" << "b.mp3";
     QTest::newRow("Previous") << "Playing" << "Previous" << none << true << "Playing" << "c.mp3";
     QTest::newRow("Next, none to go to") << "Playing" << "Next" << none << false << "Playing" << "a.mp3";
+    QTest::newRow("OpenUri") << "Playing" << "OpenUri" << QVariantList{"file://" + QStringLiteral("%1/c.mp3")} << true << "Playing" << "c.mp3";
     QTest::newRow("Seek past the end is Next") << "Playing" << "Seek" << QVariantList{qlonglong(60'000'000)} << true << "Playing" << "b.mp3";
 }
 
@@ -224,6 +226,8 @@ void TstMpris::transport()
     QFETCH(bool, canGo);
     QFETCH(QString, status);
     QFETCH(QString, title);
+    if (method == "OpenUri")
+        args = {args[0].toString().arg(m_mp3->dir())};
     m_service->setCanGoNext(canGo);
     QCOMPARE(get(playerInterface, "CanGoNext").toBool(), canGo);
     startPlaying(m_a);
@@ -303,6 +307,14 @@ void TstMpris::raise()
 {
     QCOMPARE(call(rootInterface, "Raise").type(), QDBusMessage::ReplyMessage);
     QCOMPARE(m_raised, 1);
+}
+
+void TstMpris::openUriOtherScheme()
+{
+    const QDBusMessage reply = call(playerInterface, "OpenUri", {"http://127.0.0.1:9/a.mp3"});
+    QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+    QCOMPARE(reply.errorName(), QString("org.freedesktop.DBus.Error.NotSupported"));
+    QVERIFY(m_engine->fileName().isEmpty());
 }
 
 // The name is held while the service lives; a second player takes an instance name.
