@@ -264,6 +264,10 @@ void frmAudio::publishMedia()
     m_mpris->setNext([this] { stepEntry(1); });
     m_mpris->setPrevious([this] { stepEntry(-1); });
     m_mpris->setRaise([this] { restoreFromTray(); });
+    m_mpris->setOpen([this](const QString &path) {
+        m_failedInRow = 0;
+        playFile(path, QFileInfo(path).fileName());
+    });
     const auto entriesChanged = [this] {
         m_mpris->setCanGoNext(List1->count() > 0);
         m_mpris->setCanGoPrevious(List1->count() > 0);
