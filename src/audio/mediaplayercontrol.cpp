@@ -1,5 +1,6 @@
 #include "mediaplayercontrol.h"
 
+#include "controls.h"
 #include "twips.h"
 
 #include <QHBoxLayout>
@@ -24,7 +25,7 @@ QString MediaPlayerControl::timeText(qint64 elapsedMs, qint64 totalMs)
 MediaPlayerControl::MediaPlayerControl(QWidget *parent)
     : QWidget(parent), m_engine(new MediaEngine(this)), m_playPause(new QToolButton(this)),
       m_stop(new QToolButton(this)), m_position(new QSlider(Qt::Horizontal, this)),
-      m_time(new QLabel(timeText(0, 0), this)), m_volume(new QSlider(Qt::Horizontal, this))
+      m_time(new QLabel(this)), m_volume(new QSlider(Qt::Horizontal, this))
 {
     setFocusPolicy(Qt::TabFocus);
     setAccessibleName(tr("Media player"));
@@ -34,7 +35,7 @@ MediaPlayerControl::MediaPlayerControl(QWidget *parent)
     m_stop->setAccessibleName(tr("Stop"));
     m_position->setAccessibleName(tr("Position"));
     m_position->setRange(0, 0);
-    m_time->setAccessibleName(m_time->text());
+    Controls::setReadableText(m_time, timeText(0, 0));
     m_volume->setAccessibleName(tr("Volume"));
     m_volume->setRange(0, 100);
     m_volume->setValue(qRound(m_engine->volume() * 100));
@@ -63,12 +64,12 @@ MediaPlayerControl::MediaPlayerControl(QWidget *parent)
             [this](float v) { m_volume->setValue(qRound(v * 100)); });
     connect(m_engine, &MediaEngine::durationChanged, this, [this](qint64 ms) {
         m_position->setRange(0, int(ms));
-        m_time->setText(timeText(m_engine->position(), ms));
+        Controls::setReadableText(m_time, timeText(m_engine->position(), ms));
     });
     connect(m_engine, &MediaEngine::positionChanged, this, [this](qint64 ms) {
         if (!m_position->isSliderDown())
             m_position->setValue(int(ms));
-        m_time->setText(timeText(ms, m_engine->duration()));
+        Controls::setReadableText(m_time, timeText(ms, m_engine->duration()));
     });
     connect(m_engine, &MediaEngine::playbackStateChanged, this, &MediaPlayerControl::updateState);
     connect(m_engine, &MediaEngine::endOfStream, this, &MediaPlayerControl::EndOfStream);
