@@ -209,6 +209,9 @@ void frmAudio::Form_Load()
     else
         QTimer::singleShot(0, this, &frmAudio::attachToFrame);
 
+    publishMedia();
+
+    // The notification-area icon comes last.
     m_tray = std::make_unique<QSystemTrayIcon>();
     QIcon icon = QIcon::fromTheme(QStringLiteral("audio-x-generic"), qApp->windowIcon());
     if (icon.isNull())
@@ -220,8 +223,6 @@ void frmAudio::Form_Load()
             restoreFromTray();
     });
     m_tray->show();
-
-    publishMedia();
 
     m_trayWatch.setInterval(1000);
     connect(&m_trayWatch, &QTimer::timeout, this, &frmAudio::watchTray, Qt::UniqueConnection);
