@@ -17,3 +17,4 @@ std::vector<CliCommand> tcpCommands();
 std::vector<CliCommand> resolveCommands();
 std::vector<CliCommand> playCommands();
 std::vector<CliCommand> scanCommands();
+std::vector<CliCommand> ftpCommands();
