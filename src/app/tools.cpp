@@ -5,6 +5,7 @@
 #include "frmnorvoip.h"
 #include "frmnorvoping.h"
 #include "frmnorvoroute.h"
+#include "frmportscan.h"
 #include "frmtcpstat.h"
 #include "frmtcptable.h"
 #include "toolwindow.h"
@@ -17,6 +18,7 @@ void registerTools(ToolWindowRegistry &registry)
     registry.registerFactory("frmNorvoIP", [] { return new frmNorvoIP; });
     registry.registerFactory("frmNorvoPing", [] { return new frmNorvoPing; });
     registry.registerFactory("frmNorvoRoute", [] { return new frmNorvoRoute; });
+    registry.registerFactory("frmPortScan", [] { return new frmPortScan; });
     registry.registerFactory("frmTCPStat", [] { return new frmTCPStat; });
     registry.registerFactory("frmTCPTable", [] { return new frmTCPTable; });
 }

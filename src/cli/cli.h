@@ -15,4 +15,5 @@ struct CliCommand {
 std::vector<CliCommand> icmpCommands();
 std::vector<CliCommand> tcpCommands();
 std::vector<CliCommand> resolveCommands();
+std::vector<CliCommand> scanCommands();
 std::vector<CliCommand> playCommands();

@@ -1,0 +1,246 @@
+#include "frmmain.h"
+
+#include "frmbrowse.h"
+#include "messagebox.h"
+#include "settingsrecord.h"
+#include "toolwindow.h"
+#include "twips.h"
+#include "usersettings.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QLabel>
+#include <QLocale>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMetaProperty>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+const QString AppName = QStringLiteral("Velmaric");
+const QString Section = QStringLiteral("Settings");
+constexpr double DefaultLeft = 1000, DefaultTop = 1000, DefaultWidth = 6500, DefaultHeight = 6500;
+
+// Stored values are decimal text; anything that is not a finite number reads as absent.
+double storedTwips(const char *key, double fallback)
+{
+    bool ok = false;
+    const float v = UserSettings::GetSetting(AppName, Section, QString::fromLatin1(key))
+                        .trimmed()
+                        .toFloat(&ok);
+    return ok && std::isfinite(v) ? double(v) : fallback;
+}
+
+QString twipsText(double twips) { return QString::number(float(twips), 'g', 7); }
+
+bool hasProperty(const QObject *o, const char *name)
+{
+    return o && o->metaObject()->indexOfProperty(name) >= 0;
+}
+} // namespace
+
+frmMain::frmMain(QWidget *parent)
+    : QMainWindow(parent), m_area(new QMdiArea(this)),
+      m_tools(std::make_unique<ToolWindowRegistry>(m_area))
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(AppName);
+    m_area->setObjectName(QStringLiteral("mdiArea"));
+    m_area->setBackground(QColor(128, 128, 128));
+    m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_area);
+    frmBrowse::setFrame(m_area);
+    createMenus();
+    createStatusBar();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::createStatusBar()
+{
+    sbStatusBar = statusBar();
+    sbStatusBar->setObjectName(QStringLiteral("sbStatusBar"));
+    sbStatusBar->setSizeGripEnabled(true);
+    m_statusPanel = new QLabel(tr("Status"), sbStatusBar);
+    m_datePanel = new QLabel(sbStatusBar);
+    m_timePanel = new QLabel(sbStatusBar);
+    m_statusPanel->setObjectName(QStringLiteral("sbStatusBarText"));
+    m_datePanel->setObjectName(QStringLiteral("sbStatusBarDate"));
+    m_timePanel->setObjectName(QStringLiteral("sbStatusBarTime"));
+    m_statusPanel->setAccessibleName(tr("Status"));
+    m_datePanel->setAccessibleName(tr("Date"));
+    m_timePanel->setAccessibleName(tr("Time"));
+    for (QLabel *l : {m_statusPanel, m_datePanel, m_timePanel})
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    sbStatusBar->addWidget(m_statusPanel, 1);
+    sbStatusBar->addPermanentWidget(m_datePanel);
+    sbStatusBar->addPermanentWidget(m_timePanel);
+
+    m_clock = new QTimer(this);
+    m_clock->setTimerType(Qt::CoarseTimer);
+    connect(m_clock, &QTimer::timeout, this, &frmMain::updateClock);
+    updateClock();
+}
+
+void frmMain::updateClock()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QLocale locale;
+    m_datePanel->setText(locale.toString(now.date(), QLocale::ShortFormat));
+    m_timePanel->setText(locale.toString(now.time(), QLocale::ShortFormat));
+    // Wake again just after the next minute begins, when the shown time changes.
+    m_clock->start(int(60000 - now.time().second() * 1000 - now.time().msec() + 50));
+}
+
+void frmMain::MDIForm_Load()
+{
+    ReadSettingsRecord();
+    if (g_settingsRecord.UseStoredSettings == VbTrue) {
+        if (g_settingsRecord.AllowPopUps == VbTrue) {
+            PopUpsAllowed = VbTrue;
+            mnuOptionsAllow->setChecked(true);
+        } else {
+            PopUpsAllowed = VbFalse;
+            mnuOptionsAllow->setChecked(false);
+        }
+    }
+    restorePlacement();
+    NewBrowserWindow();
+}
+
+void frmMain::restorePlacement()
+{
+    QRectF p(storedTwips("MainLeft", DefaultLeft), storedTwips("MainTop", DefaultTop),
+             storedTwips("MainWidth", DefaultWidth), storedTwips("MainHeight", DefaultHeight));
+    QRect px(Twips::toPixelsX(p.left()), Twips::toPixelsY(p.top()), Twips::toPixelsX(p.width()),
+             Twips::toPixelsY(p.height()));
+
+    // The window must open visible: a sane size, and enough of it on some screen to grab.
+    bool sane = px.width() >= 100 && px.height() >= 80 && px.width() <= 100000 &&
+                px.height() <= 100000;
+    if (sane) {
+        sane = false;
+        const auto screens = QGuiApplication::screens();
+        for (const QScreen *s : screens) {
+            const QRect shown = s->availableGeometry().intersected(px);
+            sane = sane || (shown.width() >= 50 && shown.height() >= 30);
+        }
+        if (screens.isEmpty())
+            sane = true;
+    }
+    if (!sane) {
+        p = QRectF(DefaultLeft, DefaultTop, DefaultWidth, DefaultHeight);
+        px = QRect(Twips::toPixelsX(p.left()), Twips::toPixelsY(p.top()),
+                   Twips::toPixelsX(p.width()), Twips::toPixelsY(p.height()));
+    }
+    m_placement = p;
+    m_appliedPixels = px;
+    move(px.topLeft());
+    resize(px.size());
+}
+
+void frmMain::NewBrowserWindow()
+{
+    auto *w = new frmBrowse;
+    w->Form_Load();
+    w->setWindowTitle(QStringLiteral("Norvo "));
+    frmBrowse::addToFrame(w)->show();
+}
+
+void frmMain::MDIForm_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    if (windowState() & Qt::WindowMinimized)
+        return;
+    const QRect frame = frameGeometry();
+    QRectF twips(Twips::fromPixelsX(frame.x()), Twips::fromPixelsY(frame.y()),
+                 Twips::fromPixelsX(frame.width()), Twips::fromPixelsY(frame.height()));
+    // Unmoved windows keep their exact stored values instead of drifting by rounding.
+    if (frame == m_appliedPixels)
+        twips = m_placement;
+    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainLeft"), twipsText(twips.x()));
+    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainTop"), twipsText(twips.y()));
+    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainWidth"),
+                              twipsText(twips.width()));
+    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainHeight"),
+                              twipsText(twips.height()));
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    MDIForm_Unload();
+    m_area->closeAllSubWindows();
+    event->accept();
+}
+
+void frmMain::mnuFileExit_Click() { close(); }
+
+QObject *frmMain::activeRtfText() const
+{
+    QMdiSubWindow *sub = m_area->currentSubWindow();
+    if (!sub || !sub->widget())
+        return nullptr;
+    return sub->widget()->findChild<QObject *>(QStringLiteral("rtfText"));
+}
+
+void frmMain::mnuEditCut_Click()
+{
+    mnuEditCopy_Click();
+    QObject *box = activeRtfText();
+    if (hasProperty(box, "SelText"))
+        box->setProperty("SelText", QString());
+}
+
+void frmMain::mnuEditCopy_Click()
+{
+    QObject *box = activeRtfText();
+    if (hasProperty(box, "SelRTF"))
+        QApplication::clipboard()->setText(box->property("SelRTF").toString());
+}
+
+void frmMain::mnuEditPaste_Click()
+{
+    const QString text = QApplication::clipboard()->text();
+    QObject *box = activeRtfText();
+    if (hasProperty(box, "SelRTF"))
+        box->setProperty("SelRTF", text);
+}
+
+void frmMain::mnuOptionsAllow_Click()
+{
+    if (PopUpsAllowed == VbTrue) {
+        PopUpsAllowed = VbFalse;
+        mnuOptionsAllow->setChecked(false);
+    } else if (PopUpsAllowed == VbFalse) {
+        PopUpsAllowed = VbTrue;
+        mnuOptionsAllow->setChecked(true);
+    }
+}
+
+void frmMain::mnuViewStatusBar_Click()
+{
+    // QAction already flipped its check mark when it was triggered.
+    sbStatusBar->setVisible(mnuViewStatusBar->isChecked());
+}
+
+void frmMain::mnuViewToolbar_Click() {}
+
+// These entries name windows the suite does not have; they show nothing.
+void frmMain::mnuViewOptions_Click() {}
+void frmMain::PortScanner_Click() { m_tools->show(QStringLiteral("frmPortScan")); }
+void frmMain::mnuEditor_Click() {}
+
+void frmMain::mnuWindowNewWindow_Click() { NewBrowserWindow(); }
+
+void frmMain::mnuHelpContents_Click()
+{
+    MsgBox(tr("Unable to display Help Contents. There is no Help associated with this project."),
+           vbInformation, windowTitle());
+}
