@@ -1,5 +1,6 @@
 #include "tools.h"
 
+#include "frmaudio.h"
 #include "frmnorvoftp.h"
 #include "frmnorvohost.h"
 #include "frmnorvoip.h"
@@ -13,6 +14,7 @@
 // Each subsystem's tool windows, keyed by class name; the main window opens them by that name.
 void registerTools(ToolWindowRegistry &registry)
 {
+    registry.registerFactory("frmAudio", [] { return new frmAudio; });
     registry.registerFactory("frmNorvoFTP", [] { return new frmNorvoFTP; });
     registry.registerFactory("frmNorvoHost", [] { return new frmNorvoHost; });
     registry.registerFactory("frmNorvoIP", [] { return new frmNorvoIP; });

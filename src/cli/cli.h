@@ -15,5 +15,6 @@ struct CliCommand {
 std::vector<CliCommand> icmpCommands();
 std::vector<CliCommand> tcpCommands();
 std::vector<CliCommand> resolveCommands();
+std::vector<CliCommand> playCommands();
 std::vector<CliCommand> scanCommands();
 std::vector<CliCommand> ftpCommands();

@@ -1,0 +1,79 @@
+#include "mediaengine.h"
+#include "../peers/tonemp3.h"
+
+#include <QtTest>
+
+// velmaric-cli play: one line per file in order, the exit code, and the error output.
+class TstCliPlay : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void play_data();
+    void play();
+
+private:
+    ToneMp3 m_mp3;
+    bool m_sound = false;
+};
+
+void TstCliPlay::initTestCase()
+{
+    QVERIFY2(m_mp3.error().isEmpty(), qPrintable(m_mp3.error()));
+    QVERIFY(!m_mp3.make("one.mp3", 0.3).isEmpty());
+    QVERIFY(!m_mp3.make("two.mp3", 0.4, {"-V", "5"}).isEmpty()); // variable bit rate
+    QFile notAudio(m_mp3.dir() + "/text.mp3");
+    QVERIFY(notAudio.open(QIODevice::WriteOnly) && notAudio.write("not audio\n") > 0);
+    m_sound = MediaEngine::outputProblem().isEmpty();
+}
+
+void TstCliPlay::play_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("needsSound");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err"); // text the error output must contain; empty: no output at all
+
+    QTest::newRow("two files") << QStringList{"one.mp3", "two.mp3"} << true << 0
+                               << "Now Playing: one.mp3\nNow Playing: two.mp3\n" << "";
+    QTest::newRow("missing file") << QStringList{"gone.mp3"} << false << 1 << "Now Playing: gone.mp3\n" << "gone.mp3";
+    QTest::newRow("missing file between two") << QStringList{"one.mp3", "gone.mp3", "two.mp3"} << true << 1
+                                              << "Now Playing: one.mp3\nNow Playing: gone.mp3\nNow Playing: two.mp3\n"
+                                              << "gone.mp3";
+    QTest::newRow("not audio") << QStringList{"text.mp3"} << true << 1 << "Now Playing: text.mp3\n" << "text.mp3";
+    QTest::newRow("no file") << QStringList{} << false << 2 << "" << "Usage: velmaric-cli play FILE...";
+    QTest::newRow("help") << QStringList{"--help"} << false << 0
+                          << "Usage: velmaric-cli play FILE...\nplay MP3 files in order, one \"Now Playing: \" line each\n" << "";
+}
+
+void TstCliPlay::play()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, needsSound);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    if (needsSound && !m_sound)
+        QSKIP(qPrintable(MediaEngine::outputProblem()));
+
+    QProcess cli;
+    cli.setWorkingDirectory(m_mp3.dir());
+    cli.start(QStringLiteral(VELMARIC_CLI_PATH), QStringList{"play"} + args);
+    QVERIFY2(cli.waitForFinished(60000), "velmaric-cli play did not finish");
+    const QString stdErr = QString::fromLocal8Bit(cli.readAllStandardError());
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), exitCode);
+    QCOMPARE(QString::fromLocal8Bit(cli.readAllStandardOutput()), out);
+    QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), qPrintable(stdErr));
+}
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_MEDIA_BACKEND", "ffmpeg"); // as the suite selects it
+    QCoreApplication app(argc, argv);
+    TstCliPlay test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_cliplay.moc"

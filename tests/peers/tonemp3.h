@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDataStream>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+// MP3 files made at run time: a generated sine tone encoded by lame, in a temporary folder
+// removed with the fixture.
+class ToneMp3
+{
+public:
+    ToneMp3()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("lame")).isEmpty())
+            m_error = QStringLiteral("lame is not installed");
+        else if (!m_dir.isValid())
+            m_error = m_dir.errorString();
+    }
+
+    // Empty when files can be made; else why not.
+    QString error() const { return m_error; }
+    QString dir() const { return m_dir.path(); }
+
+    // Encodes `seconds` of a 440 Hz tone (44.1 kHz mono) as `name`; the full path, or empty
+    // with error() set.
+    QString make(const QString &name, double seconds, const QStringList &lameOptions = {"-b", "64"})
+    {
+        if (!m_error.isEmpty())
+            return {};
+        const int rate = 44100;
+        QByteArray pcm;
+        QDataStream out(&pcm, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        for (int i = 0; i < int(seconds * rate); ++i)
+            out << qint16(8000 * std::sin(2 * M_PI * 440 * i / rate));
+        const QString path = m_dir.filePath(name);
+        QProcess lame;
+        lame.start(QStringLiteral("lame"), QStringList{"--quiet", "-r", "-s", "44.1", "-m", "m",
+                                                       "--bitwidth", "16", "--signed", "--little-endian"}
+                                               + lameOptions + QStringList{"-", path});
+        lame.write(pcm);
+        lame.closeWriteChannel();
+        if (!lame.waitForFinished(60000) || lame.exitStatus() != QProcess::NormalExit || lame.exitCode() != 0) {
+            m_error = QStringLiteral("lame failed: ") + QString::fromLocal8Bit(lame.readAllStandardError());
+            return {};
+        }
+        return path;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_error;
+};
