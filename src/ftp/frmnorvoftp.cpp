@@ -143,15 +143,15 @@ void frmNorvoFTP::createControls()
     cmdPut = button(this, QStringLiteral("cmdPut"), QStringLiteral("<---Put<---"), 3300, 2445, 975, 495);
     cmdPut->setAccessibleName(QStringLiteral("Put"));
 
-    Drive1 = new DriveListBox(this);
+    Drive1 = new FtpPanes::DriveListBox(this);
     Drive1->setObjectName(QStringLiteral("Drive1"));
     Drive1->setAccessibleName(QStringLiteral("Local drive"));
     Twips::place(Drive1, 4860, 1245, 3495, 315);
-    Dir1 = new DirListBox(this);
+    Dir1 = new FtpPanes::DirListBox(this);
     Dir1->setObjectName(QStringLiteral("Dir1"));
     Dir1->setAccessibleName(QStringLiteral("Local folder"));
     Twips::place(Dir1, 4860, 1725, 1695, 2115);
-    File1 = new FileListBox(this);
+    File1 = new FtpPanes::FileListBox(this);
     File1->setObjectName(QStringLiteral("File1"));
     File1->setAccessibleName(QStringLiteral("Local files"));
     Twips::place(File1, 6780, 1725, 1575, 1845);
@@ -170,8 +170,8 @@ void frmNorvoFTP::createControls()
     connect(cmdPut, &QPushButton::clicked, this, &frmNorvoFTP::cmdPut_Click);
     connect(optAscii, &QRadioButton::clicked, this, &frmNorvoFTP::optAscii_Click);
     connect(optBin, &QRadioButton::clicked, this, &frmNorvoFTP::optBin_Click);
-    connect(Drive1, &DriveListBox::driveChanged, this, &frmNorvoFTP::Drive1_Change);
-    connect(Dir1, &DirListBox::pathChanged, this, &frmNorvoFTP::Dir1_Change);
+    connect(Drive1, &FtpPanes::DriveListBox::driveChanged, this, &frmNorvoFTP::Drive1_Change);
+    connect(Dir1, &FtpPanes::DirListBox::pathChanged, this, &frmNorvoFTP::Dir1_Change);
 }
 
 void frmNorvoFTP::Form_Load()
@@ -187,7 +187,7 @@ void frmNorvoFTP::Form_Load()
     // The local panes start at the process's current folder.
     const QString here = QDir::currentPath();
     Drive1->blockSignals(true);
-    Drive1->setDrive(DriveListBox::driveOf(here));
+    Drive1->setDrive(FtpPanes::DriveListBox::driveOf(here));
     Drive1->blockSignals(false);
     if (!Dir1->setPath(here))
         Drive1_Change();

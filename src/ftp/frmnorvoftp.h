@@ -6,9 +6,11 @@
 #include <QList>
 #include <QStringList>
 
+namespace FtpPanes {
 class DirListBox;
 class DriveListBox;
 class FileListBox;
+} // namespace FtpPanes
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -69,9 +71,9 @@ public:
     QRadioButton *optAscii = nullptr;
     QPushButton *cmdGet = nullptr;
     QPushButton *cmdPut = nullptr;
-    DriveListBox *Drive1 = nullptr;
-    DirListBox *Dir1 = nullptr;
-    FileListBox *File1 = nullptr;
+    FtpPanes::DriveListBox *Drive1 = nullptr;
+    FtpPanes::DirListBox *Dir1 = nullptr;
+    FtpPanes::FileListBox *File1 = nullptr;
 
 public Q_SLOTS:
     void cmdInternetOpen_Click();

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+namespace FtpPanes {
+
 DriveListBox::DriveListBox(QWidget *parent) : QComboBox(parent)
 {
     QStringList roots;
@@ -118,3 +120,5 @@ QString FileListBox::fileName() const
     const auto items = selectedItems();
     return items.isEmpty() ? QString() : items.first()->text();
 }
+
+} // namespace FtpPanes

@@ -5,6 +5,8 @@
 // The local side of the FTP window: a drive list, a directory list and a file list. On Linux a
 // "drive" is a mounted file system, named by its mount point; "/" comes first.
 
+namespace FtpPanes {
+
 class DriveListBox : public QComboBox {
     Q_OBJECT
 public:
@@ -51,3 +53,5 @@ public:
 private:
     QString m_path;
 };
+
+} // namespace FtpPanes
