@@ -117,12 +117,8 @@ private Q_SLOTS:
         QCOMPARE(w->windowTitle(), QStringLiteral("Velmaric"));
         QCOMPARE(w->frameGeometry().topLeft(), QPoint(Twips::toPixelsX(1000), Twips::toPixelsY(1000)));
         QCOMPARE(w->frameGeometry().size(), Twips::size(6500, 6500));
-        QFile ini(QStringLiteral("norvo.ini"));
-        QVERIFY(ini.exists());
-        QCOMPARE(ini.size(), 0);
         QVERIFY(!w->mnuOptionsAllow->isChecked());
         QCOMPARE(PopUpsAllowed, VbFalse);
-        QVERIFY(w->mnuViewStatusBar->isChecked());
         const auto kids = visibleChildren();
         QCOMPARE(kids.size(), 1);
         QVERIFY(qobject_cast<frmBrowse *>(kids[0]->widget()));
