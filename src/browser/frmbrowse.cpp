@@ -12,6 +12,7 @@
 #include "webbrowsercontrol.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -97,7 +98,26 @@ frmBrowse::frmBrowse(QWidget *parent) : QWidget(parent)
     resize(Twips::size(DesignWidth, DesignHeight));
 }
 
-frmBrowse::~frmBrowse() = default;
+frmBrowse::~frmBrowse()
+{
+    // Destroyed with the print under way (the process ending): the engine's print thread
+    // still draws into the printer and nothing will say when it is done, so it stays.
+    if (m_printer)
+        (void)m_printer.release();
+}
+
+void frmBrowse::closeEvent(QCloseEvent *event)
+{
+    // The engine prints into the printer on a thread of its own until printFinished, so the
+    // window goes out of sight now and away once the page is printed.
+    if (isPrinting()) {
+        m_closeWhenPrinted = true;
+        event->ignore();
+        (parentWidget() ? parentWidget() : this)->hide();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
 
 void frmBrowse::createControls()
 {
@@ -312,6 +332,8 @@ void frmBrowse::finishPrinting(bool success)
     Q_EMIT printingFinished(success);
     if (!success)
         MsgBox(QStringLiteral("The page could not be printed."), vbExclamation);
+    if (m_closeWhenPrinted)
+        (parentWidget() ? parentWidget() : this)->close();
 }
 
 void frmBrowse::WebBrowser1_ProgressChange(int Progress, int ProgressMax)

@@ -83,6 +83,7 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -96,4 +97,5 @@ private:
 
     static QPointer<QMdiArea> s_frame;
     std::unique_ptr<QPrinter> m_printer;
+    bool m_closeWhenPrinted = false; // closed while printing: hidden until the page is printed
 };

@@ -26,6 +26,8 @@ public:
     Kind kind() const { return m_kind; }
     uint16_t identifier() const { return m_identifier; }
     uint16_t nextSequence() { return ++m_sequence; }
+    // The next request carries last + 1 (wrapping to 0 after 65535).
+    void setLastSequence(uint16_t last) { m_sequence = last; }
 
     // Sends one echo request. ttl 0 keeps the system's default. Returns 0 when it left, or
     // the status for a request the system refused (no route, too big ...).

@@ -69,15 +69,23 @@ private Q_SLOTS:
     void signalsCloseLikeExit_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<bool>("writable"); // false: the settings folder can't be made
+        QTest::newRow("SIGTERM") << int(SIGTERM) << true;
+        QTest::newRow("SIGINT") << int(SIGINT) << true;
+        QTest::newRow("SIGTERM, settings unwritable") << int(SIGTERM) << false;
     }
     void signalsCloseLikeExit()
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs an X display (Xvfb)");
         QFETCH(int, signal);
+        QFETCH(bool, writable);
         QTemporaryDir dir;
+        if (!writable) {
+            QVERIFY(QDir(dir.path()).mkpath("config"));
+            QFile blocker(dir.path() + "/config/velmaric"); // a file where the folder would go
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
         QProcess p;
         p.setWorkingDirectory(dir.path());
         p.setProcessEnvironment(env(dir.path() + "/config"));
@@ -89,6 +97,9 @@ private Q_SLOTS:
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.readAllStandardError().contains("could not be saved"), !writable);
+        if (!writable)
+            return;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + "/config"));
         QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainWidth", "absent"), QStringLiteral("6500"));
     }

@@ -8,6 +8,7 @@
 #include "twips.h"
 #include "usersettings.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -230,7 +231,10 @@ private Q_SLOTS:
         const auto panels = bar->findChildren<QLabel *>();
         QCOMPARE(panels.size(), 3);
         QCOMPARE(panels[0]->text(), QStringLiteral("Status"));
-        QVERIFY(!panels[1]->text().isEmpty() && !panels[2]->text().isEmpty());
+        for (QLabel *clock : {panels[1], panels[2]}) { // date and time, read as they show
+            QVERIFY(!clock->text().isEmpty());
+            QCOMPARE(QAccessible::queryAccessibleInterface(clock)->text(QAccessible::Name), clock->text());
+        }
         w->mnuViewStatusBar->trigger();
         QVERIFY(!bar->isVisible());
         QVERIFY(!w->mnuViewStatusBar->isChecked());
@@ -297,9 +301,12 @@ private Q_SLOTS:
             distinct.insert(k->widget());
         }
         QCOMPARE(distinct.size(), 4);
+        kids.last()->setWindowTitle(QStringLiteral("Tom & Jerry"));
         w->mnuWindow->popup(QPoint(0, 0)); // the window list follows the open children
         const auto listed = w->mnuWindow->actions().mid(5);
         QCOMPARE(listed.size(), 4);
+        // Its "&" shows as itself, not as a mnemonic.
+        QCOMPARE(listed.last()->text(), QStringLiteral("&4 Tom && Jerry"));
         w->mnuWindow->hide();
     }
 

@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <climits>
+
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
@@ -166,6 +168,10 @@ private Q_SLOTS:
         QTest::newRow("failed dump in done")
             << QByteArrayList{listen, controlMessage(NLMSG_DONE, -ENOENT)}
             << Steps{S::More, S::Error} << Rows{l} << ENOENT;
+        QTest::newRow("error number beyond any errno")
+            << QByteArrayList{controlMessage(NLMSG_ERROR, INT_MIN)} << Steps{S::Malformed} << Rows{} << 0;
+        QTest::newRow("done with INT_MIN") << QByteArrayList{controlMessage(NLMSG_DONE, INT_MIN)}
+                                           << Steps{S::Malformed} << Rows{} << 0;
         QTest::newRow("acknowledgement") << QByteArrayList{controlMessage(NLMSG_ERROR, 0) + done}
                                          << Steps{S::Done} << Rows{} << 0;
         QTest::newRow("truncated message") << QByteArrayList{listen + estab.chopped(8)}
