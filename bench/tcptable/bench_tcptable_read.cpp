@@ -7,6 +7,8 @@
 // (and nothing of other programs) are in the table. A process may hold at most 20,000
 // descriptors here, so the connections are spread over workers of 9,000 each, every worker
 // with its own listener.
+#include "uniquefd.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
@@ -31,28 +33,11 @@ namespace {
 
 constexpr int PerWorker = 9000;
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    Fd(Fd &&o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 bool privateNetwork()
 {
     if (::geteuid() != 0 || ::unshare(CLONE_NEWNET) != 0)
         return false;
-    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     ifreq ifr{};
     std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
     if (::ioctl(fd.get(), SIOCGIFFLAGS, &ifr) != 0)
@@ -69,9 +54,9 @@ bool privateNetwork()
         lim.rlim_cur = lim.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &lim);
     }
-    std::vector<Fd> fds;
+    std::vector<UniqueFd> fds;
     fds.reserve(size_t(2 * count + 1));
-    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -81,11 +66,11 @@ bool privateNetwork()
         || ::getsockname(listener.get(), reinterpret_cast<sockaddr *>(&a), &len) != 0)
         ::_exit(1);
     for (int i = 0; i < count; ++i) {
-        Fd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         if (client.get() < 0
             || ::connect(client.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
             ::_exit(2);
-        Fd server(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        UniqueFd server(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (server.get() < 0)
             ::_exit(3);
         fds.push_back(std::move(client));

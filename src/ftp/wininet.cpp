@@ -1,6 +1,7 @@
 #include "wininet.h"
 
 #include "ftplisting.h"
+#include "uniquefd.h"
 
 #include <curl/curl.h>
 
@@ -73,24 +74,6 @@ struct SlistDeleter {
 using EasyPtr = std::unique_ptr<CURL, EasyDeleter>;
 using MultiPtr = std::unique_ptr<CURLM, MultiDeleter>;
 using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
 
 // --- settings ---------------------------------------------------------------------------------
 
@@ -1084,7 +1067,7 @@ bool FtpPutFileA(HINTERNET hConnect, const char *localFile, const char *newRemot
         return fail(ERROR_INVALID_PARAMETER);
     if (hasControlCharacters(remote))
         return fail(ERROR_INVALID_NAME);
-    const Fd fd(::open(text(localFile).c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(text(localFile).c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : errnoToError(errno));
     struct stat st;

@@ -22,6 +22,7 @@ public:
 
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
+    explicit operator bool() const { return valid(); }
     void reset()
     {
         if (m_fd >= 0)

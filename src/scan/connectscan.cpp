@@ -27,33 +27,6 @@ using Clock = std::chrono::steady_clock;
 constexpr long ReservedDescriptors = 64;
 constexpr uint64_t WakeKey = ~uint64_t(0);
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(Fd &&o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
-    Fd &operator=(Fd &&o) noexcept
-    {
-        if (this != &o) {
-            reset();
-            m_fd = std::exchange(o.m_fd, -1);
-        }
-        return *this;
-    }
-    ~Fd() { reset(); }
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
-
 long openDescriptors()
 {
     DIR *dir = ::opendir("/proc/self/fd");
@@ -115,7 +88,7 @@ bool sameAddress(const sockaddr_storage &a, const sockaddr_storage &b)
 }
 
 struct Slot {
-    Fd fd;
+    UniqueFd fd;
     uint16_t port = 0;
     uint32_t generation = 0;
 };
@@ -196,18 +169,12 @@ ConnectScan::ConnectScan(const Target &target, uint16_t first, uint16_t last, in
 {
 }
 
-ConnectScan::~ConnectScan()
-{
-    if (m_wake >= 0)
-        ::close(m_wake);
-}
-
 void ConnectScan::cancel()
 {
     m_cancelled.store(true);
-    if (m_wake >= 0) {
+    if (m_wake) {
         const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
+        [[maybe_unused]] const ssize_t n = ::write(m_wake.get(), &one, sizeof one);
     }
 }
 
@@ -222,15 +189,15 @@ ConnectScan::Outcome ConnectScan::run(const ResultSink &sink)
     };
     if (m_first > m_last || m_first == 0)
         return fail("port range", EINVAL);
-    if (m_wake < 0)
+    if (!m_wake)
         return fail("eventfd", errno);
-    Fd epoll(::epoll_create1(EPOLL_CLOEXEC));
+    UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
     if (!epoll)
         return fail("epoll_create1", errno);
     epoll_event wakeEvent{};
     wakeEvent.events = EPOLLIN;
     wakeEvent.data.u64 = WakeKey;
-    if (::epoll_ctl(epoll.get(), EPOLL_CTL_ADD, m_wake, &wakeEvent) != 0)
+    if (::epoll_ctl(epoll.get(), EPOLL_CTL_ADD, m_wake.get(), &wakeEvent) != 0)
         return fail("epoll_ctl", errno);
 
     const int total = int(m_last) - int(m_first) + 1;
@@ -283,7 +250,7 @@ ConnectScan::Outcome ConnectScan::run(const ResultSink &sink)
     // Starts one connect; returns 0, or the errno of a failure that is no answer from the port
     // (noRoom tells whether it is only a lack of descriptors or local ports).
     auto launch = [&](uint16_t port, bool &noRoom) -> int {
-        Fd fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+        UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
         if (!fd) {
             const int e = errno;
             noRoom = isResourceError(e);

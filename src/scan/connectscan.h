@@ -1,4 +1,6 @@
 #pragma once
+#include "uniquefd.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -45,7 +47,6 @@ public:
 
     ConnectScan(const Target &target, uint16_t first, uint16_t last, int timeoutMs,
                 int maxInFlight = DefaultInFlight);
-    ~ConnectScan();
     ConnectScan(const ConnectScan &) = delete;
     ConnectScan &operator=(const ConnectScan &) = delete;
 
@@ -64,7 +65,7 @@ private:
     uint16_t m_first, m_last;
     int m_timeoutMs;
     int m_maxInFlight;
-    int m_wake = -1; // eventfd that cancel() signals
+    UniqueFd m_wake; // eventfd that cancel() signals
     std::atomic<bool> m_cancelled{false};
     std::atomic<int> m_inFlight{0};
     int m_peak = 0;

@@ -1,4 +1,6 @@
 #pragma once
+#include "uniquefd.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTcpServer>
@@ -47,9 +49,9 @@ class NameServer {
 public:
     NameServer()
     {
-        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        m_fd = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         sockaddr_in a = address();
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+        if (!m_fd || ::bind(m_fd.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
             return;
         m_thread = std::thread([this] { serve(); });
     }
@@ -57,11 +59,9 @@ public:
     {
         if (m_thread.joinable()) {
             const sockaddr_in a = address();
-            ::sendto(m_fd, "", 0, 0, reinterpret_cast<const sockaddr *>(&a), sizeof a); // ends serve()
+            ::sendto(m_fd.get(), "", 0, 0, reinterpret_cast<const sockaddr *>(&a), sizeof a); // ends serve()
             m_thread.join();
         }
-        if (m_fd >= 0)
-            ::close(m_fd);
     }
     bool running() const { return m_thread.joinable(); }
 
@@ -80,7 +80,7 @@ private:
         sockaddr_in from{};
         socklen_t len = sizeof from;
         ssize_t n;
-        while ((n = ::recvfrom(m_fd, q, sizeof q, 0, reinterpret_cast<sockaddr *>(&from), &len)) > 12) {
+        while ((n = ::recvfrom(m_fd.get(), q, sizeof q, 0, reinterpret_cast<sockaddr *>(&from), &len)) > 12) {
             size_t end = 12; // past the name and the question's type and class
             while (end < size_t(n) && q[end])
                 end += q[end] + 1;
@@ -90,12 +90,12 @@ private:
                 q[2] = 0x81; // a response, recursion desired
                 q[3] = 0x83; // recursion available, no such name
                 std::memset(q + 6, 0, 6); // no answer, authority or additional records
-                ::sendto(m_fd, q, end, 0, reinterpret_cast<sockaddr *>(&from), len);
+                ::sendto(m_fd.get(), q, end, 0, reinterpret_cast<sockaddr *>(&from), len);
             }
             len = sizeof from;
         }
     }
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::thread m_thread;
 };
 
