@@ -1,9 +1,11 @@
 #include "tools.h"
 
+#include "frmnorvoedit.h"
 #include "frmnorvohost.h"
 #include "frmnorvoip.h"
 #include "frmnorvoping.h"
 #include "frmnorvoroute.h"
+#include "frmoptions.h"
 #include "frmtcpstat.h"
 #include "frmtcptable.h"
 #include "toolwindow.h"
@@ -11,10 +13,12 @@
 // Each subsystem's tool windows, keyed by class name; the main window opens them by that name.
 void registerTools(ToolWindowRegistry &registry)
 {
+    registry.registerFactory("frmNorvoEdit", [] { return new frmNorvoEdit; });
     registry.registerFactory("frmNorvoHost", [] { return new frmNorvoHost; });
     registry.registerFactory("frmNorvoIP", [] { return new frmNorvoIP; });
     registry.registerFactory("frmNorvoPing", [] { return new frmNorvoPing; });
     registry.registerFactory("frmNorvoRoute", [] { return new frmNorvoRoute; });
+    registry.registerFactory("frmOptions", [] { return new frmOptions; });
     registry.registerFactory("frmTCPStat", [] { return new frmTCPStat; });
     registry.registerFactory("frmTCPTable", [] { return new frmTCPTable; });
 }
