@@ -17,7 +17,8 @@ QString decode(const QByteArray &bytes, Format format)
     auto encoding = QStringConverter::Utf8;
     if (format == Format::Html)
         encoding = QStringConverter::encodingForHtml(bytes).value_or(QStringConverter::Utf8);
-    QStringDecoder decoder(encoding);
+    // Stateless: a sequence cut off at the end is an error, not a wait for more bytes.
+    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
     QString text = decoder(bytes);
     // Text that is not valid UTF-8 keeps every byte as one Latin-1 character.
     if (decoder.hasError())
