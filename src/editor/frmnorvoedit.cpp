@@ -89,7 +89,7 @@ void frmNorvoEdit::createControls()
     rtfText->setAccessibleName(tr("Text"));
     layout->addWidget(rtfText);
     connect(rtfText->document(), &QTextDocument::modificationChanged, this,
-            &QWidget::setWindowModified);
+            &frmNorvoEdit::updateCaption);
 }
 
 void frmNorvoEdit::Form_Load()
@@ -108,8 +108,16 @@ void frmNorvoEdit::setFileName(const QString &path)
 {
     m_fileName = path;
     rtfText->document()->setModified(false);
-    setWindowModified(false);
-    setWindowTitle(displayName() + QStringLiteral("[*] - ") + Caption);
+    updateCaption();
+}
+
+void frmNorvoEdit::updateCaption()
+{
+    // A leading asterisk marks unsaved changes, in the title bar and in the Window menu alike.
+    const bool modified = rtfText->document()->isModified();
+    setWindowModified(modified);
+    setWindowTitle((modified ? QStringLiteral("*") : QString()) + displayName() +
+                   QStringLiteral(" - ") + Caption);
 }
 
 bool frmNorvoEdit::maybeSave()

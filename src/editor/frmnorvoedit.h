@@ -45,6 +45,7 @@ private:
     // The usual question before unsaved changes are lost; false when the user keeps them.
     bool maybeSave();
     void setFileName(const QString &path);
+    void updateCaption();
     QString displayName() const;
     QAction *addFileItem(const char *name, const QString &caption, QKeySequence::StandardKey key);
 

@@ -3,8 +3,12 @@
 #include <QAction>
 #include <QIcon>
 
+// Resources of a static library must be registered by hand.
+static void initToolbarResources() { Q_INIT_RESOURCE(toolbar); }
+
 MainToolbar::MainToolbar(QWidget *parent) : QToolBar(tr("Toolbar"), parent)
 {
+    initToolbarResources();
     setObjectName(QStringLiteral("Toolbar1"));
     setAccessibleName(tr("Toolbar"));
     setFloatable(false);

@@ -1,7 +1,9 @@
 #include "frmmain.h"
 
 #include "frmbrowse.h"
+#include "maintoolbar.h"
 #include "messagebox.h"
+#include "richclipboard.h"
 #include "settingsrecord.h"
 #include "toolwindow.h"
 #include "twips.h"
@@ -18,6 +20,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMetaProperty>
+#include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -59,6 +62,7 @@ frmMain::frmMain(QWidget *parent)
     setCentralWidget(m_area);
     frmBrowse::setFrame(m_area);
     createMenus();
+    createToolbar();
     createStatusBar();
 }
 
@@ -152,6 +156,35 @@ void frmMain::createMenus()
     mnuHelpAbout = addItem(mnuHelp, "mnuHelpAbout", tr("&About "));
     connect(mnuHelpContents, &QAction::triggered, this, &frmMain::mnuHelpContents_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
+}
+
+void frmMain::createToolbar()
+{
+    Toolbar1 = new MainToolbar(this);
+    addToolBar(Toolbar1);
+    connect(Toolbar1, &MainToolbar::ButtonClick, this, &frmMain::Toolbar1_ButtonClick);
+    // The pop-up button shows the option's state however it was changed.
+    connect(mnuOptionsAllow, &QAction::toggled, Toolbar1->button(QStringLiteral("Allow Pop Up Windows")),
+            &QAction::setChecked);
+    // Hiding the toolbar from the frame's own context menu clears the View entry too.
+    connect(Toolbar1->toggleViewAction(), &QAction::triggered, mnuViewToolbar, &QAction::setChecked);
+}
+
+void frmMain::Toolbar1_ButtonClick(const QString &Key)
+{
+    if (Key == QLatin1String("New"))
+        NewBrowserWindow();
+    else if (Key == QLatin1String("Cut"))
+        mnuEditCut_Click();
+    else if (Key == QLatin1String("Copy"))
+        mnuEditCopy_Click();
+    else if (Key == QLatin1String("Paste"))
+        mnuEditPaste_Click();
+    else if (Key == QLatin1String("Allow Pop Up Windows")) {
+        mnuOptionsAllow_Click();
+        // The button flipped itself when clicked; the option decides its state.
+        Toolbar1->button(Key)->setChecked(mnuOptionsAllow->isChecked());
+    }
 }
 
 void frmMain::createStatusBar()
@@ -268,6 +301,16 @@ void frmMain::MDIForm_Unload()
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    // A window holding unsaved work (the editor) may ask first, and keeps the suite open if the
+    // user cancels; no other window ever refuses.
+    const auto subs = m_area->subWindowList();
+    for (QMdiSubWindow *sub : subs) {
+        auto *tool = qobject_cast<ToolWindow *>(sub->widget());
+        if (tool && tool->isLoaded() && !tool->Form_QueryUnload()) {
+            event->ignore();
+            return;
+        }
+    }
     MDIForm_Unload();
     m_area->closeAllSubWindows();
     event->accept();
@@ -291,19 +334,25 @@ void frmMain::mnuEditCut_Click()
         box->setProperty("SelText", QString());
 }
 
+// The selection goes out as markup and as plain text, so another program pastes the words
+// rather than markup source. An empty selection leaves the clipboard as it was.
 void frmMain::mnuEditCopy_Click()
 {
     QObject *box = activeRtfText();
-    if (hasProperty(box, "SelRTF"))
-        QApplication::clipboard()->setText(box->property("SelRTF").toString());
+    if (!hasProperty(box, "SelRTF"))
+        return;
+    const QString markup = box->property("SelRTF").toString();
+    if (!markup.isEmpty())
+        QApplication::clipboard()->setMimeData(RichClipboard::mimeForMarkup(markup));
 }
 
+// Only our own markup is pasted as markup; other text is pasted as it reads.
 void frmMain::mnuEditPaste_Click()
 {
-    const QString text = QApplication::clipboard()->text();
+    const QString markup = RichClipboard::markupFrom(QApplication::clipboard()->mimeData());
     QObject *box = activeRtfText();
     if (hasProperty(box, "SelRTF"))
-        box->setProperty("SelRTF", text);
+        box->setProperty("SelRTF", markup);
 }
 
 void frmMain::mnuOptionsAllow_Click()
@@ -323,12 +372,11 @@ void frmMain::mnuViewStatusBar_Click()
     sbStatusBar->setVisible(mnuViewStatusBar->isChecked());
 }
 
-void frmMain::mnuViewToolbar_Click() {}
+void frmMain::mnuViewToolbar_Click() { Toolbar1->setVisible(mnuViewToolbar->isChecked()); }
 
-// These entries name windows the suite does not have; they show nothing.
-void frmMain::mnuViewOptions_Click() {}
+void frmMain::mnuViewOptions_Click() { m_tools->show(QStringLiteral("frmOptions")); }
 void frmMain::PortScanner_Click() {}
-void frmMain::mnuEditor_Click() {}
+void frmMain::mnuEditor_Click() { m_tools->show(QStringLiteral("frmNorvoEdit")); }
 
 void frmMain::mnuWindowNewWindow_Click() { NewBrowserWindow(); }
 
