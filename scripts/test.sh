@@ -6,4 +6,4 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/build.sh"
 build=${VELMARIC_BUILD_DIR:-$here/../build}
 cd "$build"
-"$here/test-env.sh" ctest --output-on-failure "$@"
+"$here/test-env.sh" ctest --output-on-failure -j"$(nproc)" "$@"

@@ -17,14 +17,11 @@
 #include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QMenuBar>
-#include <QMessageBox>
 #include <QMetaProperty>
 #include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
-#include <QtWebEngineCore/qtwebenginecoreglobal.h>
 
 namespace {
 const QString AppName = QStringLiteral("Velmaric");
@@ -67,96 +64,6 @@ frmMain::frmMain(QWidget *parent)
 }
 
 frmMain::~frmMain() = default;
-
-QAction *frmMain::addItem(QMenu *menu, const char *name, const QString &caption)
-{
-    auto *a = menu->addAction(caption);
-    a->setObjectName(QString::fromLatin1(name));
-    return a;
-}
-
-QAction *frmMain::addTool(const char *name, const QString &caption, const char *windowClass)
-{
-    QAction *a = addItem(mnuView, name, caption);
-    const QString cls = QString::fromLatin1(windowClass);
-    connect(a, &QAction::triggered, this, [this, cls] { m_tools->show(cls); });
-    return a;
-}
-
-void frmMain::createMenus()
-{
-    auto menu = [this](const char *name, const QString &caption) {
-        QMenu *m = menuBar()->addMenu(caption);
-        m->setObjectName(QString::fromLatin1(name));
-        return m;
-    };
-
-    mnuFile = menu("mnuFile", tr("&File"));
-    mnuFileExit = addItem(mnuFile, "mnuFileExit", tr("E&xit"));
-    connect(mnuFileExit, &QAction::triggered, this, &frmMain::mnuFileExit_Click);
-
-    mnuEdit = menu("mnuEdit", tr("&Edit"));
-    mnuEditCut = addItem(mnuEdit, "mnuEditCut", tr("Cu&t"));
-    mnuEditCut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
-    mnuEditCopy = addItem(mnuEdit, "mnuEditCopy", tr("&Copy"));
-    mnuEditCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    mnuEditPaste = addItem(mnuEdit, "mnuEditPaste", tr("&Paste"));
-    mnuEditPaste->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
-    connect(mnuEditCut, &QAction::triggered, this, &frmMain::mnuEditCut_Click);
-    connect(mnuEditCopy, &QAction::triggered, this, &frmMain::mnuEditCopy_Click);
-    connect(mnuEditPaste, &QAction::triggered, this, &frmMain::mnuEditPaste_Click);
-
-    View = menu("View", tr("&View"));
-    mnuOptionsAllow = addItem(View, "mnuOptionsAllow", tr("Allow Pop Up Windows"));
-    mnuOptionsAllow->setCheckable(true);
-    mnuViewStatusBar = addItem(View, "mnuViewStatusBar", tr("Status &Bar"));
-    mnuViewStatusBar->setCheckable(true);
-    mnuViewStatusBar->setChecked(true);
-    mnuViewToolbar = addItem(View, "mnuViewToolbar", tr("&Toolbar"));
-    mnuViewToolbar->setCheckable(true);
-    mnuViewToolbar->setChecked(true);
-    mnuViewOptions = addItem(View, "mnuViewOptions", tr("&Options..."));
-    connect(mnuOptionsAllow, &QAction::triggered, this, &frmMain::mnuOptionsAllow_Click);
-    connect(mnuViewStatusBar, &QAction::triggered, this, &frmMain::mnuViewStatusBar_Click);
-    connect(mnuViewToolbar, &QAction::triggered, this, &frmMain::mnuViewToolbar_Click);
-    connect(mnuViewOptions, &QAction::triggered, this, &frmMain::mnuViewOptions_Click);
-
-    mnuView = menu("mnuView", tr("&Tools"));
-    NorvoFTP = addTool("NorvoFTP", tr("&FTP"), "frmNorvoFTP");
-    mnuNorvoRoute = addTool("mnuNorvoRoute", tr("&Route"), "frmNorvoRoute");
-    mnuTCPTable = addTool("mnuTCPTable", tr("TCP Ta&ble"), "frmTCPTable");
-    TCPStats = addTool("TCPStats", tr("&TCP Stats"), "frmTCPStat");
-    PortScanner = addItem(mnuView, "PortScanner", tr("&Port Scanner"));
-    ResolveIPAddress = addTool("ResolveIPAddress", tr("Resolve &IP Address"), "frmNorvoIP");
-    ResolveHostName = addTool("ResolveHostName", tr("Resolve &Host Name"), "frmNorvoHost");
-    mnuNorvoPing = addTool("mnuNorvoPing", tr("&Ping"), "frmNorvoPing");
-    NorvoAudio = addTool("NorvoAudio", tr("Norvo&Audio"), "frmAudio");
-    mnuEditor = addItem(mnuView, "mnuEditor", tr("&NorvoEdit"));
-    connect(PortScanner, &QAction::triggered, this, &frmMain::PortScanner_Click);
-    connect(mnuEditor, &QAction::triggered, this, &frmMain::mnuEditor_Click);
-
-    mnuWindow = menu("mnuWindow", tr("&Window"));
-    mnuWindowNewWindow = addItem(mnuWindow, "mnuWindowNewWindow", tr("&New Norvo Window"));
-    mnuWindowCascade = addItem(mnuWindow, "mnuWindowCascade", tr("&Cascade"));
-    mnuWindowTileHorizontal = addItem(mnuWindow, "mnuWindowTileHorizontal", tr("Tile &Horizontal"));
-    mnuWindowTileVertical = addItem(mnuWindow, "mnuWindowTileVertical", tr("Tile &Vertical"));
-    mnuWindowArrangeIcons = addItem(mnuWindow, "mnuWindowArrangeIcons", tr("&Arrange Icons"));
-    connect(mnuWindowNewWindow, &QAction::triggered, this, &frmMain::mnuWindowNewWindow_Click);
-    connect(mnuWindowCascade, &QAction::triggered, this, &frmMain::mnuWindowCascade_Click);
-    connect(mnuWindowTileHorizontal, &QAction::triggered, this,
-            &frmMain::mnuWindowTileHorizontal_Click);
-    connect(mnuWindowTileVertical, &QAction::triggered, this,
-            &frmMain::mnuWindowTileVertical_Click);
-    connect(mnuWindowArrangeIcons, &QAction::triggered, this,
-            &frmMain::mnuWindowArrangeIcons_Click);
-    connect(mnuWindow, &QMenu::aboutToShow, this, &frmMain::rebuildWindowList);
-
-    mnuHelp = menu("mnuHelp", tr("&Help"));
-    mnuHelpContents = addItem(mnuHelp, "mnuHelpContents", tr("&Contents"));
-    mnuHelpAbout = addItem(mnuHelp, "mnuHelpAbout", tr("&About "));
-    connect(mnuHelpContents, &QAction::triggered, this, &frmMain::mnuHelpContents_Click);
-    connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
-}
 
 void frmMain::createToolbar()
 {
@@ -380,98 +287,8 @@ void frmMain::mnuEditor_Click() { m_tools->show(QStringLiteral("frmNorvoEdit"));
 
 void frmMain::mnuWindowNewWindow_Click() { NewBrowserWindow(); }
 
-void frmMain::Arrange(int mode)
-{
-    if (mode == 0) {
-        m_area->cascadeSubWindows();
-        return;
-    }
-    const QRect area = m_area->viewport()->rect();
-    QList<QMdiSubWindow *> normal, minimized;
-    const auto subs = m_area->subWindowList(QMdiArea::CreationOrder);
-    for (QMdiSubWindow *sub : subs) {
-        if (!sub->isVisible())
-            continue;
-        (sub->isMinimized() ? minimized : normal).append(sub);
-    }
-    if (mode == 3) {
-        // Icons line up along the bottom edge, left to right, wrapping upwards.
-        int x = 0, rowBottom = area.bottom() + 1;
-        for (QMdiSubWindow *sub : minimized) {
-            const QSize s = sub->size();
-            if (x > 0 && x + s.width() > area.width()) {
-                x = 0;
-                rowBottom -= s.height();
-            }
-            sub->move(x, rowBottom - s.height());
-            x += s.width();
-        }
-        return;
-    }
-    // 1 stacks the children one above the other, 2 places them side by side.
-    const int n = int(normal.size());
-    for (int i = 0; i < n; ++i) {
-        QMdiSubWindow *sub = normal[i];
-        if (sub->isMaximized())
-            sub->showNormal();
-        QRect r;
-        if (mode == 1)
-            r = QRect(0, area.height() * i / n, area.width(), area.height() * (i + 1) / n - area.height() * i / n);
-        else
-            r = QRect(area.width() * i / n, 0, area.width() * (i + 1) / n - area.width() * i / n, area.height());
-        sub->setGeometry(r);
-    }
-}
-
-void frmMain::mnuWindowCascade_Click() { Arrange(0); }
-void frmMain::mnuWindowTileHorizontal_Click() { Arrange(1); }
-void frmMain::mnuWindowTileVertical_Click() { Arrange(2); }
-void frmMain::mnuWindowArrangeIcons_Click() { Arrange(3); }
-
 void frmMain::mnuHelpContents_Click()
 {
     MsgBox(tr("Unable to display Help Contents. There is no Help associated with this project."),
            vbInformation, windowTitle());
-}
-
-void frmMain::mnuHelpAbout_Click()
-{
-    QMessageBox box(this);
-    box.setObjectName(QStringLiteral("frmAbout"));
-    box.setWindowTitle(tr("About Velmaric"));
-    box.setIconPixmap(windowIcon().pixmap(64, 64));
-    box.setTextFormat(Qt::RichText);
-    box.setText(
-        tr("<h3>Velmaric %1</h3>"
-           "<p>A web browser and network and media tools in one window.</p>"
-           "<p>Qt %2<br>Qt WebEngine %3 (Chromium %4)</p>"
-           "<p>Licensed under the GNU General Public License, version 3 or later.</p>")
-            .arg(QStringLiteral(VELMARIC_VERSION), QString::fromLatin1(qVersion()),
-                 QString::fromLatin1(qWebEngineVersion()),
-                 QString::fromLatin1(qWebEngineChromiumVersion())));
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
-}
-
-void frmMain::rebuildWindowList()
-{
-    qDeleteAll(m_windowItems);
-    m_windowItems.clear();
-    int n = 0;
-    const auto subs = m_area->subWindowList();
-    for (QMdiSubWindow *sub : subs) {
-        if (!sub->isVisible())
-            continue;
-        ++n;
-        const QString text = n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(sub->windowTitle())
-                                    : QStringLiteral("%1 %2").arg(n).arg(sub->windowTitle());
-        QAction *a = mnuWindow->addAction(text);
-        a->setCheckable(true);
-        a->setChecked(sub == m_area->currentSubWindow());
-        connect(a, &QAction::triggered, this, [this, sub = QPointer<QMdiSubWindow>(sub)] {
-            if (sub)
-                m_area->setActiveSubWindow(sub);
-        });
-        m_windowItems.append(a);
-    }
 }
