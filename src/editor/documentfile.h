@@ -12,7 +12,7 @@ enum class Format { PlainText, Html, Markdown };
 Format formatOf(const QString &path);
 
 // Files larger than this are refused rather than freezing the window while they load.
-inline constexpr qint64 MaxBytes = 32 * 1024 * 1024;
+inline constexpr qint64 MaxBytes = 8 * 1024 * 1024;
 
 // Each returns an empty text on success, else a message for the user. A failed read leaves doc
 // as it was; a failed write leaves any existing file as it was.
