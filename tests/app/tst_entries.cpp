@@ -113,8 +113,8 @@ private Q_SLOTS:
             QTest::addRow("%sCopy", prefix) << prefix + QStringLiteral("Copy") << QString() << "plain bold & <tag>"
                                             << "bold & <tag>";
             QTest::addRow("%sCut", prefix) << prefix + QStringLiteral("Cut") << QString() << "plain " << "bold & <tag>";
-            QTest::addRow("%sPaste plain text", prefix) << prefix + QStringLiteral("Paste") << "a < b && c"
-                                                        << "plain a < b && c" << "a < b && c";
+            QTest::addRow("%sPaste plain text", prefix) << prefix + QStringLiteral("Paste") << "a <  b && c\n  d"
+                                                        << "plain a <  b && c\n  d" << "a <  b && c\n  d";
         }
     }
     void editCommands()
