@@ -1,3 +1,4 @@
+#include "documentfile.h"
 #include "frmnorvoedit.h"
 #include "messagebox.h"
 #include "processenv.h"
@@ -117,12 +118,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::newRow("open a missing file") << false << path("missing.txt") << "Could not open";
         QTest::newRow("save into a missing folder") << true << path("no/such/dir.txt") << "Could not save";
+        QTest::newRow("open a file over the limit") << false << path("huge.txt") << "\"" + path("huge.txt") + "\" is too large";
     }
     void failuresKeepTheText()
     {
         QFETCH(bool, save);
         QFETCH(QString, target);
         QFETCH(QString, message);
+        if (target.endsWith(QLatin1String("huge.txt"))) {
+            QFile huge(target); // sparse, so it costs no disk
+            QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(DocumentFile::MaxBytes + 1));
+        }
         frmNorvoEdit *w = editor();
         QTest::keyClicks(w->rtfText, QStringLiteral("typed"));
         QVERIFY(!(save ? w->saveFile(target) : w->openFile(target)));
