@@ -253,12 +253,13 @@ void frmMain::mnuEditCopy_Click()
         QApplication::clipboard()->setMimeData(RichClipboard::mimeForMarkup(markup));
 }
 
-// Only our own markup is pasted as markup; other text is pasted as it reads.
+// Only our own markup is pasted as markup; other text is pasted as it reads. An empty
+// clipboard leaves the selection in place.
 void frmMain::mnuEditPaste_Click()
 {
     const QString markup = RichClipboard::markupFrom(QApplication::clipboard()->mimeData());
     QObject *box = activeRtfText();
-    if (hasProperty(box, "SelRTF"))
+    if (hasProperty(box, "SelRTF") && !markup.isEmpty())
         box->setProperty("SelRTF", markup);
 }
 

@@ -55,12 +55,10 @@ QString save(const QString &path, const QString &homePage, bool allowPopUps, boo
     qint64 written = out.write(r.toBytes());
     // Whatever followed the record in the old file follows it in the new one.
     if (hadFile) {
-        while (!old.atEnd() && out.error() == QFileDevice::NoError) {
-            const QByteArray chunk = old.read(64 * 1024);
-            if (chunk.isEmpty() && old.error() != QFileDevice::NoError)
-                return tr("Could not read %1: %2.").arg(path, old.errorString());
+        for (QByteArray chunk; !(chunk = old.read(64 * 1024)).isEmpty();)
             written += out.write(chunk);
-        }
+        if (old.error() != QFileDevice::NoError)
+            return tr("Could not read %1: %2.").arg(path, old.errorString());
     }
     if (written < SettingsRecord::RecordLength)
         out.write(QByteArray(SettingsRecord::RecordLength - written, '\0'));

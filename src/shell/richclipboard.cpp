@@ -22,8 +22,11 @@ QString markupFrom(const QMimeData *data)
     const QString own = QString::fromLatin1(MarkupFormat);
     if (data->hasFormat(own))
         return QString::fromUtf8(data->data(own));
+    const QString text = data->text();
+    if (text.isEmpty())
+        return {};
     QTextDocument doc;
-    doc.setPlainText(data->text());
+    doc.setPlainText(text);
     return doc.toHtml();
 }
 

@@ -13,7 +13,7 @@ inline constexpr const char *MarkupFormat = "application/x-velmaric-markup";
 
 // Mime data for a selection given as markup (Qt's HTML subset).
 QMimeData *mimeForMarkup(const QString &markup);
-// The markup a paste of data inserts.
+// The markup a paste of data inserts; empty when the clipboard holds no text.
 QString markupFrom(const QMimeData *data);
 
 } // namespace RichClipboard

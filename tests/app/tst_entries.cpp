@@ -115,6 +115,7 @@ private Q_SLOTS:
             QTest::addRow("%sCut", prefix) << prefix + QStringLiteral("Cut") << QString() << "plain " << "bold & <tag>";
             QTest::addRow("%sPaste plain text", prefix) << prefix + QStringLiteral("Paste") << "a <  b && c\n  d"
                                                         << "plain a <  b && c\n  d" << "a <  b && c\n  d";
+            QTest::addRow("%sPaste nothing", prefix) << prefix + QStringLiteral("Paste") << "" << "plain bold & <tag>" << "";
         }
     }
     void editCommands()
