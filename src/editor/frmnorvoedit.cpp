@@ -73,7 +73,8 @@ void frmNorvoEdit::createControls()
     mnuBar->setNativeMenuBar(false);
     mnuBar->setAccessibleName(tr("Menu bar"));
     layout->setMenuBar(mnuBar);
-    mnuFile = mnuBar->addMenu(tr("&File"));
+    // Alt+F already opens the frame's File menu; a second F would leave both unreachable.
+    mnuFile = mnuBar->addMenu(tr("Fi&le"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuFileNew = addFileItem("mnuFileNew", tr("&New"), QKeySequence::New);
     mnuFileOpen = addFileItem("mnuFileOpen", tr("&Open..."), QKeySequence::Open);
@@ -115,7 +116,6 @@ void frmNorvoEdit::updateCaption()
 {
     // A leading asterisk marks unsaved changes, in the title bar and in the Window menu alike.
     const bool modified = rtfText->document()->isModified();
-    setWindowModified(modified);
     setWindowTitle((modified ? QStringLiteral("*") : QString()) + displayName() +
                    QStringLiteral(" - ") + Caption);
 }

@@ -102,7 +102,7 @@ private Q_SLOTS:
         frmNorvoEdit *w = editor();
         QVERIFY(w->openFile(m_dir.filePath(from)));
         QVERIFY(w->subWindow()->windowTitle().startsWith(from));
-        QVERIFY(!w->isWindowModified());
+        QVERIFY(!w->rtfText->document()->isModified());
         QVERIFY(w->saveFile(m_dir.filePath(to)));
         QCOMPARE(readAll(m_dir.filePath(to)), saved);
         QVERIFY(w->subWindow()->windowTitle().startsWith(to));
@@ -135,7 +135,7 @@ private Q_SLOTS:
         QCOMPARE(m_boxes.size(), 1);
         QVERIFY2(m_boxes[0].startsWith(QLatin1String("48 NorvoEdit: ") + message), qPrintable(m_boxes[0]));
         QCOMPARE(w->rtfText->toPlainText(), QStringLiteral("typed"));
-        QVERIFY(w->isWindowModified());
+        QVERIFY(w->rtfText->document()->isModified());
         QVERIFY(w->fileName().isEmpty());
     }
 
