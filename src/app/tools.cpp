@@ -6,6 +6,7 @@
 #include "frmnorvoping.h"
 #include "frmnorvoroute.h"
 #include "frmoptions.h"
+#include "frmportscan.h"
 #include "frmtcpstat.h"
 #include "frmtcptable.h"
 #include "toolwindow.h"
@@ -19,6 +20,7 @@ void registerTools(ToolWindowRegistry &registry)
     registry.registerFactory("frmNorvoPing", [] { return new frmNorvoPing; });
     registry.registerFactory("frmNorvoRoute", [] { return new frmNorvoRoute; });
     registry.registerFactory("frmOptions", [] { return new frmOptions; });
+    registry.registerFactory("frmPortScan", [] { return new frmPortScan; });
     registry.registerFactory("frmTCPStat", [] { return new frmTCPStat; });
     registry.registerFactory("frmTCPTable", [] { return new frmTCPTable; });
 }

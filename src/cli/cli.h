@@ -15,3 +15,4 @@ struct CliCommand {
 std::vector<CliCommand> icmpCommands();
 std::vector<CliCommand> tcpCommands();
 std::vector<CliCommand> resolveCommands();
+std::vector<CliCommand> scanCommands();

@@ -1,12 +1,13 @@
 #include "cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 static std::vector<CliCommand> allCommands()
 {
     std::vector<CliCommand> all;
-    for (auto group : {&icmpCommands, &resolveCommands, &tcpCommands})
+    for (auto group : {&icmpCommands, &resolveCommands, &tcpCommands, &scanCommands})
         for (auto &c : group())
             all.push_back(std::move(c));
     return all;
@@ -15,8 +16,11 @@ static std::vector<CliCommand> allCommands()
 static void printHelp(const std::vector<CliCommand> &commands, FILE *out)
 {
     std::fprintf(out, "Usage: velmaric-cli COMMAND [ARGS]\n\nCommands:\n");
+    int width = 0;
     for (const auto &c : commands)
-        std::fprintf(out, "  %-28s %s\n", c.usage, c.summary);
+        width = std::max(width, int(std::strlen(c.usage)));
+    for (const auto &c : commands)
+        std::fprintf(out, "  %-*s %s\n", width, c.usage, c.summary);
     std::fprintf(out, "\nExit status: 0 success, 1 reported failure, 2 usage error.\n");
 }
 

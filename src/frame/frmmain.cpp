@@ -283,7 +283,7 @@ void frmMain::mnuViewStatusBar_Click()
 void frmMain::mnuViewToolbar_Click() { Toolbar1->setVisible(mnuViewToolbar->isChecked()); }
 
 void frmMain::mnuViewOptions_Click() { m_tools->show(QStringLiteral("frmOptions")); }
-void frmMain::PortScanner_Click() {}
+void frmMain::PortScanner_Click() { m_tools->show(QStringLiteral("frmPortScan")); }
 void frmMain::mnuEditor_Click() { m_tools->show(QStringLiteral("frmNorvoEdit")); }
 
 void frmMain::mnuWindowNewWindow_Click() { NewBrowserWindow(); }
