@@ -2,7 +2,6 @@
 
 #include "richclipboard.h"
 
-#include <QMimeData>
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 
