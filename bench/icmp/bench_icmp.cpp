@@ -3,6 +3,7 @@
 //   (a) one echo on loopback: velmaric-cli ping vs ping -c 1 -W 1
 //   (b) a trace through a 5-hop namespace chain: velmaric-cli trace vs traceroute -n -q 1
 //   (c) the same chain with router 2 silent: velmaric-cli trace vs traceroute -n
+//   (f) a process doing nothing vs the peer of (c): the floor of any ratio there
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -143,6 +144,10 @@ int main(int argc, char **argv)
     setRateLimit("1000");
     compare("(c) router 2 silent, vs traceroute -n", 3, {cli, "trace", target},
             {"traceroute", "-n", target}, 0.5, 6);
+    // What bounds (c): a process that does nothing at all, started the same way. When
+    // traceroute meets no rate-limited answers, start-up is most of both figures.
+    compare("(f) start-up floor: true vs traceroute -n", 3, {"true"}, {"traceroute", "-n", target},
+            0.5, 6);
     setRateLimit("0");
     compare("(c') as (c), ICMP rate limits off", 3, {cli, "trace", target},
             {"traceroute", "-n", target}, 0.5);

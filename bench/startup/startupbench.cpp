@@ -62,7 +62,6 @@ std::optional<Sample> runOnce(const QString &program, const QStringList &args, c
     }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("VELMARIC_BENCH_EXIT_ON_LOAD"), QStringLiteral("1"));
     // Everything but loopback goes to a closed local port: the bench never leaves the machine.
     const QString flags = env.value(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"));
     env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
@@ -158,7 +157,7 @@ int main(int argc, char **argv)
                 "floor in-proc", "velmaric in-proc");
     for (int i = 0; i <= runs; ++i) {
         const auto f = runOnce(floor, {QString::fromLatin1(url)}, {}, TimeoutMs);
-        const auto s = runOnce(suite, {}, record, TimeoutMs);
+        const auto s = runOnce(suite, {QStringLiteral("--exit-after-first-page")}, record, TimeoutMs);
         if (!f || !s) {
             std::fprintf(stderr, "run %d: %s did not report a loaded page\n", i,
                          qPrintable(!f ? floor : suite));

@@ -1,3 +1,4 @@
+#include "frmbrowse.h"
 #include "frmmain.h"
 #include "processenv.h"
 #include "tools.h"
@@ -52,7 +53,11 @@ bool handleInfoOptions(int argc, char **argv)
                         "Reads norvo.ini from the working directory; per-user settings live in\n"
                         "$XDG_CONFIG_HOME/velmaric (default ~/.config/velmaric).\n\n"
                         "  -h, --help     show this help and exit\n"
-                        "  --version      show the version and exit\n");
+                        "  --version      show the version and exit\n"
+                        "  --exit-after-first-page\n"
+                        "                 print \"VELMARIC_BENCH_LOADED <ms>\" when the first page\n"
+                        "                 has loaded (milliseconds since the process started)\n"
+                        "                 and exit; for start-up timing\n");
             return true;
         }
         if (!std::strcmp(argv[i], "--version")) {
@@ -76,6 +81,9 @@ int main(int argc, char **argv)
     QApplication::setApplicationVersion(QStringLiteral(VELMARIC_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("velmaric"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/velmaric/velmaric.svg")));
+
+    const QStringList args = QCoreApplication::arguments();
+    frmBrowse::setExitAfterFirstPage(args.contains(QStringLiteral("--exit-after-first-page")));
 
     frmMain window;
     registerTools(window.tools());

@@ -12,6 +12,7 @@
 #include "webbrowsercontrol.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -52,12 +53,12 @@ bool showPrintDialog(QPrinter *printer, QWidget *parent)
     return dialog.exec() == QDialog::Accepted;
 }
 
-// With VELMARIC_BENCH_EXIT_ON_LOAD=1 the first completed document of the process prints the
-// time since process start and ends the program: bench/startup measures start-up with it.
-void benchExitOnFirstLoad()
+bool exitAfterFirstPage = false;
+
+void exitOnFirstPage()
 {
     static bool reported = false;
-    if (reported || qgetenv("VELMARIC_BENCH_EXIT_ON_LOAD") != "1")
+    if (reported || !exitAfterFirstPage)
         return;
     reported = true;
     std::printf("VELMARIC_BENCH_LOADED %lld\n", msSinceProcessStart());
@@ -97,7 +98,26 @@ frmBrowse::frmBrowse(QWidget *parent) : QWidget(parent)
     resize(Twips::size(DesignWidth, DesignHeight));
 }
 
-frmBrowse::~frmBrowse() = default;
+frmBrowse::~frmBrowse()
+{
+    // Destroyed with the print under way (the process ending): the engine's print thread
+    // still draws into the printer and nothing will say when it is done, so it stays.
+    if (m_printer)
+        (void)m_printer.release();
+}
+
+void frmBrowse::closeEvent(QCloseEvent *event)
+{
+    // The engine prints into the printer on a thread of its own until printFinished, so the
+    // window goes out of sight now and away once the page is printed.
+    if (isPrinting()) {
+        m_closeWhenPrinted = true;
+        event->ignore();
+        (parentWidget() ? parentWidget() : this)->hide();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
 
 void frmBrowse::createControls()
 {
@@ -312,6 +332,8 @@ void frmBrowse::finishPrinting(bool success)
     Q_EMIT printingFinished(success);
     if (!success)
         MsgBox(QStringLiteral("The page could not be printed."), vbExclamation);
+    if (m_closeWhenPrinted)
+        (parentWidget() ? parentWidget() : this)->close();
 }
 
 void frmBrowse::WebBrowser1_ProgressChange(int Progress, int ProgressMax)
@@ -337,7 +359,7 @@ void frmBrowse::WebBrowser1_NavigateComplete2(const QString &)
 void frmBrowse::WebBrowser1_DocumentComplete(const QString &)
 {
     setWindowTitle(QStringLiteral("Norvo - ") + WebBrowser1->LocationName());
-    benchExitOnFirstLoad();
+    exitOnFirstPage();
 }
 
 void frmBrowse::WebBrowser1_NewWindow2(WebBrowserControl *&ppDisp, bool &Cancel)
@@ -356,6 +378,8 @@ void frmBrowse::WebBrowser1_NewWindow2(WebBrowserControl *&ppDisp, bool &Cancel)
 }
 
 void frmBrowse::setFrame(QMdiArea *area) { s_frame = area; }
+
+void frmBrowse::setExitAfterFirstPage(bool on) { exitAfterFirstPage = on; }
 
 QMdiSubWindow *frmBrowse::addToFrame(frmBrowse *w)
 {

@@ -31,6 +31,9 @@ public:
     // Adds w to the frame as a sizable child with minimize and maximize buttons; the returned
     // sub-window is not shown yet.
     static QMdiSubWindow *addToFrame(frmBrowse *w);
+    // The first completed page of the process prints the milliseconds since the process
+    // started and ends the program (velmaric --exit-after-first-page, for start-up timing).
+    static void setExitAfterFirstPage(bool on);
 
     // Shows the print dialog for printer; returns true when the user chose to print.
     using PrintDialogHandler = std::function<bool(QPrinter *printer, QWidget *parent)>;
@@ -80,6 +83,7 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -93,4 +97,5 @@ private:
 
     static QPointer<QMdiArea> s_frame;
     std::unique_ptr<QPrinter> m_printer;
+    bool m_closeWhenPrinted = false; // closed while printing: hidden until the page is printed
 };

@@ -16,3 +16,4 @@ std::vector<CliCommand> icmpCommands();
 std::vector<CliCommand> tcpCommands();
 std::vector<CliCommand> resolveCommands();
 std::vector<CliCommand> scanCommands();
+std::vector<CliCommand> ftpCommands();

@@ -23,7 +23,7 @@ int ping(const std::vector<std::string> &args)
     if (args.empty() || args.size() > 2)
         return usage("ping ADDRESS [TEXT]");
     if (!Module1::StartWinsock()) {
-        printMessage(Module1::StartFailedText, StyleOKOnly);
+        printMessage(Module1::StartFailedText, vbOKOnly);
         return 1;
     }
     EchoReplyRecord record;
@@ -31,7 +31,7 @@ int ping(const std::vector<std::string> &args)
     const int32_t status = SendEcho(args[0], args.size() > 1 ? args[1] : std::string(), record,
                                     &opened);
     if (status == 0 && !opened) {
-        printMessage(EchoNotPermittedText, StyleExclamation);
+        printMessage(EchoNotPermittedText, vbExclamation);
         Module1::StopWinsock(printMessage);
         return 1;
     }
@@ -61,15 +61,15 @@ int trace(const std::vector<std::string> &args)
     if (host.empty())
         return usage("trace HOST [--resolve]");
     if (!Module2::StartWinsock()) {
-        printMessage(Module2::StartFailedText, StyleOKOnly);
+        printMessage(Module2::StartFailedText, vbOKOnly);
         return 1;
     }
     const std::string addressText = HostNameToIPText(host);
     const uint32_t destination = winsock::inet_addr(addressText);
     IcmpFile handle;
     if (!handle) {
-        printMessage(Module2::NoHandleText, StyleOKOnly);
-        printMessage(EchoNotPermittedText, StyleExclamation);
+        printMessage(Module2::NoHandleText, vbOKOnly);
+        printMessage(EchoNotPermittedText, vbExclamation);
         Module2::StopWinsock(printMessage);
         return 1;
     }

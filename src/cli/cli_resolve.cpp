@@ -38,7 +38,7 @@ int reverseAddress(const std::vector<std::string> &args)
         Module3::IPTextToHostName(args[0], [&reported](const std::string &text, int style) {
             std::fprintf(stderr, "%s\n", text.c_str());
             // The clean-up warning comes after a finished look-up and does not undo it.
-            reported = reported || style != Module3::StyleExclamation;
+            reported = reported || style != vbExclamation;
         });
     if (name.empty()) {
         if (!reported)

@@ -7,7 +7,7 @@
 static std::vector<CliCommand> allCommands()
 {
     std::vector<CliCommand> all;
-    for (auto group : {&icmpCommands, &resolveCommands, &tcpCommands, &scanCommands})
+    for (auto group : {&icmpCommands, &resolveCommands, &tcpCommands, &scanCommands, &ftpCommands})
         for (auto &c : group())
             all.push_back(std::move(c));
     return all;

@@ -1,5 +1,6 @@
 #include "frmmain.h"
 
+#include "controls.h"
 #include "frmbrowse.h"
 #include "maintoolbar.h"
 #include "messagebox.h"
@@ -21,6 +22,8 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 const QString AppName = QStringLiteral("Velmaric");
@@ -105,8 +108,9 @@ void frmMain::createStatusBar()
     m_datePanel->setObjectName(QStringLiteral("sbStatusBarDate"));
     m_timePanel->setObjectName(QStringLiteral("sbStatusBarTime"));
     m_statusPanel->setAccessibleName(tr("Status"));
-    m_datePanel->setAccessibleName(tr("Date"));
-    m_timePanel->setAccessibleName(tr("Time"));
+    // The clock panels read out their current texts; what they are is their description.
+    m_datePanel->setAccessibleDescription(tr("Date"));
+    m_timePanel->setAccessibleDescription(tr("Time"));
     for (QLabel *l : {m_statusPanel, m_datePanel, m_timePanel})
         l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     sbStatusBar->addWidget(m_statusPanel, 1);
@@ -123,8 +127,8 @@ void frmMain::updateClock()
 {
     const QDateTime now = QDateTime::currentDateTime();
     const QLocale locale;
-    m_datePanel->setText(locale.toString(now.date(), QLocale::ShortFormat));
-    m_timePanel->setText(locale.toString(now.time(), QLocale::ShortFormat));
+    Controls::setReadableText(m_datePanel, locale.toString(now.date(), QLocale::ShortFormat));
+    Controls::setReadableText(m_timePanel, locale.toString(now.time(), QLocale::ShortFormat));
     // Wake again just after the next minute begins, when the shown time changes.
     m_clock->start(int(60000 - now.time().second() * 1000 - now.time().msec() + 50));
 }
@@ -197,12 +201,16 @@ void frmMain::MDIForm_Unload()
     // Unmoved windows keep their exact stored values instead of drifting by rounding.
     if (frame == m_appliedPixels)
         twips = m_placement;
-    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainLeft"), twipsText(twips.x()));
-    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainTop"), twipsText(twips.y()));
-    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainWidth"),
-                              twipsText(twips.width()));
-    UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainHeight"),
-                              twipsText(twips.height()));
+    bool saved = UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainLeft"), twipsText(twips.x()));
+    saved &= UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainTop"), twipsText(twips.y()));
+    saved &= UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainWidth"),
+                                       twipsText(twips.width()));
+    saved &= UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainHeight"),
+                                       twipsText(twips.height()));
+    // The window is going away: the terminal is the only place left to say so.
+    if (!saved)
+        std::fprintf(stderr, "velmaric: the window placement could not be saved to %s\n",
+                     qPrintable(UserSettings::filePath(AppName)));
 }
 
 void frmMain::closeEvent(QCloseEvent *event)

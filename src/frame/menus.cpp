@@ -108,8 +108,10 @@ void frmMain::rebuildWindowList()
         if (!sub->isVisible())
             continue;
         ++n;
-        const QString text = n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(sub->windowTitle())
-                                    : QStringLiteral("%1 %2").arg(n).arg(sub->windowTitle());
+        // A title's own "&" is text, not a mnemonic.
+        const QString title = QString(sub->windowTitle()).replace(u'&', QStringLiteral("&&"));
+        const QString text = n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(title)
+                                    : QStringLiteral("%1 %2").arg(n).arg(title);
         QAction *a = mnuWindow->addAction(text);
         a->setCheckable(true);
         a->setChecked(sub == m_area->currentSubWindow());

@@ -81,7 +81,7 @@ bool startWinsock() { return winsock::WSAStartup(0x0101) == 0; }
 void stopWinsock(const MessageSink &show, const char *text)
 {
     if (winsock::WSACleanup() != 0 && show)
-        show(text, StyleExclamation);
+        show(text, vbExclamation);
 }
 } // namespace
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "icmpapi.h"
+#include "messagesink.h"
 
 #include <cstdint>
 #include <functional>
@@ -48,16 +49,10 @@ inline constexpr const char *EchoNotPermittedText =
     "2147483647\"), or give the program the cap_net_raw capability "
     "(setcap cap_net_raw+ep <program>).";
 
-using MessageSink = std::function<void(const std::string &text, int style)>;
-
-inline constexpr int StyleOKOnly = 0;
-inline constexpr int StyleExclamation = 48;
-
 // The ping window's module.
 namespace Module1 {
 inline constexpr const char *StartFailedText = "Windows Sockets for 32 bit Windows "
                                                "environments is not successfully responding.";
-inline constexpr const char *CleanupFailedText = "Windows Sockets error occurred in Cleanup.";
 bool StartWinsock();
 void StopWinsock(const MessageSink &show);
 } // namespace Module1

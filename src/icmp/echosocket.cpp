@@ -56,8 +56,6 @@ std::unique_ptr<EchoSocket> EchoSocket::open(Kind kind)
 
 EchoSocket::EchoSocket(int fd, Kind kind) : m_fd(fd), m_kind(kind) {}
 
-EchoSocket::~EchoSocket() { ::close(m_fd); }
-
 int32_t EchoSocket::statusForErrno(int error)
 {
     switch (error) {
@@ -85,7 +83,7 @@ int32_t EchoSocket::send(uint32_t destination, std::span<const uint8_t> data, in
 {
     if (ttl != m_ttl) {
         int value = ttl > 0 ? ttl : -1; // -1: back to the system's default
-        if (::setsockopt(m_fd, IPPROTO_IP, IP_TTL, &value, sizeof value) != 0)
+        if (::setsockopt(m_fd.get(), IPPROTO_IP, IP_TTL, &value, sizeof value) != 0)
             return icmp::IP_GENERAL_FAILURE;
         m_ttl = ttl;
     }
@@ -95,7 +93,7 @@ int32_t EchoSocket::send(uint32_t destination, std::span<const uint8_t> data, in
     to.sin_addr.s_addr = destination;
     ssize_t sent;
     do {
-        sent = ::sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
+        sent = ::sendto(m_fd.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
                         sizeof to);
     } while (sent < 0 && errno == EINTR);
     if (sent < 0)
@@ -105,7 +103,7 @@ int32_t EchoSocket::send(uint32_t destination, std::span<const uint8_t> data, in
 
 std::optional<EchoSocket::Received> EchoSocket::receive(int timeoutMs)
 {
-    pollfd p{m_fd, POLLIN, 0};
+    pollfd p{m_fd.get(), POLLIN, 0};
     int ready;
     do {
         ready = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
@@ -151,7 +149,7 @@ ssize_t EchoSocket::receiveMessage(Received &r, sockaddr_in &name, char *control
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = controlSize;
-    const ssize_t n = ::recvmsg(m_fd, &msg, flags);
+    const ssize_t n = ::recvmsg(m_fd.get(), &msg, flags);
     // The payload pointer is only valid during the call.
     msg.msg_iov = nullptr;
     msg.msg_iovlen = 0;

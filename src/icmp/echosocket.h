@@ -1,5 +1,6 @@
 #pragma once
 #include "icmppacket.h"
+#include "uniquefd.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,13 +23,11 @@ public:
     static std::unique_ptr<EchoSocket> open();
     static std::unique_ptr<EchoSocket> open(Kind kind);
 
-    ~EchoSocket();
-    EchoSocket(const EchoSocket &) = delete;
-    EchoSocket &operator=(const EchoSocket &) = delete;
-
     Kind kind() const { return m_kind; }
     uint16_t identifier() const { return m_identifier; }
     uint16_t nextSequence() { return ++m_sequence; }
+    // The next request carries last + 1 (wrapping to 0 after 65535).
+    void setLastSequence(uint16_t last) { m_sequence = last; }
 
     // Sends one echo request. ttl 0 keeps the system's default. Returns 0 when it left, or
     // the status for a request the system refused (no route, too big ...).
@@ -56,7 +55,7 @@ private:
                            int flags, msghdr &msg);
     static std::chrono::steady_clock::time_point arrivalTime(msghdr &msg);
 
-    int m_fd;
+    UniqueFd m_fd;
     Kind m_kind;
     uint16_t m_identifier = 0;
     uint16_t m_sequence = 0;

@@ -158,24 +158,50 @@ void TraceRoute::launch()
 void TraceRoute::receive(int waitMs)
 {
     EchoSocket *socket = echoSocketOf(m_handle);
-    auto received = socket->receive(waitMs);
-    if (!received)
-        return;
-    auto it = m_bySequence.find(received->message.sequence);
+    if (auto received = socket->receive(waitMs))
+        take(received->message, received->arrived);
+}
+
+void TraceRoute::receiveWaiting()
+{
+    EchoSocket *socket = echoSocketOf(m_handle);
+    // Bounded, so that a flood of foreign messages cannot keep the trace from its own work.
+    for (int i = 0; i < 256; ++i) {
+        auto received = socket->receive(0);
+        if (!received)
+            return;
+        take(received->message, received->arrived);
+    }
+}
+
+void TraceRoute::take(const icmp::Message &message, Clock::time_point arrived)
+{
+    auto it = m_bySequence.find(message.sequence);
     if (it == m_bySequence.end())
         return;
     auto [ttl, attempt] = it->second;
     Attempt &a = m_attempts[ttl][size_t(attempt - 1)];
-    icmp::Probe probe{m_destination, socket->identifier(), a.sequence, m_data};
-    if (a.done || !icmp::answers(received->message, probe))
+    icmp::Probe probe{m_destination, echoSocketOf(m_handle)->identifier(), a.sequence, m_data};
+    if (a.done || !icmp::answers(message, probe))
         return;
     a.done = a.answered = true;
-    a.address = received->message.source;
-    a.roundTrip = std::max(received->arrived - a.sentAt, Clock::duration::zero());
+    a.address = message.source;
+    a.roundTrip = std::max(arrived - a.sentAt, Clock::duration::zero());
     a.roundTripMs = uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(a.roundTrip).count());
     m_highestAnswered = std::max(m_highestAnswered, ttl);
     if (a.address == m_destination)
         m_lastTtlToProbe = std::min(m_lastTtlToProbe, ttl);
+    // Every hop's look-up starts at its answer, so they all run at once.
+    if (m_settings.resolveNames && !m_names.count(a.address))
+        m_names.emplace(a.address, std::make_unique<HopName>(a.address));
+}
+
+const HopName *TraceRoute::nameOf(const Attempt &a) const
+{
+    if (!m_settings.resolveNames || !a.answered)
+        return nullptr;
+    auto it = m_names.find(a.address);
+    return it == m_names.end() ? nullptr : it->second.get();
 }
 
 TraceRoute::Clock::time_point TraceRoute::deadline(int ttl, const Attempt &a) const
@@ -207,11 +233,8 @@ void TraceRoute::expire()
 
 std::string TraceRoute::hopLineFor(int ttl, const Attempt &a) const
 {
-    std::string name;
-    if (m_settings.resolveNames)
-        if (auto entry = winsock::gethostbyaddr(a.address))
-            name = entry->name;
-    return HopLine(ttl, HopTimeText(a.roundTripMs), m_hopAddress, name);
+    const HopName *name = nameOf(a);
+    return HopLine(ttl, HopTimeText(a.roundTripMs), m_hopAddress, name ? name->name() : std::string());
 }
 
 std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
@@ -223,11 +246,26 @@ std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
         // The attempt waited for goes out whatever else is under way.
         if (!head().sent)
             send(m_ttl, m_attempt);
+        // Replies that came in while the caller was busy count before any attempt is
+        // retried or runs out.
+        receiveWaiting();
         launch();
         expire();
-        if (head().done)
-            break;
-        auto now = Clock::now();
+        const auto now = Clock::now();
+        if (head().done) {
+            const HopName *name = nameOf(head());
+            if (!name)
+                break;
+            const auto nameDeadline = name->started() + std::chrono::milliseconds(m_settings.nameWaitMs);
+            if (name->waitUntil(now) || now >= nameDeadline)
+                break;
+            if (now >= until)
+                return std::nullopt;
+            // Waits for the name, waking often enough to read replies and send retries.
+            name->waitUntil(std::min({until, nameDeadline,
+                                      now + std::chrono::milliseconds(m_settings.retryAfterMs / 4 + 1)}));
+            continue;
+        }
         if (now >= until)
             return std::nullopt;
         // Wake up for the attempt's own time-out, and often enough to send retries in time.
@@ -251,9 +289,11 @@ std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
         return step;
     }
     if (a.answered || m_attempt == m_settings.maxAttempts) {
-        // Probes of this TTL still under way are of no further use.
+        // Probes of this TTL still under way are of no further use. Unsent attempts carry no
+        // sequence of their own: their default 0 may be a live probe's after the wrap.
         for (const Attempt &other : m_attempts[m_ttl])
-            m_bySequence.erase(other.sequence);
+            if (other.sent)
+                m_bySequence.erase(other.sequence);
         m_attempts.erase(m_ttl);
         ++m_ttl;
         m_attempt = 1;

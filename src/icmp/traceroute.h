@@ -1,12 +1,18 @@
 #pragma once
+#include "hopnames.h"
 #include "icmpapi.h"
 
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace icmp {
+struct Message;
+}
 
 // The trace route: texts, the packet-size rule and the engine that runs one trace.
 
@@ -46,6 +52,9 @@ public:
         int nearFactor = 10;
         int nearSlackUs = 100;
         bool resolveNames = false; // hop lines name the hop (reverse look-up)
+        // Names are looked up off the caller's thread as soon as a hop answers; a hop line
+        // waits at most this long after the answer for its name, then shows the address alone.
+        int nameWaitMs = 1000;
     };
 
     // addressText is what the window shows as the target's address; the trace is complete
@@ -83,7 +92,13 @@ private:
     Attempt &head();
     void launch();
     void send(int ttl, int attempt);
+    // Waits at most waitMs for one message and takes it in.
     void receive(int waitMs);
+    // Takes in every message already waiting, without waiting.
+    void receiveWaiting();
+    void take(const icmp::Message &message, Clock::time_point arrived);
+    // The name look-up of an answered attempt; null when names are off.
+    const HopName *nameOf(const Attempt &a) const;
     void expire();
     // When an attempt still under way counts as unanswered.
     Clock::time_point deadline(int ttl, const Attempt &a) const;
@@ -104,5 +119,6 @@ private:
     int m_lastTtlToProbe; // lowered once the destination answered
     int m_highestAnswered = 0;
     std::map<int, std::vector<Attempt>> m_attempts; // by TTL
-    std::map<uint16_t, std::pair<int, int>> m_bySequence;
+    std::map<uint16_t, std::pair<int, int>> m_bySequence; // sent attempts only
+    std::map<uint32_t, std::unique_ptr<HopName>> m_names;  // by hop address
 };

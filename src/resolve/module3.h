@@ -1,5 +1,6 @@
 #pragma once
 #include "hostlookup.h"
+#include "messagesink.h"
 #include "winsock.h"
 
 #include <cstdint>
@@ -15,13 +16,6 @@ namespace Module3 {
 inline constexpr const char *SocketsFailedText = "Sockets failed to initialize.";
 inline constexpr const char *InvalidIPText = "String passed is an invalid IP.";
 inline constexpr const char *LookupFailedText = "Call to gethostbyaddr failed.";
-inline constexpr const char *CleanupFailedText = "Windows Sockets error occurred in Cleanup.";
-
-// Message-box style numbers the texts above are shown with.
-inline constexpr int StyleOKOnly = 0;
-inline constexpr int StyleExclamation = 48;
-
-using MessageSink = std::function<void(const std::string &text, int style)>;
 
 // The socket calls the module makes. The default is the real socket layer; tests replace
 // single calls to reach failures the platform never reports.

@@ -1,12 +1,10 @@
 #pragma once
+#include "messagesink.h"
+
 #include <QString>
 #include <functional>
 
 class QWidget;
-
-// Styles and results as the message-box numbers the windows use.
-enum MsgBoxStyle { vbOKOnly = 0, vbYesNoCancel = 3, vbYesNo = 4, vbExclamation = 48, vbInformation = 64 };
-enum MsgBoxResult { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
 
 // Shows a modal box owned by the active window and returns the button pressed.
 // An empty title means the application title ("Velmaric").

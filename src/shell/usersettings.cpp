@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
@@ -149,6 +150,13 @@ bool SaveSetting(const QString &application, const QString &section, const QStri
                  const QString &value)
 {
     const QString path = filePath(application);
+    if (!QDir().mkpath(directory()))
+        return false;
+    // Another instance may be updating the same file: without the lock, one of the two
+    // read-modify-write rounds would lose the other's key.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.tryLock(5000))
+        return false;
     auto groups = load(path);
     Group *g = findGroup(groups, section);
     if (!g) {
@@ -159,8 +167,6 @@ bool SaveSetting(const QString &application, const QString &section, const QStri
     std::erase_if(g->entries, [&](const Entry &e) { return sameName(e.key, key); });
     g->entries.push_back({key, value});
 
-    if (!QDir().mkpath(directory()))
-        return false;
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return false;

@@ -26,7 +26,7 @@ void frmTCPStat::createControls()
 
     setTabOrder(ListView1, Command1);
     connect(Command1, &QPushButton::clicked, this, &frmTCPStat::Command1_Click);
-    connect(ListView1, &ReportListView::ColumnClick, this, &frmTCPStat::ListView1_ColumnClick);
+    connect(ListView1, &ReportListView::ColumnClick, ListView1, &ReportListView::sortOnColumnClick);
 }
 
 ListItemsModel *frmTCPStat::items() const
@@ -61,12 +61,4 @@ void frmTCPStat::fillStatistics(const iphlp::MIB_TCPSTATS &stats)
     // A row the list cannot take is skipped and the next one is written.
     for (int row = 0; row < iphlp::TcpStatRowCount; ++row)
         list->setSubItem(row, 1, QString::fromStdString(iphlp::tcpStatValueText(row, stats)));
-}
-
-void frmTCPStat::ListView1_ColumnClick(int column)
-{
-    ListView1->setSortKey(column);
-    ListView1->setSortOrder(ListView1->SortOrder() == Qt::DescendingOrder ? Qt::AscendingOrder
-                                                                           : Qt::DescendingOrder);
-    ListView1->setSorted(true);
 }

@@ -22,7 +22,6 @@ public:
 
 public Q_SLOTS:
     void Command1_Click();
-    void ListView1_ColumnClick(int column);
 
 private:
     ListItemsModel *items() const;

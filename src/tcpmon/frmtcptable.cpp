@@ -26,7 +26,7 @@ void frmTCPTable::createControls()
 
     setTabOrder(ListView1, Command1);
     connect(Command1, &QPushButton::clicked, this, &frmTCPTable::Command1_Click);
-    connect(ListView1, &ReportListView::ColumnClick, this, &frmTCPTable::ListView1_ColumnClick);
+    connect(ListView1, &ReportListView::ColumnClick, ListView1, &ReportListView::sortOnColumnClick);
 }
 
 TcpTableModel *frmTCPTable::items() const
@@ -45,25 +45,23 @@ void frmTCPTable::Form_Load()
 
 void frmTCPTable::Command1_Click()
 {
-    uint32_t size = 0;
-    m_source(nullptr, &size, true);
-    if (int32_t(size) <= 0)
-        return;
-    std::vector<uint8_t> block(size);
-    // The table may have grown since the size query; that press then shows nothing.
-    if (m_source(block.data(), &size, true) != 0)
+    // Connections come and go between the size query and the read: a read that finds the
+    // block too small asks for the size again, a few times, before the press shows nothing.
+    std::vector<uint8_t> block;
+    uint32_t result = iphlp::ERROR_INSUFFICIENT_BUFFER;
+    for (int tries = 0; tries < 3 && result == iphlp::ERROR_INSUFFICIENT_BUFFER; ++tries) {
+        uint32_t size = 0;
+        m_source(nullptr, &size, true);
+        if (int32_t(size) <= 0)
+            return;
+        block.assign(size, 0);
+        result = m_source(block.data(), &size, true);
+    }
+    if (result != 0)
         return;
     std::vector<iphlp::MIB_TCPROW> rows;
     if (!iphlp::readTcpTableBlock(block.data(), block.size(), rows))
         return; // a count beyond the block's end
     if (TcpTableModel *list = items())
         list->appendRows(rows);
-}
-
-void frmTCPTable::ListView1_ColumnClick(int column)
-{
-    ListView1->setSortKey(column);
-    ListView1->setSortOrder(ListView1->SortOrder() == Qt::DescendingOrder ? Qt::AscendingOrder
-                                                                           : Qt::DescendingOrder);
-    ListView1->setSorted(true);
 }

@@ -27,7 +27,6 @@ public:
 
 public Q_SLOTS:
     void Command1_Click();
-    void ListView1_ColumnClick(int column);
 
 private:
     TableSource m_source = iphlp::GetTcpTable;

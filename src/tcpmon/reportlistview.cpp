@@ -129,6 +129,13 @@ ReportListView::ReportListView(TextRowsModel *model, QWidget *parent)
     connect(header(), &QHeaderView::sectionClicked, this, &ReportListView::ColumnClick);
 }
 
+void ReportListView::sortOnColumnClick(int column)
+{
+    setSortKey(column);
+    setSortOrder(m_sortOrder == Qt::DescendingOrder ? Qt::AscendingOrder : Qt::DescendingOrder);
+    setSorted(true);
+}
+
 void ReportListView::setSortKey(int column)
 {
     m_sortKey = column;

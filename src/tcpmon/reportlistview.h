@@ -79,6 +79,9 @@ public:
     void setSortOrder(Qt::SortOrder order);
     void setSorted(bool on);
 
+    // The windows' answer to a header click: sort by that column, flipping the order each time.
+    void sortOnColumnClick(int column);
+
     // The text shown in a display row and column (after sorting).
     QString displayText(int row, int column) const;
 

@@ -253,6 +253,20 @@ bool parseProcTcp(std::string_view text, std::vector<MIB_TCPROW> &rows)
     return true;
 }
 
+namespace {
+// A dump's error number arrives negated. Numbers beyond any errno (INT_MIN among them, which
+// has no negation) mean the message is damaged.
+DumpStep failure(int value, int *error)
+{
+    const int64_t number = value < 0 ? -int64_t(value) : int64_t(value);
+    if (number > 4095)
+        return DumpStep::Malformed;
+    if (error)
+        *error = int(number);
+    return DumpStep::Error;
+}
+} // namespace
+
 DumpStep parseInetDiagDump(const uint8_t *data, size_t length, std::vector<MIB_TCPROW> &rows,
                            int *error)
 {
@@ -273,11 +287,8 @@ DumpStep parseInetDiagDump(const uint8_t *data, size_t length, std::vector<MIB_T
             int result = 0;
             if (payloadLength >= sizeof result)
                 std::memcpy(&result, payload, sizeof result);
-            if (result < 0) {
-                if (error)
-                    *error = -result;
-                return DumpStep::Error;
-            }
+            if (result < 0)
+                return failure(result, error);
             return DumpStep::Done;
         }
         case NLMSG_ERROR: {
@@ -285,11 +296,8 @@ DumpStep parseInetDiagDump(const uint8_t *data, size_t length, std::vector<MIB_T
             if (payloadLength < sizeof err.error)
                 return DumpStep::Malformed;
             std::memcpy(&err.error, payload, sizeof err.error);
-            if (err.error != 0) {
-                if (error)
-                    *error = err.error < 0 ? -err.error : err.error;
-                return DumpStep::Error;
-            }
+            if (err.error != 0)
+                return failure(err.error, error);
             break; // an acknowledgement
         }
         case SOCK_DIAG_BY_FAMILY: {

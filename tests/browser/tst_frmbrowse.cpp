@@ -1,3 +1,4 @@
+#include "closedproxy.h"
 #include "frmbrowse.h"
 #include "localhttpserver.h"
 #include "messagebox.h"
@@ -6,6 +7,7 @@
 #include "twips.h"
 #include "webbrowsercontrol.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -179,6 +181,8 @@ private Q_SLOTS:
         QCOMPARE(w->parentWidget()->windowTitle(), "Norvo - " + title);
         QVERIFY(labels.size() >= 2);
         QCOMPARE(labels.takeLast(), "100% - Document Done   - " + title);
+        // What a screen reader reads is the label's current text.
+        QCOMPARE(QAccessible::queryAccessibleInterface(w->ProgressBox)->text(QAccessible::Name), w->ProgressBox->text());
         // Until the new page names itself the label carries the previous page's title.
         static const QRegularExpression loading(QStringLiteral("^\\d+(\\.\\d+)?% of Document Done   - "));
         for (const QString &l : labels)
@@ -244,12 +248,15 @@ private Q_SLOTS:
     void print_data()
     {
         QTest::addColumn<bool>("accept");
-        QTest::newRow("printed to a PDF file") << true;
-        QTest::newRow("dialog cancelled") << false;
+        QTest::addColumn<bool>("closeAtOnce"); // the window is closed while the page prints
+        QTest::newRow("printed to a PDF file") << true << false;
+        QTest::newRow("dialog cancelled") << false << false;
+        QTest::newRow("window closed while printing") << true << true;
     }
     void print()
     {
         QFETCH(bool, accept);
+        QFETCH(bool, closeAtOnce);
         frmBrowse *w = newBrowserWindow();
         QVERIFY(loadAndWait(w, "/long.html"));
         const QString file = QStringLiteral("page.pdf"); // in the test's own working directory
@@ -262,8 +269,16 @@ private Q_SLOTS:
         QSignalSpy finished(w, &frmBrowse::printingFinished);
         QTest::mouseClick(w->Command1, Qt::LeftButton);
         QCOMPARE(w->Command1->isEnabled(), !accept); // no second job while one runs
+        QPointer<QWidget> sub = w->parentWidget();
+        if (closeAtOnce) {
+            sub->close();
+            QVERIFY(!sub->isVisible()); // out of sight at once, gone once printed
+        }
         QCOMPARE(finished.wait(accept ? 30000 : 500), accept);
-        QVERIFY(w->Command1->isEnabled());
+        if (closeAtOnce)
+            QTRY_VERIFY(sub.isNull());
+        else
+            QVERIFY(w->Command1->isEnabled());
         QFile pdf(file);
         QCOMPARE(pdf.open(QIODevice::ReadOnly), accept);
         if (!accept)
@@ -313,9 +328,7 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    // Every address but loopback goes to a dead proxy on a closed loopback port, so no page
-    // (the default home page "example.com" included) reaches DNS or the outside network.
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --proxy-server=http://127.0.0.1:9");
+    keepPagesOffline();
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -7,6 +7,7 @@
 #include "icmpapi.h"
 #include "messagebox.h"
 #include "netnschain.h"
+#include "traceroute.h"
 #include "winsock.h"
 
 #include <QCheckBox>
@@ -37,6 +38,9 @@ const QString SilentRouter = QStringLiteral(
 const QString BlackHole = QStringLiteral(
     "table inet blackhole { chain errors { type filter hook output priority 0; icmp type time-exceeded drop; }; "
     "chain passing { type filter hook forward priority 0; drop; }; }");
+// The source's resolver (127.0.0.1) takes DNS queries in and never answers them.
+const QString SilentResolver = QStringLiteral(
+    "table inet dns { chain in { type filter hook input priority 0; udp dport 53 drop; tcp dport 53 drop; }; }");
 
 // Sockets this process holds, to see that a trace released its handle.
 int socketCount()
@@ -63,6 +67,8 @@ private Q_SLOTS:
     void statuses();
     void trace_data();
     void trace();
+    void engine_data();
+    void engine();
     void localTarget();
     void midTrace_data();
     void midTrace();
@@ -121,6 +127,7 @@ void tst_frmNorvoRoute::init()
 {
     QVERIFY(m_chain->nft(m_chain->router(1), QString()));
     QVERIFY(m_chain->nft(m_chain->router(2), QString()));
+    QVERIFY(m_chain->nft(m_chain->source(), QString()));
     useSocketKind("raw");
     m_messages.clear();
     setMsgBoxHandler([this](const QString &text, int, const QString &) {
@@ -209,22 +216,25 @@ void tst_frmNorvoRoute::trace_data()
 {
     QTest::addColumn<QString>("how"); // the command line with a raw or datagram socket, or the window
     QTest::addColumn<int>("silentHop");
-    QTest::addColumn<bool>("names");
+    QTest::addColumn<int>("names"); // 0 none, 1 from the hosts file, 2 also a resolver that never answers
     for (const char *how : {"raw", "datagram", "window"}) {
-        QTest::addRow("%s: every hop answers", how) << how << 0 << false;
-        QTest::addRow("%s: router 2 silent", how) << how << 2 << false;
+        QTest::addRow("%s: every hop answers", how) << how << 0 << 0;
+        QTest::addRow("%s: router 2 silent", how) << how << 2 << 0;
     }
-    QTest::newRow("raw: hop names") << "raw" << 0 << true;
+    QTest::newRow("raw: hop names") << "raw" << 0 << 1;
+    QTest::newRow("raw: hop names, silent resolver") << "raw" << 0 << 2;
 }
 
 void tst_frmNorvoRoute::trace()
 {
     QFETCH(QString, how);
     QFETCH(int, silentHop);
-    QFETCH(bool, names);
+    QFETCH(int, names);
     useSocketKind(how == "datagram" ? "datagram" : "raw");
     if (silentHop)
         QVERIFY(m_chain->nft(m_chain->router(silentHop), SilentRouter));
+    if (names == 2)
+        QVERIFY(m_chain->nft(m_chain->source(), SilentResolver));
     QString expected = "Tracing Route to 10.99.4.2:\n\n";
     QStringList attempts;
     const QString name[] = {{}, "\trouter-one.chain.test", {}, "\trouter-three.chain.test", {}, {}};
@@ -251,9 +261,55 @@ void tst_frmNorvoRoute::trace()
     if (names)
         command << "--resolve";
     QByteArray out, err;
+    QElapsedTimer timer;
+    timer.start();
     QCOMPARE(m_chain->exec(m_chain->source(), command, &out, &err), 0);
+    // Hops the resolver keeps silent about wait about a second for a name, all at once.
+    if (names == 2)
+        QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(QString::fromLocal8Bit(out), expected);
     QCOMPARE(err, QByteArray());
+}
+
+void tst_frmNorvoRoute::engine_data()
+{
+    QTest::addColumn<int>("lastSequence"); // -1: as the socket chose
+    QTest::addColumn<int>("maxInFlight");
+    QTest::addColumn<bool>("stall");
+    // Two probes at a time: TTL 3's probe (sequence 0) is under way when TTL 1's hop is done.
+    QTest::newRow("sequence wraps to 0 on a probe under way") << 65533 << 2 << false;
+    QTest::newRow("sequence wraps, all probes at once") << 65532 << 16 << false;
+    QTest::newRow("replies wait through a stall") << -1 << 16 << true;
+}
+
+void tst_frmNorvoRoute::engine()
+{
+    QFETCH(int, lastSequence);
+    QFETCH(int, maxInFlight);
+    QFETCH(bool, stall);
+    IcmpFile handle;
+    QVERIFY(handle);
+    if (lastSequence >= 0)
+        echoSocketOf(handle.handle())->setLastSequence(uint16_t(lastSequence));
+    TraceRoute::Settings settings;
+    settings.maxInFlight = maxInFlight;
+    settings.timeoutMs = stall ? 200 : 2400;
+    TraceRoute route(handle.handle(), winsock::inet_addr(Target.toStdString()), Target.toStdString(), 32,
+                     settings);
+    QStringList steps; // each finished attempt: its TTL, "*" when unanswered
+    auto record = [&](const std::optional<TraceRoute::Step> &step) {
+        if (step)
+            steps << QString::number(step->ttl) + (step->answered ? "" : "*");
+    };
+    if (stall) {
+        record(route.next(0)); // the first probes go out
+        // The caller is busy well beyond the attempts' time-out while every reply comes in.
+        QTest::qSleep(2 * settings.timeoutMs);
+    }
+    while (!route.finished())
+        record(route.next(5000));
+    QCOMPARE(steps, (QStringList{"1", "2", "3", "4", "5"}));
+    QVERIFY(route.complete());
 }
 
 void tst_frmNorvoRoute::localTarget()

@@ -94,20 +94,15 @@ void tst_IcmpUnits::texts_data()
         row(QStringLiteral("status %1").arg(code), [code] { return QString::fromStdString(EchoStatusText(code)); },
             QStringLiteral("%1   [ %2 ]").arg(code).arg(text));
     };
-    const char *listed[] = {"ip buf too_small", "ip dest net unreachable", "ip dest host unreachable",
-        "ip dest prot unreachable", "ip dest port unreachable", "ip no resources", "ip bad option",
-        "ip hw_error", "ip packet too_big", "ip req timed out", "ip bad req", "ip bad route",
-        "ip ttl expired transit", "ip ttl expired reassem", "ip param_problem", "ip source quench",
-        "ip option too_big", "ip bad destination", "ip addr deleted", "ip spec mtu change",
-        "ip mtu_change", "ip unload", "ip addr added"}; // 11001 .. 11023
-    for (int i = 0; i < 23; ++i)
-        status(11001 + i, listed[i]);
+    status(11001, "ip buf too_small"); // the table's first, a middle and its last entry
+    status(11013, "ip ttl expired transit");
+    status(11023, "ip addr added");
     status(-1, "inet_addr: bad IP format");
     status(0, "ip success");
     status(500, "ping timeout");
     status(11050, "ip general failure");
     status(11255, "ip pending");
-    for (int code : {11024, 11049, 11051, 11254, 11256, 1, 499, 501, 11000, -2, int(INT32_MIN), int(INT32_MAX)})
+    for (int code : {11000, 11024, 11049, 11051, 11256, 499, 501, int(INT32_MIN)})
         status(code, "unknown  msg returned");
 
     auto inetAddr = [](const char *text, quint32 address) {

@@ -3,14 +3,14 @@
 #include <QtTest>
 
 // velmaric-cli resolve and reverse: what goes to each stream and the exit code.
-class TstCliResolve : public QObject {
+class tst_CliResolve : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void commands_data();
     void commands();
 };
 
-void TstCliResolve::commands_data()
+void tst_CliResolve::commands_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("needsNamespace");
@@ -28,7 +28,7 @@ void TstCliResolve::commands_data()
     QTest::newRow("reverse, no address") << QStringList{"reverse"} << false << 2 << "" << "Usage: velmaric-cli reverse ADDRESS";
 }
 
-void TstCliResolve::commands()
+void tst_CliResolve::commands()
 {
     QFETCH(QStringList, args);
     QFETCH(bool, needsNamespace);
@@ -48,5 +48,5 @@ void TstCliResolve::commands()
     QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), qPrintable(stdErr));
 }
 
-RESOLVER_NAMESPACE_TEST_MAIN(TstCliResolve, QCoreApplication)
+RESOLVER_NAMESPACE_TEST_MAIN(tst_CliResolve, QCoreApplication)
 #include "tst_cliresolve.moc"

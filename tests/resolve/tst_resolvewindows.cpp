@@ -14,7 +14,7 @@
 
 // What a press of "Find It" in each resolver window shows in Text2 and in message boxes,
 // answered from the namespace's hosts file (see resolver-netns.sh).
-class TstResolveWindows : public QObject {
+class tst_ResolveWindows : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -27,7 +27,7 @@ private:
     QStringList m_messages; // "style|title|text" of each message box
 };
 
-void TstResolveWindows::init()
+void tst_ResolveWindows::init()
 {
     m_messages.clear();
     setMsgBoxHandler([this](const QString &text, int style, const QString &title) {
@@ -36,7 +36,7 @@ void TstResolveWindows::init()
     });
 }
 
-void TstResolveWindows::findIt_data()
+void tst_ResolveWindows::findIt_data()
 {
     QTest::addColumn<bool>("hostWindow"); // frmNorvoHost, else frmNorvoIP
     QTest::addColumn<QString>("input");
@@ -60,7 +60,7 @@ void TstResolveWindows::findIt_data()
     QTest::newRow("ip: empty") << false << "" << false << "" << QStringList{};
 }
 
-void TstResolveWindows::findIt()
+void tst_ResolveWindows::findIt()
 {
     QFETCH(bool, hostWindow);
     QFETCH(QString, input);
@@ -84,7 +84,7 @@ void TstResolveWindows::findIt()
 
 // "first of several" above only proves the window keeps the listed order when the system's
 // sorted look-up would put another address first.
-void TstResolveWindows::sortedLookupPutsAnotherAddressFirst()
+void tst_ResolveWindows::sortedLookupPutsAnotherAddressFirst()
 {
     REQUIRE_RESOLVER_NAMESPACE();
     addrinfo hints{};
@@ -99,7 +99,7 @@ void TstResolveWindows::sortedLookupPutsAnotherAddressFirst()
 
 // A message box runs an event loop in which the window can go away; the press must then end
 // without touching it.
-void TstResolveWindows::hostWindowClosedDuringMessage()
+void tst_ResolveWindows::hostWindowClosedDuringMessage()
 {
     QPointer<frmNorvoHost> w = new frmNorvoHost;
     w->load();
@@ -113,5 +113,5 @@ void TstResolveWindows::hostWindowClosedDuringMessage()
     QVERIFY(w.isNull());
 }
 
-RESOLVER_NAMESPACE_TEST_MAIN(TstResolveWindows, QApplication)
+RESOLVER_NAMESPACE_TEST_MAIN(tst_ResolveWindows, QApplication)
 #include "tst_resolvewindows.moc"

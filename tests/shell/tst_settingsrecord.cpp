@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestSettingsRecord : public QObject {
+class tst_SettingsRecord : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
@@ -101,5 +101,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSettingsRecord)
+QTEST_GUILESS_MAIN(tst_SettingsRecord)
 #include "tst_settingsrecord.moc"

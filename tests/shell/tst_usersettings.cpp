@@ -5,7 +5,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestUserSettings : public QObject {
+#include <atomic>
+#include <thread>
+#include <vector>
+
+class tst_UserSettings : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
@@ -79,13 +83,24 @@ private Q_SLOTS:
         QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft", "d"), QStringLiteral("5"));
     }
 
-    void writesLeaveNoTemporaryFiles()
+    void concurrentWritersKeepEveryKey()
     {
-        for (int i = 0; i < 5; ++i)
-            QVERIFY(UserSettings::SaveSetting("Velmaric", "Settings", "MainLeft", QString::number(i)));
-        QCOMPARE(QDir(UserSettings::directory()).entryList(QDir::Files), QStringList{"Velmaric.ini"});
+        // Instances saving at once each read, change and write the whole file.
+        std::atomic<int> failed{0};
+        std::vector<std::thread> writers;
+        for (int w = 0; w < 4; ++w)
+            writers.emplace_back([w, &failed] {
+                for (int k = 0; k < 20; ++k)
+                    failed += !UserSettings::SaveSetting("Velmaric", "Settings", QStringLiteral("W%1K%2").arg(w).arg(k), "1");
+            });
+        for (std::thread &t : writers)
+            t.join();
+        QCOMPARE(failed.load(), 0);
+        for (int w = 0; w < 4; ++w)
+            for (int k = 0; k < 20; ++k)
+                QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", QStringLiteral("W%1K%2").arg(w).arg(k)), "1");
     }
 };
 
-QTEST_GUILESS_MAIN(TestUserSettings)
+QTEST_GUILESS_MAIN(tst_UserSettings)
 #include "tst_usersettings.moc"

@@ -2,6 +2,7 @@
 // Table rows from dotted addresses, and loopback sockets: a listener on an ephemeral port and
 // connected pairs. Include winsock.h before this: glibc may define ntohs as a macro.
 #include "iphlpapi.h"
+#include "uniquefd.h"
 #include "winsock.h"
 
 #include <arpa/inet.h>
@@ -17,19 +18,6 @@ inline iphlp::MIB_TCPROW row(uint32_t state, const char *local, unsigned lport,
     return {state, winsock::inet_addr(local), port(lport), winsock::inet_addr(remote), port(rport)};
 }
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    ~Fd() { reset(); }
-    void reset() { if (m_fd >= 0) ::close(std::exchange(m_fd, -1)); }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
 inline uint16_t localPort(int fd)
 {
     sockaddr_in a{};
@@ -37,10 +25,10 @@ inline uint16_t localPort(int fd)
     return ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0 ? ntohs(a.sin_port) : 0;
 }
 
-// Binds (port 0: any free one) or connects to 127.0.0.1:port; an invalid Fd on failure.
-inline Fd loopbackSocket(uint16_t port, bool connectTo)
+// Binds (port 0: any free one) or connects to 127.0.0.1:port; an invalid UniqueFd on failure.
+inline UniqueFd loopbackSocket(uint16_t port, bool connectTo)
 {
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -49,15 +37,15 @@ inline Fd loopbackSocket(uint16_t port, bool connectTo)
     const bool ok = fd.valid() && (connectTo ? ::connect(fd.get(), addr, sizeof a) == 0
                                              : ::bind(fd.get(), addr, sizeof a) == 0
                                                    && ::listen(fd.get(), 64) == 0);
-    return ok ? std::move(fd) : Fd();
+    return ok ? std::move(fd) : UniqueFd();
 }
 
-inline Fd listenLoopback() { return loopbackSocket(0, false); }
+inline UniqueFd listenLoopback() { return loopbackSocket(0, false); }
 
 // A connected pair to the listener: first the client end, then the accepted end.
-inline std::pair<Fd, Fd> connectPair(const Fd &listener)
+inline std::pair<UniqueFd, UniqueFd> connectPair(const UniqueFd &listener)
 {
-    Fd client = loopbackSocket(localPort(listener.get()), true);
-    Fd server(client.valid() ? ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC) : -1);
+    UniqueFd client = loopbackSocket(localPort(listener.get()), true);
+    UniqueFd server(client.valid() ? ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC) : -1);
     return {std::move(client), std::move(server)};
 }

@@ -65,7 +65,7 @@ void clickHeader(ReportListView *view, int section)
 
 } // namespace
 
-class TestTcpWindows : public QObject {
+class tst_TcpWindows : public QObject {
     Q_OBJECT
     std::unique_ptr<frmTCPStat> stat;
     std::unique_ptr<frmTCPTable> table;
@@ -105,19 +105,6 @@ private Q_SLOTS:
         QCOMPARE(valueOf(stat->ListView1, "maximum connections"), "-1");
         QCOMPARE(valueOf(stat->ListView1, "segments received"), "-2147483647"); // signed
         QCOMPARE(valueOf(stat->ListView1, "cumulative connections"), "77");
-    }
-
-    void statLive()
-    {
-        QTest::mouseClick(stat->Command1, Qt::LeftButton);
-        const QString before = valueOf(stat->ListView1, "active opens");
-        QVERIFY(valueOf(stat->ListView1, "time-out algorithm").contains(QLatin1String(" - ")));
-        Fd listener = listenLoopback();
-        auto pair = connectPair(listener);
-        QVERIFY(pair.first.valid());
-        QTest::mouseClick(stat->Command1, Qt::LeftButton);
-        const QString after = valueOf(stat->ListView1, "active opens");
-        QVERIFY2(after.toUInt() > before.toUInt(), qPrintable(before + " -> " + after));
     }
 
     void statSorting()
@@ -162,9 +149,15 @@ private Q_SLOTS:
         QTest::newRow("size negative")
             << Source([](void *, uint32_t *size, bool) { return *size = 0x80000000u, 0u; }) << any
             << QStringList{};
-        QTest::newRow("table grew") << Source([](void *b, uint32_t *size, bool sorted) {
-            if (b) // a connection appears between the size query and the read
-                g_table.push_back(row(5, "10.0.0.1", 1, "10.0.0.2", 2));
+        // A connection appears between the size query and the read: once, or at every read.
+        QTest::newRow("table grew once") << Source([](void *b, uint32_t *size, bool sorted) {
+            if (b && g_table.size() == 1)
+                g_table.push_back(g_table.front());
+            return fakeTable(b, size, sorted);
+        }) << any << QStringList{"10.0.0.1", "1", "10.0.0.2", "2", "5", "established"};
+        QTest::newRow("table keeps growing") << Source([](void *b, uint32_t *size, bool sorted) {
+            if (b)
+                g_table.push_back(g_table.front());
             return fakeTable(b, size, sorted);
         }) << any << QStringList{};
         QTest::newRow("read fails") << Source([](void *b, uint32_t *size, bool sorted) {
@@ -186,8 +179,7 @@ private Q_SLOTS:
         g_table = {tableRow};
         table->setTableSource(source);
         QTest::mouseClick(table->Command1, Qt::LeftButton);
-        QCOMPARE(shown(table->ListView1),
-                 texts.isEmpty() ? QList<QStringList>{} : QList<QStringList>{texts});
+        QCOMPARE(shown(table->ListView1), QList<QStringList>(texts.isEmpty() ? 0 : qsizetype(g_table.size()), texts));
     }
 
     void tableSorting_data()
@@ -228,24 +220,7 @@ private Q_SLOTS:
         QCOMPARE(localPorts, ports);
     }
 
-    void tableLiveTwice()
-    {
-        Fd listener = listenLoopback();
-        auto [client, server] = connectPair(listener);
-        QVERIFY(client.valid() && server.valid());
-        const QString port = QString::number(localPort(listener.get()));
-        const QString peer = QString::number(localPort(client.get()));
-        const QString lo = QStringLiteral("127.0.0.1");
-        table->setTableSource(iphlp::GetTcpTable);
-        for (int presses = 1; presses <= 2; ++presses) { // each press appends every row again
-            QTest::mouseClick(table->Command1, Qt::LeftButton);
-            const QList<QStringList> rows = shown(table->ListView1);
-            QCOMPARE(rows.count({lo, port, "0.0.0.0", "0", "2", "listening"}), presses);
-            QCOMPARE(rows.count({lo, peer, lo, port, "5", "established"}), presses);
-            QCOMPARE(rows.count({lo, port, lo, peer, "5", "established"}), presses);
-        }
-    }
 };
 
-QTEST_MAIN(TestTcpWindows)
+QTEST_MAIN(tst_TcpWindows)
 #include "tst_frmtcp.moc"

@@ -1,13 +1,13 @@
 // Before any libc network header: glibc may define ntohs as a macro.
 #include "winsock.h"
 
+#include "privatenetwork.h"
 #include "tcptest.h"
 
 #include <QProcess>
 #include <QtTest>
 
 #include <algorithm>
-#include <sched.h>
 
 using namespace iphlp;
 
@@ -33,13 +33,6 @@ QStringList sorted(QStringList list)
 {
     list.sort();
     return list;
-}
-
-// A network namespace of this process's own, loopback up: a quiet table. Needs root.
-bool enterPrivateNetwork()
-{
-    return ::geteuid() == 0 && ::unshare(CLONE_NEWNET) == 0
-           && QProcess::execute(QStringLiteral("ip"), {"link", "set", "lo", "up"}) == 0;
 }
 
 // Exit code and stdout lines.
@@ -71,7 +64,7 @@ QStringList ssRows()
 
 } // namespace
 
-class TestTcpLive : public QObject {
+class tst_TcpLive : public QObject {
     Q_OBJECT
     const QString cli = QStringLiteral(VELMARIC_CLI);
 
@@ -80,9 +73,10 @@ private Q_SLOTS:
     // this test's own: a quiet table, and counters that count only this test's sockets.
     void tableMatchesSs()
     {
-        if (!enterPrivateNetwork())
+        const PrivateNetwork network;
+        if (!network.entered())
             QSKIP("needs root for a private network namespace");
-        Fd listener = listenLoopback();
+        UniqueFd listener = listenLoopback();
         auto estab = connectPair(listener);
         auto halfClosed = connectPair(listener);
         auto closed = connectPair(listener);
@@ -140,5 +134,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTcpLive)
+QTEST_GUILESS_MAIN(tst_TcpLive)
 #include "tst_tcplive.moc"

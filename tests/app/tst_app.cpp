@@ -1,4 +1,5 @@
-// The real executable: information options, and closing on signals.
+// The real executable: information options, the start-up timing option, closing on signals.
+#include "closedproxy.h"
 #include "usersettings.h"
 
 #include <QDir>
@@ -9,7 +10,7 @@
 
 #include <csignal>
 
-class TestApp : public QObject {
+class tst_App : public QObject {
     Q_OBJECT
 
     static QProcessEnvironment env(const QString &config)
@@ -19,7 +20,16 @@ class TestApp : public QObject {
         return e;
     }
 
+    static bool windowShown()
+    {
+        QProcess xdotool;
+        xdotool.start(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Velmaric$"});
+        return xdotool.waitForFinished(5000) && xdotool.exitCode() == 0;
+    }
+
 private Q_SLOTS:
+    void initTestCase() { keepPagesOffline(); }
+
     void infoOptionsOpenNoWindow_data()
     {
         QTest::addColumn<QString>("option");
@@ -42,34 +52,58 @@ private Q_SLOTS:
         QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).startsWith(expected));
     }
 
+    void exitAfterFirstPage()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X display (Xvfb)");
+        QTemporaryDir dir;
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.setProcessEnvironment(env(dir.path() + "/config"));
+        p.start(QStringLiteral(VELMARIC_BIN), {QStringLiteral("--exit-after-first-page")});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().startsWith("VELMARIC_BENCH_LOADED "));
+    }
+
     void signalsCloseLikeExit_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<bool>("writable"); // false: the settings folder can't be made
+        QTest::newRow("SIGTERM") << int(SIGTERM) << true;
+        QTest::newRow("SIGINT") << int(SIGINT) << true;
+        QTest::newRow("SIGTERM, settings unwritable") << int(SIGTERM) << false;
     }
     void signalsCloseLikeExit()
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("needs an X display (run under the test environment)");
+            QSKIP("needs an X display (Xvfb)");
         QFETCH(int, signal);
+        QFETCH(bool, writable);
         QTemporaryDir dir;
+        if (!writable) {
+            QVERIFY(QDir(dir.path()).mkpath("config"));
+            QFile blocker(dir.path() + "/config/velmaric"); // a file where the folder would go
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
         QProcess p;
         p.setWorkingDirectory(dir.path());
         p.setProcessEnvironment(env(dir.path() + "/config"));
         p.start(QStringLiteral(VELMARIC_BIN), {});
         QVERIFY(p.waitForStarted());
-        // The record file appears during start-up; give the window time to come up fully.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.path() + "/norvo.ini"), 20000);
-        QTest::qWait(1500);
+        // Closing must find the window placed, as a user's signal would.
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(), 30000);
         ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.readAllStandardError().contains("could not be saved"), !writable);
+        if (!writable)
+            return;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + "/config"));
         QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainWidth", "absent"), QStringLiteral("6500"));
     }
 };
 
-QTEST_GUILESS_MAIN(TestApp)
+QTEST_GUILESS_MAIN(tst_App)
 #include "tst_app.moc"

@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""A loopback FTP server for tests and benchmarks (pyftpdlib).
+
+Prints "PORT <n>" on stdout once it listens, then serves until killed. One user with full
+rights over --root; after login the user is in --home (a folder below the root, so the login
+directory is not "/").
+"""
+import argparse
+import logging
+import os
+import sys
+
+try:
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import DTPHandler, FTPHandler
+    from pyftpdlib.servers import FTPServer
+except ImportError:
+    print("python3-pyftpdlib is not installed", file=sys.stderr)
+    sys.exit(77)
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--host", default="127.0.0.1")
+    p.add_argument("--user", default="velmaric")
+    p.add_argument("--password", default="secret")
+    p.add_argument("--root", required=True)
+    p.add_argument("--home", default="/", help="login directory, below the root")
+    p.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
+    p.add_argument("--stall-after", type=int, default=-1,
+                   help="data connections stop sending after this many bytes")
+    p.add_argument("--hang", default="",
+                   help="commands (comma-separated, e.g. MLSD,LIST) that never get a reply")
+    p.add_argument("--require-utf8-opts", action="store_true",
+                   help="refuse listings and transfers until OPTS UTF8 ON on this connection")
+    p.add_argument("--close-after-transfer", action="store_true",
+                   help="end the control connection after each completed transfer")
+    p.add_argument("--make-files", type=int, default=0,
+                   help="create this many empty files in a folder 'many' of the login directory")
+    a = p.parse_args()
+
+    root = os.path.realpath(a.root)
+    home = "/" + a.home.strip("/")
+    os.makedirs(root + home, exist_ok=True)
+    if a.make_files:
+        many = os.path.join(root + home, "many")
+        os.makedirs(many, exist_ok=True)
+        for i in range(a.make_files):
+            open(os.path.join(many, "file%06d.txt" % i), "wb").close()
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(a.user, a.password, root, perm="elradfmwMT")
+    hang = {c.strip().upper() for c in a.hang.split(",") if c.strip()}
+
+    class Dtp(DTPHandler):
+        def use_sendfile(self):
+            return a.stall_after < 0 and super().use_sendfile()
+
+        def send(self, data):
+            if a.stall_after >= 0:
+                room = a.stall_after - self.tot_bytes_sent
+                if room <= 0:
+                    self.del_channel()  # keep the socket open, send nothing more
+                    return 0
+                data = data[:room]
+            return super().send(data)
+
+    class Handler(FTPHandler):
+        dtp_handler = Dtp
+        banner = "velmaric test server ready."
+        use_sendfile = a.stall_after < 0
+
+        def on_login(self, username):
+            self.fs.cwd = home
+
+        def pre_process_command(self, line, cmd, arg):
+            if cmd in hang:
+                return
+            if (a.require_utf8_opts and cmd in ("MLSD", "LIST", "RETR", "STOR", "CWD")
+                    and not getattr(self, "utf8_on", False)):
+                self.respond("550 Send OPTS UTF8 ON first.")
+                return
+            super().pre_process_command(line, cmd, arg)
+
+        def ftp_OPTS(self, line):
+            if line.upper().replace(" ", "") == "UTF8ON":
+                self.utf8_on = True
+            return super().ftp_OPTS(line)
+
+        def respond(self, resp, logfun=logging.debug):
+            super().respond(resp, logfun)
+            if a.close_after_transfer and resp.startswith("226"):
+                self.close_when_done()
+
+    Handler.authorizer = authorizer
+    if a.no_mlsd:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                              if k not in ("MLSD", "MLST")}
+
+    logging.basicConfig(level=logging.WARNING)
+    server = FTPServer((a.host, 0), Handler)
+    print("PORT %d" % server.socket.getsockname()[1], flush=True)
+    try:
+        server.serve_forever(handle_exit=False)
+    except KeyboardInterrupt:
+        pass
+    sys.exit(0)
+
+
+if __name__ == "__main__":
+    main()
