@@ -2,7 +2,9 @@
 
 #include "controls.h"
 #include "frmbrowse.h"
+#include "maintoolbar.h"
 #include "messagebox.h"
+#include "richclipboard.h"
 #include "settingsrecord.h"
 #include "toolwindow.h"
 #include "twips.h"
@@ -59,10 +61,40 @@ frmMain::frmMain(QWidget *parent)
     setCentralWidget(m_area);
     frmBrowse::setFrame(m_area);
     createMenus();
+    createToolbar();
     createStatusBar();
 }
 
 frmMain::~frmMain() = default;
+
+void frmMain::createToolbar()
+{
+    Toolbar1 = new MainToolbar(this);
+    addToolBar(Toolbar1);
+    connect(Toolbar1, &MainToolbar::ButtonClick, this, &frmMain::Toolbar1_ButtonClick);
+    // The pop-up button shows the option's state however it was changed.
+    connect(mnuOptionsAllow, &QAction::toggled, Toolbar1->button(QStringLiteral("Allow Pop Up Windows")),
+            &QAction::setChecked);
+    // Hiding the toolbar from the frame's own context menu clears the View entry too.
+    connect(Toolbar1->toggleViewAction(), &QAction::triggered, mnuViewToolbar, &QAction::setChecked);
+}
+
+void frmMain::Toolbar1_ButtonClick(const QString &Key)
+{
+    if (Key == QLatin1String("New"))
+        NewBrowserWindow();
+    else if (Key == QLatin1String("Cut"))
+        mnuEditCut_Click();
+    else if (Key == QLatin1String("Copy"))
+        mnuEditCopy_Click();
+    else if (Key == QLatin1String("Paste"))
+        mnuEditPaste_Click();
+    else if (Key == QLatin1String("Allow Pop Up Windows")) {
+        mnuOptionsAllow_Click();
+        // The button flipped itself when clicked; the option decides its state.
+        Toolbar1->button(Key)->setChecked(mnuOptionsAllow->isChecked());
+    }
+}
 
 void frmMain::createStatusBar()
 {
@@ -183,6 +215,16 @@ void frmMain::MDIForm_Unload()
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    // A window holding unsaved work (the editor) may ask first, and keeps the suite open if the
+    // user cancels; no other window ever refuses.
+    const auto subs = m_area->subWindowList();
+    for (QMdiSubWindow *sub : subs) {
+        auto *tool = qobject_cast<ToolWindow *>(sub->widget());
+        if (tool && tool->isLoaded() && !tool->Form_QueryUnload()) {
+            event->ignore();
+            return;
+        }
+    }
     MDIForm_Unload();
     m_area->closeAllSubWindows();
     event->accept();
@@ -206,19 +248,26 @@ void frmMain::mnuEditCut_Click()
         box->setProperty("SelText", QString());
 }
 
+// The selection goes out as markup and as plain text, so another program pastes the words
+// rather than markup source. An empty selection leaves the clipboard as it was.
 void frmMain::mnuEditCopy_Click()
 {
     QObject *box = activeRtfText();
-    if (hasProperty(box, "SelRTF"))
-        QApplication::clipboard()->setText(box->property("SelRTF").toString());
+    if (!hasProperty(box, "SelRTF"))
+        return;
+    const QString markup = box->property("SelRTF").toString();
+    if (!markup.isEmpty())
+        QApplication::clipboard()->setMimeData(RichClipboard::mimeForMarkup(markup));
 }
 
+// Only our own markup is pasted as markup; other text is pasted as it reads. An empty
+// clipboard leaves the selection in place.
 void frmMain::mnuEditPaste_Click()
 {
-    const QString text = QApplication::clipboard()->text();
+    const QString markup = RichClipboard::markupFrom(QApplication::clipboard()->mimeData());
     QObject *box = activeRtfText();
-    if (hasProperty(box, "SelRTF"))
-        box->setProperty("SelRTF", text);
+    if (hasProperty(box, "SelRTF") && !markup.isEmpty())
+        box->setProperty("SelRTF", markup);
 }
 
 void frmMain::mnuOptionsAllow_Click()
@@ -238,12 +287,11 @@ void frmMain::mnuViewStatusBar_Click()
     sbStatusBar->setVisible(mnuViewStatusBar->isChecked());
 }
 
-void frmMain::mnuViewToolbar_Click() {}
+void frmMain::mnuViewToolbar_Click() { Toolbar1->setVisible(mnuViewToolbar->isChecked()); }
 
-// These entries name windows the suite does not have; they show nothing.
-void frmMain::mnuViewOptions_Click() {}
+void frmMain::mnuViewOptions_Click() { m_tools->show(QStringLiteral("frmOptions")); }
 void frmMain::PortScanner_Click() { m_tools->show(QStringLiteral("frmPortScan")); }
-void frmMain::mnuEditor_Click() {}
+void frmMain::mnuEditor_Click() { m_tools->show(QStringLiteral("frmNorvoEdit")); }
 
 void frmMain::mnuWindowNewWindow_Click() { NewBrowserWindow(); }
 

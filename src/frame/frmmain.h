@@ -10,6 +10,7 @@ class QMdiArea;
 class QMenu;
 class QStatusBar;
 class QTimer;
+class MainToolbar;
 class ToolWindowRegistry;
 
 // The frame of the suite: menus, status bar and the area that holds every child window.
@@ -34,6 +35,7 @@ public:
         *mnuWindowTileVertical, *mnuWindowArrangeIcons;
     QAction *mnuHelpContents, *mnuHelpAbout;
     QStatusBar *sbStatusBar;
+    MainToolbar *Toolbar1;
 
     // The placement read at start-up, after validation, in twips (left, top, width, height).
     QRectF restoredPlacement() const { return m_placement; }
@@ -56,6 +58,7 @@ public Q_SLOTS:
     void mnuWindowArrangeIcons_Click();
     void mnuHelpContents_Click();
     void mnuHelpAbout_Click();
+    void Toolbar1_ButtonClick(const QString &Key);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -63,6 +66,7 @@ protected:
 private:
     void createMenus();
     void createStatusBar();
+    void createToolbar();
     void updateClock();
     void rebuildWindowList();
     void Arrange(int mode);

@@ -53,6 +53,7 @@ private Q_SLOTS:
         QTest::newRow("Resolve IP") << "ResolveIPAddress" << "frmNorvoIP" << "Resolve IP Address ";
         QTest::newRow("Resolve Host") << "ResolveHostName" << "frmNorvoHost" << "Resolve Host Name";
         QTest::newRow("Ping") << "mnuNorvoPing" << "frmNorvoPing" << "Ping";
+        QTest::newRow("Options") << "mnuViewOptions" << "frmOptions" << "Options";
         QTest::newRow("Port Scanner") << "PortScanner" << "frmPortScan" << "Port Scanner";
     }
     void opensOneWindow()

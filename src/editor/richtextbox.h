@@ -1,0 +1,23 @@
+#pragma once
+#include <QTextEdit>
+
+// A rich-text editing box that offers its selection as markup (SelRTF, Qt's HTML subset) and
+// as plain text (SelText), the two properties the main window's Edit commands use.
+class RichTextBox : public QTextEdit {
+    Q_OBJECT
+    Q_PROPERTY(QString SelRTF READ selRTF WRITE setSelRTF)
+    Q_PROPERTY(QString SelText READ selText WRITE setSelText)
+public:
+    using QTextEdit::QTextEdit;
+
+    // An empty text when nothing is selected.
+    QString selRTF() const;
+    // Replaces the selection (or inserts at the cursor) with the markup's content.
+    void setSelRTF(const QString &markup);
+    QString selText() const;
+    void setSelText(const QString &text);
+
+protected:
+    // Keyboard and context-menu copies carry the same formats as the Edit menu's.
+    QMimeData *createMimeDataFromSelection() const override;
+};
