@@ -13,6 +13,31 @@ MediaEngine::MediaEngine(QObject *parent) : QObject(parent)
     // so whoever creates an engine gets FFmpeg unless the user asked for another.
     if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND"))
         qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+    m_watchdog.setInterval(1000);
+    connect(&m_watchdog, &QTimer::timeout, this, &MediaEngine::watch);
+}
+
+void MediaEngine::watch()
+{
+    if (m_ended || !m_player || !m_wantPlaying) {
+        m_watchdog.stop();
+        return;
+    }
+    const qint64 now = m_player->position();
+    if (now != m_watchPosition) {
+        m_watchPosition = now;
+        m_stillTicks = 0;
+    } else if (++m_stillTicks >= StallSeconds) {
+        fail(tr("The file could not be played: playback stalled"));
+    }
+}
+
+void MediaEngine::startWatching()
+{
+    m_wantPlaying = true;
+    m_watchPosition = -1;
+    m_stillTicks = 0;
+    m_watchdog.start();
 }
 
 MediaEngine::~MediaEngine() = default;
@@ -82,6 +107,7 @@ void MediaEngine::setFileName(const QString &path)
         return fail(tr("File not readable: %1").arg(path));
     m_player->setSource(QUrl::fromLocalFile(info.absoluteFilePath()));
     m_player->play();
+    startWatching();
 }
 
 void MediaEngine::play()
@@ -94,16 +120,20 @@ void MediaEngine::play()
         return;
     }
     m_player->play();
+    startWatching();
 }
 
 void MediaEngine::pause()
 {
-    if (m_player && m_state == State::Playing)
+    if (m_player && m_state == State::Playing) {
+        m_wantPlaying = false;
         m_player->pause();
+    }
 }
 
 void MediaEngine::stop()
 {
+    m_wantPlaying = false;
     if (m_player)
         m_player->stop();
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class QAudioOutput;
 class QMediaPlayer;
@@ -74,4 +75,13 @@ private:
     bool m_ended = false; // the current file has ended or failed
     qint64 m_endPosition = 0; // the position of an ended file, which the window may rewind
     quint64 m_serial = 0; // counts assignments, so a late end never applies to a newer file
+    // Some damaged files leave the backend neither playing nor failing: a file meant to play
+    // whose position stands still this long counts as failed, so a playlist moves on.
+    static constexpr int StallSeconds = 8;
+    QTimer m_watchdog;
+    bool m_wantPlaying = false;
+    qint64 m_watchPosition = -1;
+    int m_stillTicks = 0;
+    void watch();
+    void startWatching();
 };

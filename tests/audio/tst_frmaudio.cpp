@@ -362,7 +362,7 @@ void TstFrmAudio::playlistRepeats()
     QSignalSpy playing(m_w->MediaPlayer1->engine(), &MediaEngine::playbackStateChanged);
     m_w->List1->setCurrentRow(start);
     m_w->List1_DblClick();
-    QTRY_VERIFY_WITH_TIMEOUT(started.size() >= expected.size(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(started.size() >= expected.size(), 40000);
     for (int i = 0; i < expected.size(); ++i)
         QVERIFY2(started[i][0].toString().endsWith("/" + expected[i]), qPrintable(started[i][0].toString()));
     QVERIFY(m_w->MediaPlayer1->engine()->errorText().isEmpty());
@@ -418,7 +418,7 @@ void TstFrmAudio::brokenEntries()
     QSignalSpy ended(engine, &MediaEngine::endOfStream);
     m_w->List1->setCurrentRow(0);
     m_w->List1_DblClick();
-    QTRY_VERIFY_WITH_TIMEOUT(started.size() >= expected.size(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(started.size() >= expected.size(), 40000);
     for (int i = 0; i < expected.size(); ++i)
         QCOMPARE(started[i][0].toString(), dir + "/" + expected[i]);
     if (stops) {
