@@ -43,8 +43,7 @@ double median(std::vector<double> v)
 // Listens to the default sink's monitor and notes every onset of sound: when it reached the
 // sink, on benchClock, and how long the silence before it lasted. The test tone never stays
 // near zero for long; a gap is 5 ms of silence or more.
-class SinkMonitor
-{
+class SinkMonitor {
 public:
     struct Onset {
         double at;
@@ -55,8 +54,9 @@ public:
     bool start()
     {
         QObject::connect(&m_parec, &QProcess::readyReadStandardOutput, [this] { read(); });
-        m_parec.start(QStringLiteral("parec"), {"-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le",
-                                               "--rate=44100", "--channels=1", "--latency-msec=5"});
+        m_parec.start(QStringLiteral("parec"),
+                      {"-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
+                       "--channels=1", "--latency-msec=5"});
         return m_parec.waitForStarted() && m_parec.waitForReadyRead(10000);
     }
 
@@ -71,7 +71,8 @@ public:
     {
         const double since = nowMs();
         const QDeadlineTimer deadline(5000);
-        while ((m_lastArrival < since + ms || m_silent < ms * sampleRate / 1000) && !deadline.hasExpired())
+        while ((m_lastArrival < since + ms || m_silent < ms * sampleRate / 1000) &&
+               !deadline.hasExpired())
             m_parec.waitForReadyRead(100);
     }
 
@@ -97,7 +98,8 @@ private:
                 continue;
             }
             if (m_silent >= minGapSamples) {
-                m_onsets.push_back({m_lastArrival - (samples - i) * 1000 / sampleRate, m_silent * 1000 / sampleRate});
+                m_onsets.push_back({m_lastArrival - (samples - i) * 1000 / sampleRate,
+                                    m_silent * 1000 / sampleRate});
                 m_onsetIndex = m_index + i;
             }
             if (!m_onsets.empty())
@@ -119,8 +121,8 @@ private:
 };
 
 struct Run {
-    double assigned = -1;   // the first file assigned, on benchClock
-    double advancing = -1;  // its position first advancing, on benchClock
+    double assigned = -1;  // the first file assigned, on benchClock
+    double advancing = -1; // its position first advancing, on benchClock
 };
 
 // Plays the files one after the other through a new engine, the next assigned at end of
@@ -161,8 +163,8 @@ Run peerChain(const QStringList &files)
             if (line.startsWith("@R ")) {
                 run.assigned = nowMs();
                 mpg123.write("LOAD " + files[0].toLocal8Bit() + "\n");
-            } else if (line.startsWith("@F ") && current == 0 && run.advancing < 0
-                       && line.split(' ').value(1).toInt() >= 1) {
+            } else if (line.startsWith("@F ") && current == 0 && run.advancing < 0 &&
+                       line.split(' ').value(1).toInt() >= 1) {
                 run.advancing = nowMs();
             } else if (line == "@P 0") {
                 if (++current == files.size())
@@ -184,7 +186,7 @@ struct Figures {
     std::vector<double> heard; // ms of sound per entry in the chain
 };
 
-template <typename Chain>
+template<typename Chain>
 Figures measure(Chain chain, SinkMonitor &monitor, const QStringList &files)
 {
     Figures f;
@@ -283,17 +285,22 @@ int main(int argc, char **argv)
     SinkMonitor monitor;
     if (!mp3.error().isEmpty() || !monitor.start()) {
         std::fprintf(stderr, "bench_audio: %s\n",
-                     mp3.error().isEmpty() ? "parec gives no sound from the sink's monitor" : qPrintable(mp3.error()));
+                     mp3.error().isEmpty() ? "parec gives no sound from the sink's monitor"
+                                           : qPrintable(mp3.error()));
         return 1;
     }
 
     std::printf("%-46s %8s %8s %6s   %s\n", "case (medians)", "ours", "mpg123", "ratio", "goal");
-    const Figures ours = measure(oursChain, monitor, chain), peer = measure(peerChain, monitor, chain);
-    row("(b) play to first audio at the sink, ms", median(ours.toSound), median(peer.toSound), 100, false);
-    row("(b') play to the position advancing, ms", median(ours.toAdvancing), median(peer.toAdvancing), 100, false);
+    const Figures ours = measure(oursChain, monitor, chain),
+                  peer = measure(peerChain, monitor, chain);
+    row("(b) play to first audio at the sink, ms", median(ours.toSound), median(peer.toSound), 100,
+        false);
+    row("(b') play to the position advancing, ms", median(ours.toAdvancing),
+        median(peer.toAdvancing), 100, false);
     row("(c) silence between two entries, ms", median(ours.gaps), median(peer.gaps), 50, false);
     // Not a goal: a check that the gap is not won by cutting the end of each file.
-    std::printf("%-46s %8.1f %8.1f\n", "    sound heard per 1 s entry, ms", median(ours.heard), median(peer.heard));
+    std::printf("%-46s %8.1f %8.1f\n", "    sound heard per 1 s entry, ms", median(ours.heard),
+                median(peer.heard));
     const double cpuOurs = cpuSeconds({VELMARIC_CLI, "play", longFile});
     const double cpuPeer = cpuSeconds({"mpg123", "-q", "-o", "pulse", longFile});
     row("(a) CPU playing 60 s, s (velmaric-cli play)", cpuOurs, cpuPeer, 1.5, true);

@@ -52,7 +52,8 @@ int main(int argc, char **argv)
         w.cmdDisconnect_Click();
     }
     std::sort(times.begin(), times.end());
-    std::printf("tree fill, %d entries: median %.1f ms, best %.1f ms, worst %.1f ms (goal <= 300 ms)\n",
-                entries, times[times.size() / 2], times.front(), times.back());
+    std::printf(
+        "tree fill, %d entries: median %.1f ms, best %.1f ms, worst %.1f ms (goal <= 300 ms)\n",
+        entries, times[times.size() / 2], times.front(), times.back());
     return 0;
 }

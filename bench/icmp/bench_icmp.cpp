@@ -116,7 +116,8 @@ int main(int argc, char **argv)
     // should this program die early.
     const std::string script = NETNS_CHAIN_SCRIPT;
     const std::string prefix = "vb" + std::to_string(getpid());
-    if (!shell(script + " up " + prefix + " 4 --owner " + std::to_string(getpid()) + " >/dev/null")) {
+    if (!shell(script + " up " + prefix + " 4 --owner " + std::to_string(getpid()) +
+               " >/dev/null")) {
         std::fprintf(stderr, "bench_icmp: could not build the namespace chain\n");
         return 1;
     }
@@ -135,7 +136,8 @@ int main(int argc, char **argv)
     // have them (traceroute's many simultaneous probes then meet rate-limited answers),
     // a pause between runs letting the limits' tokens come back; then with the limits off.
     shell("printf 'table inet silent { chain errors { type filter hook output priority 0; "
-          "icmp type time-exceeded drop; }; }\\n' | ip netns exec " + prefix + "-2 nft -f -");
+          "icmp type time-exceeded drop; }; }\\n' | ip netns exec " +
+          prefix + "-2 nft -f -");
     auto setRateLimit = [&](const char *ms) {
         for (int i = 0; i <= 5; ++i)
             shell("ip netns exec " + prefix + "-" + std::to_string(i) +

@@ -37,8 +37,9 @@ Run timedRun(const std::string &command, bool nmapOutput)
     while (std::fgets(line, sizeof line, out)) {
         int port = 0;
         char state[32] = {};
-        if (nmapOutput ? std::sscanf(line, "%d/tcp %31s", &port, state) == 2 && !std::strcmp(state, "open")
-                       : std::sscanf(line, "%d\t", &port) == 1 && std::strchr(line, '\t'))
+        if (nmapOutput
+                ? std::sscanf(line, "%d/tcp %31s", &port, state) == 2 && !std::strcmp(state, "open")
+                : std::sscanf(line, "%d\t", &port) == 1 && std::strchr(line, '\t'))
             r.open.insert(port);
     }
     const int status = ::pclose(out);

@@ -8,7 +8,6 @@
 
 #include <cstdio>
 
-
 int main(int argc, char **argv)
 {
     if (argc < 2) {

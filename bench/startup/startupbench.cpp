@@ -35,7 +35,8 @@ public:
                         return;
                     s->setProperty("done", true);
                     s->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                             QByteArray::number(Page.size()) + "\r\nConnection: close\r\n\r\n" + Page);
+                             QByteArray::number(Page.size()) + "\r\nConnection: close\r\n\r\n" +
+                             Page);
                     s->disconnectFromHost();
                 });
             }
@@ -44,13 +45,13 @@ public:
 };
 
 struct Sample {
-    double wallMs;    // from starting the process to its report
-    double reportMs;  // what the process reports: since the kernel started it
+    double wallMs;   // from starting the process to its report
+    double reportMs; // what the process reports: since the kernel started it
 };
 
 // Starts program in a fresh working directory with private settings and waits for its report.
-std::optional<Sample> runOnce(const QString &program, const QStringList &args, const QByteArray &record,
-                              int timeoutMs)
+std::optional<Sample> runOnce(const QString &program, const QStringList &args,
+                              const QByteArray &record, int timeoutMs)
 {
     QTemporaryDir dir;
     if (!dir.isValid())
@@ -111,7 +112,8 @@ double median(std::vector<double> v)
 QByteArray settingsRecord(const QByteArray &homePage)
 {
     QByteArray r = homePage.leftJustified(40, ' ', true);
-    r += QByteArray("\x00\x00\xff\xff\x00\x00", 6); // AllowPopUps 0, UseStoredSettings -1, Reserved 0
+    r += QByteArray("\x00\x00\xff\xff\x00\x00",
+                    6); // AllowPopUps 0, UseStoredSettings -1, Reserved 0
     return r;
 }
 
@@ -121,14 +123,18 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Start-up of velmaric to its first completed page, against a minimal QtWebEngine program."));
+    parser.setApplicationDescription(
+        QStringLiteral("Start-up of velmaric to its first completed page, against a minimal "
+                       "QtWebEngine program."));
     parser.addHelpOption();
-    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Measured runs of each."),
+    const QCommandLineOption runsOption(QStringLiteral("runs"),
+                                        QStringLiteral("Measured runs of each."),
                                         QStringLiteral("n"), QStringLiteral("7"));
-    const QCommandLineOption suiteOption(QStringLiteral("velmaric"), QStringLiteral("The suite's binary."),
+    const QCommandLineOption suiteOption(QStringLiteral("velmaric"),
+                                         QStringLiteral("The suite's binary."),
                                          QStringLiteral("path"), QStringLiteral(VELMARIC_BINARY));
-    const QCommandLineOption floorOption(QStringLiteral("floor"), QStringLiteral("The floor program."),
+    const QCommandLineOption floorOption(QStringLiteral("floor"),
+                                         QStringLiteral("The floor program."),
                                          QStringLiteral("path"), QStringLiteral(FLOOR_BINARY));
     parser.addOptions({runsOption, suiteOption, floorOption});
     parser.process(app);
@@ -145,7 +151,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "Cannot listen on 127.0.0.1: %s\n", qPrintable(server.errorString()));
         return 1;
     }
-    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(server.serverPort()) + "/bench.html";
+    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(server.serverPort()) +
+                           "/bench.html";
     const QByteArray record = settingsRecord(url);
     const QString suite = parser.value(suiteOption);
     const QString floor = parser.value(floorOption);
@@ -157,14 +164,16 @@ int main(int argc, char **argv)
                 "floor in-proc", "velmaric in-proc");
     for (int i = 0; i <= runs; ++i) {
         const auto f = runOnce(floor, {QString::fromLatin1(url)}, {}, TimeoutMs);
-        const auto s = runOnce(suite, {QStringLiteral("--exit-after-first-page")}, record, TimeoutMs);
+        const auto s = runOnce(suite, {QStringLiteral("--exit-after-first-page")}, record,
+                               TimeoutMs);
         if (!f || !s) {
             std::fprintf(stderr, "run %d: %s did not report a loaded page\n", i,
                          qPrintable(!f ? floor : suite));
             return 1;
         }
-        std::printf("%-6s %14.0f %14.0f   %14.0f %14.0f\n", i == 0 ? "warm" : qPrintable(QString::number(i)),
-                    f->wallMs, s->wallMs, f->reportMs, s->reportMs);
+        std::printf("%-6s %14.0f %14.0f   %14.0f %14.0f\n",
+                    i == 0 ? "warm" : qPrintable(QString::number(i)), f->wallMs, s->wallMs,
+                    f->reportMs, s->reportMs);
         if (i == 0)
             continue;
         floorWall.push_back(f->wallMs);
@@ -175,6 +184,7 @@ int main(int argc, char **argv)
     const double fw = median(floorWall), sw = median(suiteWall);
     const double fr = median(floorReport), sr = median(suiteReport);
     std::printf("\n%-6s %14.0f %14.0f   %14.0f %14.0f\n", "median", fw, sw, fr, sr);
-    std::printf("ratio velmaric / floor: %.3f (wall), %.3f (in-process); goal <= 1.15\n", sw / fw, sr / fr);
+    std::printf("ratio velmaric / floor: %.3f (wall), %.3f (in-process); goal <= 1.15\n", sw / fw,
+                sr / fr);
     return 0;
 }

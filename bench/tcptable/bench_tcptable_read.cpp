@@ -61,14 +61,14 @@ bool privateNetwork()
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (::bind(listener.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0
-        || ::listen(listener.get(), 4096) != 0
-        || ::getsockname(listener.get(), reinterpret_cast<sockaddr *>(&a), &len) != 0)
+    if (::bind(listener.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        ::listen(listener.get(), 4096) != 0 ||
+        ::getsockname(listener.get(), reinterpret_cast<sockaddr *>(&a), &len) != 0)
         ::_exit(1);
     for (int i = 0; i < count; ++i) {
         UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        if (client.get() < 0
-            || ::connect(client.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+        if (client.get() < 0 ||
+            ::connect(client.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
             ::_exit(2);
         UniqueFd server(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (server.get() < 0)
@@ -80,8 +80,7 @@ bool privateNetwork()
     if (::write(ready, &ok, 1) != 1)
         ::_exit(4);
     char c;
-    while (::read(hold, &c, 1) > 0) {
-    }
+    while (::read(hold, &c, 1) > 0) {}
     ::_exit(0);
 }
 
@@ -144,8 +143,8 @@ double timeCommand(const std::vector<std::string> &argv)
         ::_exit(127);
     }
     int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)
-        || WEXITSTATUS(status) != 0)
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
         return -1;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -195,8 +194,8 @@ int main(int argc, char **argv)
     const std::vector<std::string> ss{"ss", "-tan4"};
     const std::vector<std::string> proc{"cat", "/proc/net/tcp"};
 
-    std::printf("%-8s %-8s %10s %10s %10s %10s %12s\n", "N", "rows", "ours ms", "ss ms",
-                "proc ms", "ours/ss", "median ratio");
+    std::printf("%-8s %-8s %10s %10s %10s %10s %12s\n", "N", "rows", "ours ms", "ss ms", "proc ms",
+                "ours/ss", "median ratio");
     for (int n : counts) {
         const bool isolated = privateNetwork();
         Workers workers;

@@ -122,8 +122,8 @@ int main(int argc, char **argv)
     std::vector<double> secondMB;
     std::vector<double> thirdMB;
     const char *order[] = {"append to empty, unsorted", "append to 1x, unsorted",
-                           "first header click at 2x", "append to 2x, sorted",
-                           "other header click at 3x", "append to empty, sorted"};
+                           "first header click at 2x",  "append to 2x, sorted",
+                           "other header click at 3x",  "append to empty, sorted"};
     for (int r = 0; r < runs; ++r) {
         {
             frmTCPTable w;

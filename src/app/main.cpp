@@ -48,16 +48,17 @@ bool handleInfoOptions(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            std::printf("Usage: velmaric [Qt options]\n\n"
-                        "Velmaric: a web browser with network and media tools in one window.\n"
-                        "Reads norvo.ini from the working directory; per-user settings live in\n"
-                        "$XDG_CONFIG_HOME/velmaric (default ~/.config/velmaric).\n\n"
-                        "  -h, --help     show this help and exit\n"
-                        "  --version      show the version and exit\n"
-                        "  --exit-after-first-page\n"
-                        "                 print \"VELMARIC_BENCH_LOADED <ms>\" when the first page\n"
-                        "                 has loaded (milliseconds since the process started)\n"
-                        "                 and exit; for start-up timing\n");
+            std::printf(
+                "Usage: velmaric [Qt options]\n\n"
+                "Velmaric: a web browser with network and media tools in one window.\n"
+                "Reads norvo.ini from the working directory; per-user settings live in\n"
+                "$XDG_CONFIG_HOME/velmaric (default ~/.config/velmaric).\n\n"
+                "  -h, --help     show this help and exit\n"
+                "  --version      show the version and exit\n"
+                "  --exit-after-first-page\n"
+                "                 print \"VELMARIC_BENCH_LOADED <ms>\" when the first page\n"
+                "                 has loaded (milliseconds since the process started)\n"
+                "                 and exit; for start-up timing\n");
             return true;
         }
         if (!std::strcmp(argv[i], "--version")) {

@@ -120,8 +120,10 @@ void frmAudio::createControls()
     Label4 = label(Frame1, QStringLiteral("Label4"), QStringLiteral("Label4"), 2040, 0, 735, 15);
     Label4->setAccessibleName(Label4->text());
     Label4->installEventFilter(this);
-    cmdClear = button(Frame1, QStringLiteral("cmdClear"), QStringLiteral("Clear"), 2040, 240, 855, 255);
-    cmdRemove = button(Frame1, QStringLiteral("cmdRemove"), QStringLiteral("Remove"), 1080, 240, 855, 255);
+    cmdClear = button(Frame1, QStringLiteral("cmdClear"), QStringLiteral("Clear"), 2040, 240, 855,
+                      255);
+    cmdRemove = button(Frame1, QStringLiteral("cmdRemove"), QStringLiteral("Remove"), 1080, 240,
+                       855, 255);
     cmdAdd = button(Frame1, QStringLiteral("cmdAdd"), QStringLiteral("Add"), 120, 240, 855, 255);
     List1 = new QListWidget(Frame1);
     List1->setObjectName(QStringLiteral("List1"));
@@ -129,7 +131,8 @@ void frmAudio::createControls()
     List1->setFont(courier());
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     Twips::place(List1, 120, 615, 5175, 645);
-    Command8 = button(Frame1, QStringLiteral("Command8"), QStringLiteral("Hide"), 3000, 240, 855, 255);
+    Command8 = button(Frame1, QStringLiteral("Command8"), QStringLiteral("Hide"), 3000, 240, 855,
+                      255);
     for (QWidget *w : {static_cast<QWidget *>(cmdClear), static_cast<QWidget *>(cmdRemove),
                        static_cast<QWidget *>(cmdAdd), static_cast<QWidget *>(Command8)})
         w->setFont(designFont());
@@ -149,7 +152,8 @@ void frmAudio::createControls()
     setColors(Dir1, QPalette::Base, vbColor(12632256));
     Twips::place(Dir1, 5805, 135, 2070, 4365);
 
-    cmdplay = button(this, QStringLiteral("cmdplay"), QStringLiteral("Playlist"), 4290, 3720, 840, 255);
+    cmdplay = button(this, QStringLiteral("cmdplay"), QStringLiteral("Playlist"), 4290, 3720, 840,
+                     255);
     cmdplay->setFont(designedFont({QStringLiteral("Eras Demi ITC"), QStringLiteral("DejaVu Sans")},
                                   9, QFont::SansSerif));
 
@@ -165,7 +169,8 @@ void frmAudio::createControls()
     fileMenu->addAction(QStringLiteral("Play"), this, &frmAudio::File1_DblClick);
     fileMenu->addAction(QStringLiteral("Add to Playlist"), this, &frmAudio::cmdAdd_Click);
 
-    QWidget *order[] = {MediaPlayer1, File1, Dir1, cmdClear, cmdRemove, cmdAdd, List1, cmdplay, Command8, drv1};
+    QWidget *order[] = {MediaPlayer1, File1, Dir1,    cmdClear, cmdRemove,
+                        cmdAdd,       List1, cmdplay, Command8, drv1};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -177,7 +182,8 @@ void frmAudio::createControls()
     connect(cmdRemove, &QPushButton::clicked, this, &frmAudio::cmdRemove_Click);
     connect(cmdClear, &QPushButton::clicked, this, &frmAudio::cmdClear_Click);
     connect(List1, &QListWidget::itemDoubleClicked, this, &frmAudio::List1_DblClick);
-    connect(MediaPlayer1, &MediaPlayerControl::EndOfStream, this, &frmAudio::MediaPlayer1_EndOfStream);
+    connect(MediaPlayer1, &MediaPlayerControl::EndOfStream, this,
+            &frmAudio::MediaPlayer1_EndOfStream);
     connect(MediaPlayer1->engine(), &MediaEngine::errorOccurred, this,
             [this](const QString &text) { setReadableText(Label1, text); });
     connect(drv1, &DriveListBox::Change, this, &frmAudio::drv1_Change);
@@ -200,7 +206,8 @@ void frmAudio::Form_Load()
 
     bool isNumber = false;
     const qlonglong value = colour.trimmed().toLongLong(&isNumber);
-    m_fileBackColor = isNumber && value >= 0 && value <= 0xffffff ? quint32(value) : DefaultBackColor;
+    m_fileBackColor = isNumber && value >= 0 && value <= 0xffffff ? quint32(value)
+                                                                  : DefaultBackColor;
     setColors(File1, QPalette::Base, vbColor(m_fileBackColor), vbColor(16777215));
 
     // Height and place need the window's frame, which the first load doesn't have yet.
@@ -218,10 +225,11 @@ void frmAudio::Form_Load()
         icon = style()->standardIcon(QStyle::SP_MediaVolume);
     m_tray->setIcon(icon);
     m_tray->setToolTip(QStringLiteral("Tray Icon tip text"));
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-        if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick)
-            restoreFromTray();
-    });
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason r) {
+                if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick)
+                    restoreFromTray();
+            });
     m_tray->show();
 
     m_trayWatch.setInterval(1000);
@@ -251,7 +259,8 @@ void frmAudio::Form_Unload()
     const QString folder = File1->path();
     UserSettings::SaveSetting(App, Section, QStringLiteral("Backup"), folder);
     UserSettings::SaveSetting(App, Section, QStringLiteral("LastEntry"), folder);
-    UserSettings::SaveSetting(App, Section, QStringLiteral("Backcolor"), QString::number(m_fileBackColor));
+    UserSettings::SaveSetting(App, Section, QStringLiteral("Backcolor"),
+                              QString::number(m_fileBackColor));
     // The controls outlive the closed window until the next load: silence them now.
     MediaPlayer1->engine()->stop();
     m_trayWatch.stop();
@@ -373,10 +382,7 @@ void frmAudio::cmdRemove_Click()
         delete List1->takeItem(index);
 }
 
-void frmAudio::cmdClear_Click()
-{
-    List1->clear();
-}
+void frmAudio::cmdClear_Click() { List1->clear(); }
 
 void frmAudio::List1_DblClick()
 {
@@ -420,10 +426,7 @@ void frmAudio::drv1_Change()
         MsgBox(QStringLiteral("Device Unavailable"), vbOKOnly, problem);
 }
 
-void frmAudio::Dir1_Change()
-{
-    File1->setPath(Dir1->path());
-}
+void frmAudio::Dir1_Change() { File1->setPath(Dir1->path()); }
 
 void frmAudio::File1_MouseDown(const QPoint &pos)
 {

@@ -19,8 +19,7 @@ class QSystemTrayIcon;
 
 // The audio player: file panes, a playlist that repeats, the media control, and an icon in
 // the notification area that stands for the window while it is minimised.
-class frmAudio : public ToolWindow
-{
+class frmAudio : public ToolWindow {
     Q_OBJECT
 
 public:

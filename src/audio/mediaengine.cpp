@@ -65,14 +65,15 @@ void MediaEngine::rebuildPlayer()
 
     connect(m_player, &QMediaPlayer::positionChanged, this, &MediaEngine::positionChanged);
     connect(m_player, &QMediaPlayer::durationChanged, this, &MediaEngine::durationChanged);
-    connect(m_player, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState s) {
-        if (s == QMediaPlayer::PlayingState)
-            setState(State::Playing);
-        else if (s == QMediaPlayer::PausedState)
-            setState(State::Paused);
-        else
-            setState(State::Stopped);
-    });
+    connect(m_player, &QMediaPlayer::playbackStateChanged, this,
+            [this](QMediaPlayer::PlaybackState s) {
+                if (s == QMediaPlayer::PlayingState)
+                    setState(State::Playing);
+                else if (s == QMediaPlayer::PausedState)
+                    setState(State::Paused);
+                else
+                    setState(State::Stopped);
+            });
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
         if (s == QMediaPlayer::EndOfMedia)
             finish(0);
@@ -157,10 +158,7 @@ void MediaEngine::setPosition(qint64 ms)
     Q_EMIT positionChanged(ms);
 }
 
-qint64 MediaEngine::duration() const
-{
-    return m_player ? m_player->duration() : 0;
-}
+qint64 MediaEngine::duration() const { return m_player ? m_player->duration() : 0; }
 
 void MediaEngine::setVolume(float volume)
 {

@@ -11,8 +11,7 @@ class QMediaPlayer;
 // window, so the command line and the desktop media keys can drive it as well as frmAudio.
 // A file that can't be played (missing, corrupt, no sound output) ends like a played one:
 // errorText() says why and endOfStream follows, so a playlist moves on instead of stalling.
-class MediaEngine : public QObject
-{
+class MediaEngine : public QObject {
     Q_OBJECT
 
 public:
@@ -72,9 +71,9 @@ private:
     QString m_errorText;
     State m_state = State::Stopped;
     float m_volume = 1.0f;
-    bool m_ended = false; // the current file has ended or failed
+    bool m_ended = false;     // the current file has ended or failed
     qint64 m_endPosition = 0; // the position of an ended file, which the window may rewind
-    quint64 m_serial = 0; // counts assignments, so a late end never applies to a newer file
+    quint64 m_serial = 0;     // counts assignments, so a late end never applies to a newer file
     // Some damaged files leave the backend neither playing nor failing: a file meant to play
     // whose position stands still this long counts as failed, so a playlist moves on.
     static constexpr int StallSeconds = 8;

@@ -58,8 +58,10 @@ MediaPlayerControl::MediaPlayerControl(QWidget *parent)
             m_engine->play();
     });
     connect(m_stop, &QToolButton::clicked, m_engine, &MediaEngine::stop);
-    connect(m_position, &QSlider::sliderMoved, m_engine, [this](int ms) { m_engine->setPosition(ms); });
-    connect(m_volume, &QSlider::valueChanged, m_engine, [this](int v) { m_engine->setVolume(v / 100.0f); });
+    connect(m_position, &QSlider::sliderMoved, m_engine,
+            [this](int ms) { m_engine->setPosition(ms); });
+    connect(m_volume, &QSlider::valueChanged, m_engine,
+            [this](int v) { m_engine->setVolume(v / 100.0f); });
     connect(m_engine, &MediaEngine::volumeChanged, this,
             [this](float v) { m_volume->setValue(qRound(v * 100)); });
     connect(m_engine, &MediaEngine::durationChanged, this, [this](qint64 ms) {
@@ -78,6 +80,7 @@ MediaPlayerControl::MediaPlayerControl(QWidget *parent)
 void MediaPlayerControl::updateState(MediaEngine::State state)
 {
     const bool playing = state == MediaEngine::State::Playing;
-    m_playPause->setIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+    m_playPause->setIcon(
+        style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
     m_playPause->setAccessibleName(playing ? tr("Pause") : tr("Play"));
 }

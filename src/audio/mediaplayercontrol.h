@@ -11,8 +11,7 @@ class QToolButton;
 // The media player control of the audio window: a MediaEngine with its own play/pause, stop,
 // position and volume controls. The window hands it a file name and rewinds it; the rest is
 // the control's own business.
-class MediaPlayerControl : public QWidget
-{
+class MediaPlayerControl : public QWidget {
     Q_OBJECT
 
 public:

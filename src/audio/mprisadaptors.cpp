@@ -12,22 +12,17 @@
 
 MprisRootAdaptor::MprisRootAdaptor(MprisService *service)
     : QDBusAbstractAdaptor(service), m_service(service)
-{
-}
+{}
 
-void MprisRootAdaptor::Raise()
-{
-    m_service->raise();
-}
+void MprisRootAdaptor::Raise() { m_service->raise(); }
 
 MprisPlayerAdaptor::MprisPlayerAdaptor(MprisService *service)
     : QDBusAbstractAdaptor(service), m_service(service)
-{
-}
+{}
 
 const QStringList &MprisPlayerAdaptor::changingProperties()
 {
-    static const QStringList names{"PlaybackStatus", "Metadata", "Volume",  "CanGoNext",
+    static const QStringList names{"PlaybackStatus", "Metadata", "Volume",   "CanGoNext",
                                    "CanGoPrevious",  "CanPlay",  "CanPause", "CanSeek"};
     return names;
 }
@@ -35,12 +30,9 @@ const QStringList &MprisPlayerAdaptor::changingProperties()
 QString MprisPlayerAdaptor::playbackStatus() const
 {
     switch (m_service->engine()->playbackState()) {
-    case MediaEngine::State::Playing:
-        return QStringLiteral("Playing");
-    case MediaEngine::State::Paused:
-        return QStringLiteral("Paused");
-    case MediaEngine::State::Stopped:
-        break;
+    case MediaEngine::State::Playing: return QStringLiteral("Playing");
+    case MediaEngine::State::Paused: return QStringLiteral("Paused");
+    case MediaEngine::State::Stopped: break;
     }
     return QStringLiteral("Stopped");
 }
@@ -52,7 +44,8 @@ QVariantMap MprisPlayerAdaptor::metadata() const
         return {};
     QVariantMap map{
         {"mpris:trackid", QVariant::fromValue(QDBusObjectPath(m_service->trackId()))},
-        {"xesam:url", QString::fromUtf8(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toEncoded())},
+        {"xesam:url",
+         QString::fromUtf8(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toEncoded())},
         {"xesam:title", QFileInfo(file).fileName()},
     };
     if (const qint64 ms = m_service->engine()->duration(); ms > 0)
@@ -60,35 +53,20 @@ QVariantMap MprisPlayerAdaptor::metadata() const
     return map;
 }
 
-qlonglong MprisPlayerAdaptor::position() const
-{
-    return m_service->engine()->position() * 1000;
-}
+qlonglong MprisPlayerAdaptor::position() const { return m_service->engine()->position() * 1000; }
 
-double MprisPlayerAdaptor::volume() const
-{
-    return m_service->engine()->volume();
-}
+double MprisPlayerAdaptor::volume() const { return m_service->engine()->volume(); }
 
 void MprisPlayerAdaptor::setVolume(double volume)
 {
     m_service->engine()->setVolume(float(std::clamp(volume, 0.0, 1.0)));
 }
 
-bool MprisPlayerAdaptor::canGoNext() const
-{
-    return m_service->canGoNext();
-}
+bool MprisPlayerAdaptor::canGoNext() const { return m_service->canGoNext(); }
 
-bool MprisPlayerAdaptor::canGoPrevious() const
-{
-    return m_service->canGoPrevious();
-}
+bool MprisPlayerAdaptor::canGoPrevious() const { return m_service->canGoPrevious(); }
 
-bool MprisPlayerAdaptor::canPlay() const
-{
-    return !m_service->engine()->fileName().isEmpty();
-}
+bool MprisPlayerAdaptor::canPlay() const { return !m_service->engine()->fileName().isEmpty(); }
 
 bool MprisPlayerAdaptor::canSeek() const
 {
@@ -115,20 +93,11 @@ void MprisPlayerAdaptor::PlayPause()
         Play();
 }
 
-void MprisPlayerAdaptor::Stop()
-{
-    m_service->engine()->stop();
-}
+void MprisPlayerAdaptor::Stop() { m_service->engine()->stop(); }
 
-void MprisPlayerAdaptor::Next()
-{
-    m_service->next();
-}
+void MprisPlayerAdaptor::Next() { m_service->next(); }
 
-void MprisPlayerAdaptor::Previous()
-{
-    m_service->previous();
-}
+void MprisPlayerAdaptor::Previous() { m_service->previous(); }
 
 void MprisPlayerAdaptor::Seek(qlonglong offset)
 {
@@ -163,7 +132,7 @@ void MprisPlayerAdaptor::OpenUri(const QString &uri)
     if (!url.isLocalFile()) {
         if (m_service->calledFromDBus())
             m_service->sendErrorReply(QDBusError::NotSupported,
-                           QStringLiteral("Only file: URIs can be played: ") + uri);
+                                      QStringLiteral("Only file: URIs can be played: ") + uri);
         return;
     }
     m_service->open(url.toLocalFile());

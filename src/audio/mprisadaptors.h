@@ -8,8 +8,7 @@
 class MprisService;
 
 // org.mpris.MediaPlayer2: who the player is and what it can do as an application.
-class MprisRootAdaptor : public QDBusAbstractAdaptor
-{
+class MprisRootAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
     Q_PROPERTY(bool CanQuit READ canQuit)
@@ -38,8 +37,7 @@ private:
 };
 
 // org.mpris.MediaPlayer2.Player: transport, position, volume and the file playing.
-class MprisPlayerAdaptor : public QDBusAbstractAdaptor
-{
+class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)

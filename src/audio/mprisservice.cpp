@@ -16,8 +16,7 @@ constexpr qint64 seekToleranceMs = 1000;
 
 MprisService::MprisService(MediaEngine *engine, QObject *parent)
     : MprisService(engine, QDBusConnection::sessionBus(), parent)
-{
-}
+{}
 
 MprisService::MprisService(MediaEngine *engine, const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_engine(engine), m_bus(bus)
@@ -28,10 +27,7 @@ MprisService::MprisService(MediaEngine *engine, const QDBusConnection &bus, QObj
     publish();
 }
 
-MprisService::~MprisService()
-{
-    unpublish();
-}
+MprisService::~MprisService() { unpublish(); }
 
 void MprisService::publish()
 {
@@ -45,7 +41,8 @@ void MprisService::publish()
     // Several players of ours on one desktop: the later ones take instance names, as the
     // MPRIS naming rules provide.
     for (const QString &name :
-         {serviceName, serviceName + ".instance" + QString::number(QCoreApplication::applicationPid())}) {
+         {serviceName,
+          serviceName + ".instance" + QString::number(QCoreApplication::applicationPid())}) {
         if (m_bus.registerService(name)) {
             m_busName = name;
             break;
@@ -176,7 +173,8 @@ void MprisService::sendChanges()
     if (changed.isEmpty())
         return;
     QDBusMessage signal = QDBusMessage::createSignal(
-        objectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+        objectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"));
     signal.setArguments({playerInterface, changed, QStringList()});
     m_bus.send(signal);
 }

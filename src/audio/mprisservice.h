@@ -21,8 +21,7 @@ class MprisRootAdaptor;
 // sound applets can control it. Without a session bus it does nothing: playback never depends
 // on the bus. The name is released when the service is destroyed. Calls reach it through its
 // adaptors, which use its call context to answer with errors.
-class MprisService : public QObject, public QDBusContext
-{
+class MprisService : public QObject, public QDBusContext {
     Q_OBJECT
 
 public:

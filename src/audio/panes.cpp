@@ -49,10 +49,7 @@ DriveListBox::DriveListBox(QWidget *parent) : QComboBox(parent)
     connect(this, &QComboBox::activated, this, &DriveListBox::Change);
 }
 
-QString DriveListBox::drive() const
-{
-    return currentData().toString();
-}
+QString DriveListBox::drive() const { return currentData().toString(); }
 
 void DriveListBox::addDrive(const QString &root)
 {
@@ -71,9 +68,8 @@ void DriveListBox::setDrive(const QString &root)
 
 DirListBox::DirListBox(QWidget *parent) : QListWidget(parent)
 {
-    connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
-        setPath(item->data(Qt::UserRole).toString());
-    });
+    connect(this, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem *item) { setPath(item->data(Qt::UserRole).toString()); });
 }
 
 QString DirListBox::setPath(const QString &path)
@@ -87,7 +83,7 @@ QString DirListBox::setPath(const QString &path)
 
     // The levels from the root down to the folder, then its subfolders one level deeper.
     QStringList levels;
-    for (QDir d(folder); ; ) {
+    for (QDir d(folder);;) {
         levels.prepend(d.absolutePath());
         if (d.isRoot() || !d.cdUp())
             break;
@@ -101,7 +97,8 @@ QString DirListBox::setPath(const QString &path)
     }
     setCurrentRow(count() - 1);
     const QDir here(folder);
-    const auto subs = here.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    const auto subs = here.entryList(QDir::Dirs | QDir::NoDotAndDotDot,
+                                     QDir::Name | QDir::IgnoreCase);
     for (const QString &sub : subs) {
         auto *item = new QListWidgetItem(QString(depth * 2, QLatin1Char(' ')) + sub, this);
         item->setData(Qt::UserRole, here.filePath(sub));

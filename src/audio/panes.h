@@ -15,8 +15,7 @@ bool matchesPattern(const QString &fileName, const QString &pattern);
 QString folderProblem(const QString &path);
 
 // drv1: the mounted file systems, "/" first.
-class DriveListBox : public QComboBox
-{
+class DriveListBox : public QComboBox {
     Q_OBJECT
 public:
     explicit DriveListBox(QWidget *parent = nullptr);
@@ -31,8 +30,7 @@ Q_SIGNALS:
 
 // Dir1: the folder's path from the root, each level indented, then its subfolders.
 // A double-click opens the folder under the pointer.
-class DirListBox : public QListWidget
-{
+class DirListBox : public QListWidget {
     Q_OBJECT
 public:
     explicit DirListBox(QWidget *parent = nullptr);
@@ -48,8 +46,7 @@ private:
 };
 
 // File1: the files of one folder that match the pattern, sorted by name.
-class FileListBox : public QListWidget
-{
+class FileListBox : public QListWidget {
     Q_OBJECT
 public:
     explicit FileListBox(QWidget *parent = nullptr);

@@ -126,7 +126,8 @@ void frmBrowse::createControls()
     txtAddress->setAccessibleName(QStringLiteral("Address"));
     Twips::place(txtAddress, 15, 105, 4335, 285);
 
-    cmdGo = graphicalButton(this, "cmdGo", QStringLiteral("Go"), QStringLiteral("go.svg"), 4380, 675);
+    cmdGo = graphicalButton(this, "cmdGo", QStringLiteral("Go"), QStringLiteral("go.svg"), 4380,
+                            675);
 
     WebBrowser1 = new WebBrowserControl(this);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
@@ -135,10 +136,12 @@ void frmBrowse::createControls()
     WebBrowser1->setFocusPolicy(Qt::StrongFocus);
     Twips::place(WebBrowser1, 1410, 1590, 6735, 3900);
 
-    cmdBack = graphicalButton(this, "cmdBack", QStringLiteral("Back"), QStringLiteral("back.svg"), 5085, 675);
+    cmdBack = graphicalButton(this, "cmdBack", QStringLiteral("Back"), QStringLiteral("back.svg"),
+                              5085, 675);
     cmdForward = graphicalButton(this, "cmdForward", QStringLiteral("Forward"),
                                  QStringLiteral("forward.svg"), 5790, 675);
-    cmdStop = graphicalButton(this, "cmdStop", QStringLiteral("Stop"), QStringLiteral("stop.svg"), 6495, 675);
+    cmdStop = graphicalButton(this, "cmdStop", QStringLiteral("Stop"), QStringLiteral("stop.svg"),
+                              6495, 675);
     cmdRefresh = graphicalButton(this, "cmdRefresh", QStringLiteral("Refresh"),
                                  QStringLiteral("refresh.svg"), 7200, 675);
 
@@ -158,7 +161,8 @@ void frmBrowse::createControls()
     ProgressBox->setAutoFillBackground(true);
     Twips::place(ProgressBox, 45, 855, 45, ProgressBoxDesignHeight);
 
-    Command1 = graphicalButton(this, "Command1", QStringLiteral("Print"), QStringLiteral("print.svg"), 7905, 720);
+    Command1 = graphicalButton(this, "Command1", QStringLiteral("Print"),
+                               QStringLiteral("print.svg"), 7905, 720);
 
     Line1 = new QFrame(this);
     Line1->setObjectName(QStringLiteral("Line1"));
@@ -185,7 +189,8 @@ void frmBrowse::createControls()
     connect(cmdRefresh, &QToolButton::clicked, this, &frmBrowse::cmdRefresh_Click);
     connect(Command1, &QToolButton::clicked, this, &frmBrowse::Command1_Click);
 
-    connect(WebBrowser1, &WebBrowserControl::ProgressChange, this, &frmBrowse::WebBrowser1_ProgressChange);
+    connect(WebBrowser1, &WebBrowserControl::ProgressChange, this,
+            &frmBrowse::WebBrowser1_ProgressChange);
     connect(WebBrowser1, &WebBrowserControl::NavigateComplete2, this,
             &frmBrowse::WebBrowser1_NavigateComplete2);
     connect(WebBrowser1, &WebBrowserControl::DocumentComplete, this,
@@ -235,8 +240,8 @@ void frmBrowse::Form_Load()
     Form_Resize();
 
     ReadSettingsRecord();
-    const QString home =
-        g_settingsRecord.UseStoredSettings == VbTrue ? g_settingsRecord.HomePage : DefaultHomePage;
+    const QString home = g_settingsRecord.UseStoredSettings == VbTrue ? g_settingsRecord.HomePage
+                                                                      : DefaultHomePage;
     WebBrowser1->Navigate(home);
     txtAddress->setText(home);
 
@@ -271,8 +276,11 @@ void frmBrowse::resizeEvent(QResizeEvent *event)
 
 void frmBrowse::fitProgressBoxHeight()
 {
-    const int lines = ProgressBox->text().isEmpty() ? 0 : ProgressBox->heightForWidth(ProgressBox->width());
-    ProgressBox->resize(ProgressBox->width(), std::max(Twips::toPixelsY(ProgressBoxDesignHeight), lines));
+    const int lines = ProgressBox->text().isEmpty()
+                          ? 0
+                          : ProgressBox->heightForWidth(ProgressBox->width());
+    ProgressBox->resize(ProgressBox->width(),
+                        std::max(Twips::toPixelsY(ProgressBoxDesignHeight), lines));
 }
 
 void frmBrowse::setProgressText(const QString &text)
@@ -297,14 +305,18 @@ void frmBrowse::Command1_Click()
     auto printer = std::make_unique<QPrinter>();
     QPointer<frmBrowse> self(this);
     const PrintDialogHandler &handler = printDialogHandler();
-    const bool accepted = handler ? handler(printer.get(), this) : showPrintDialog(printer.get(), this);
+    const bool accepted = handler ? handler(printer.get(), this)
+                                  : showPrintDialog(printer.get(), this);
     // The dialog's event loop may have seen the window closed.
     if (!self || !accepted)
         return;
     printPage(std::move(printer));
 }
 
-void frmBrowse::setPrintDialogHandler(PrintDialogHandler handler) { printDialogHandler() = std::move(handler); }
+void frmBrowse::setPrintDialogHandler(PrintDialogHandler handler)
+{
+    printDialogHandler() = std::move(handler);
+}
 
 void frmBrowse::printPage(std::unique_ptr<QPrinter> printer)
 {
@@ -312,10 +324,12 @@ void frmBrowse::printPage(std::unique_ptr<QPrinter> printer)
         return;
     m_printer = std::move(printer);
     Command1->setEnabled(false);
-    if (m_printer->outputFormat() == QPrinter::PdfFormat && !m_printer->outputFileName().isEmpty()) {
+    if (m_printer->outputFormat() == QPrinter::PdfFormat &&
+        !m_printer->outputFileName().isEmpty()) {
         // Vector output: print() would rasterize every page at the printer's resolution.
-        connect(WebBrowser1->page(), &QWebEnginePage::pdfPrintingFinished, this,
-                [this](const QString &, bool ok) { finishPrinting(ok); }, Qt::SingleShotConnection);
+        connect(
+            WebBrowser1->page(), &QWebEnginePage::pdfPrintingFinished, this,
+            [this](const QString &, bool ok) { finishPrinting(ok); }, Qt::SingleShotConnection);
         WebBrowser1->page()->printToPdf(m_printer->outputFileName(), m_printer->pageLayout(),
                                         m_printer->pageRanges());
     } else {

@@ -16,7 +16,8 @@ int handOver(const std::vector<std::string> &args)
     char self[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) {
-        std::fprintf(stderr, "velmaric-cli: can't find its own location: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "velmaric-cli: can't find its own location: %s\n",
+                     std::strerror(errno));
         return 1;
     }
     std::string companion(self, size_t(n));
@@ -26,7 +27,8 @@ int handOver(const std::vector<std::string> &args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     ::execv(companion.c_str(), argv.data());
-    std::fprintf(stderr, "velmaric-cli: can't run %s: %s\n", companion.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "velmaric-cli: can't run %s: %s\n", companion.c_str(),
+                 std::strerror(errno));
     return 1;
 }
 

@@ -33,7 +33,8 @@ int play(const std::vector<std::string> &files)
     argv.push_back(nullptr);
     std::fflush(stdout);
     ::execv(companion.c_str(), argv.data());
-    std::fprintf(stderr, "velmaric-cli: cannot start %s: %s\n", companion.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "velmaric-cli: cannot start %s: %s\n", companion.c_str(),
+                 std::strerror(errno));
     return 1;
 }
 
@@ -41,5 +42,6 @@ int play(const std::vector<std::string> &files)
 
 std::vector<CliCommand> playCommands()
 {
-    return {{"play", "play FILE...", "play MP3 files in order, one \"Now Playing: \" line each", play}};
+    return {
+        {"play", "play FILE...", "play MP3 files in order, one \"Now Playing: \" line each", play}};
 }

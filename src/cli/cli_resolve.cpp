@@ -34,8 +34,8 @@ int reverseAddress(const std::vector<std::string> &args)
     if (args.size() != 1)
         return usage("reverse ADDRESS");
     bool reported = false;
-    const std::string name =
-        Module3::IPTextToHostName(args[0], [&reported](const std::string &text, int style) {
+    const std::string name = Module3::IPTextToHostName(
+        args[0], [&reported](const std::string &text, int style) {
             std::fprintf(stderr, "%s\n", text.c_str());
             // The clean-up warning comes after a finished look-up and does not undo it.
             reported = reported || style != vbExclamation;
@@ -54,9 +54,9 @@ int reverseAddress(const std::vector<std::string> &args)
 std::vector<CliCommand> resolveCommands()
 {
     return {
-        {"resolve", "resolve NAME", "first IPv4 address of a host name, as the Resolve IP Address window",
-         resolveName},
-        {"reverse", "reverse ADDRESS", "host name of a dotted IPv4 address, as the Resolve Host Name window",
-         reverseAddress},
+        {"resolve", "resolve NAME",
+         "first IPv4 address of a host name, as the Resolve IP Address window", resolveName},
+        {"reverse", "reverse ADDRESS",
+         "host name of a dotted IPv4 address, as the Resolve Host Name window", reverseAddress},
     };
 }

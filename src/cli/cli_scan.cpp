@@ -22,7 +22,8 @@ int usage(const char *why)
 // A whole decimal number within [low, high], nothing else.
 bool parseNumber(const std::string &text, long low, long high, long &value)
 {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     value = std::strtol(text.c_str(), nullptr, 10);
     return value >= low && value <= high;
@@ -86,6 +87,7 @@ int scanPorts(const std::vector<std::string> &args)
 
 std::vector<CliCommand> scanCommands()
 {
-    return {{"scan", Usage, "TCP connect scan: one line per open port (port<TAB>service), then a summary",
+    return {{"scan", Usage,
+             "TCP connect scan: one line per open port (port<TAB>service), then a summary",
              scanPorts}};
 }

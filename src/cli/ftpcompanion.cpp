@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr const char *usageText =
-    "Usage: velmaric-cli ftp ls URL | get URL LOCAL | put LOCAL URL [--ascii] [--active] [--proxy TEXT]\n";
+constexpr const char *usageText = "Usage: velmaric-cli ftp ls URL | get URL LOCAL | put LOCAL URL "
+                                  "[--ascii] [--active] [--proxy TEXT]\n";
 
 int usage()
 {
@@ -35,8 +35,8 @@ std::optional<std::string> percentDecode(const std::string &s)
             out += s[i];
             continue;
         }
-        if (i + 2 >= s.size() || !std::isxdigit(static_cast<unsigned char>(s[i + 1]))
-            || !std::isxdigit(static_cast<unsigned char>(s[i + 2])))
+        if (i + 2 >= s.size() || !std::isxdigit(static_cast<unsigned char>(s[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(s[i + 2])))
             return std::nullopt;
         out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
         i += 2;
@@ -48,7 +48,7 @@ struct FtpUrl {
     std::string server; // host[:port]
     std::string user;
     std::optional<std::string> password;
-    std::string path;   // relative to the login directory, or absolute
+    std::string path; // relative to the login directory, or absolute
 };
 
 std::optional<FtpUrl> parseUrl(const std::string &url)
@@ -78,7 +78,8 @@ std::optional<FtpUrl> parseUrl(const std::string &url)
     if (authority.empty())
         return std::nullopt;
     u.server = authority;
-    const auto path = percentDecode(slash == std::string::npos ? std::string() : rest.substr(slash + 1));
+    const auto path = percentDecode(slash == std::string::npos ? std::string()
+                                                               : rest.substr(slash + 1));
     if (!path)
         return std::nullopt;
     u.path = *path;
@@ -105,10 +106,13 @@ int report(const char *call)
 // A progress line on a terminal, a few times a second.
 class ProgressLine {
 public:
-    explicit ProgressLine(std::string name) : m_name(std::move(name)), m_shown(isatty(STDERR_FILENO))
+    explicit ProgressLine(std::string name)
+        : m_name(std::move(name)), m_shown(isatty(STDERR_FILENO))
     {
         if (m_shown)
-            m_observer.progress = [this](std::uint64_t done, std::uint64_t total) { show(done, total, false); };
+            m_observer.progress = [this](std::uint64_t done, std::uint64_t total) {
+                show(done, total, false);
+            };
     }
     ~ProgressLine()
     {
@@ -126,8 +130,9 @@ private:
         m_last = now;
         m_drawn = true;
         if (total)
-            std::fprintf(stderr, "\r%s: %llu of %llu bytes (%llu%%)", m_name.c_str(), (unsigned long long)done,
-                         (unsigned long long)total, (unsigned long long)(done * 100 / total));
+            std::fprintf(stderr, "\r%s: %llu of %llu bytes (%llu%%)", m_name.c_str(),
+                         (unsigned long long)done, (unsigned long long)total,
+                         (unsigned long long)(done * 100 / total));
         else
             std::fprintf(stderr, "\r%s: %llu bytes", m_name.c_str(), (unsigned long long)done);
     }
@@ -197,12 +202,14 @@ int main(int argc, char **argv)
         return usage();
     const auto url = parseUrl(put ? args[2] : args[1]);
     if (!url) {
-        std::fprintf(stderr, "velmaric-cli: not an ftp:// URL: %s\n", (put ? args[2] : args[1]).c_str());
+        std::fprintf(stderr, "velmaric-cli: not an ftp:// URL: %s\n",
+                     (put ? args[2] : args[1]).c_str());
         return 2;
     }
 
     Connection c;
-    c.open = InternetOpenA("vb wininet", proxy.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
+    c.open = InternetOpenA("vb wininet",
+                           proxy.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
                            proxy.c_str(), nullptr, 0);
     if (!c.open)
         return report("InternetOpen");
@@ -210,7 +217,8 @@ int main(int argc, char **argv)
         ProgressLine progress("connecting");
         const FtpObserverScope scope(progress.observer());
         c.connect = InternetConnectA(c.open, url->server.c_str(), 0, url->user.c_str(),
-                                     url->password ? url->password->c_str() : nullptr, INTERNET_SERVICE_FTP, flags, 0);
+                                     url->password ? url->password->c_str() : nullptr,
+                                     INTERNET_SERVICE_FTP, flags, 0);
     }
     if (!c.connect)
         return report("InternetConnect");
@@ -241,7 +249,8 @@ int main(int argc, char **argv)
             local += "/" + baseName(url->path);
         ProgressLine progress(baseName(url->path));
         const FtpObserverScope scope(progress.observer());
-        return FtpGetFileA(c.connect, url->path.c_str(), local.c_str(), false, INTERNET_FLAG_RELOAD, type, 0)
+        return FtpGetFileA(c.connect, url->path.c_str(), local.c_str(), false, INTERNET_FLAG_RELOAD,
+                           type, 0)
                    ? 0
                    : report("FtpGetFile");
     }
@@ -250,5 +259,6 @@ int main(int argc, char **argv)
         remote += baseName(args[1]);
     ProgressLine progress(baseName(args[1]));
     const FtpObserverScope scope(progress.observer());
-    return FtpPutFileA(c.connect, args[1].c_str(), remote.c_str(), type, 0) ? 0 : report("FtpPutFile");
+    return FtpPutFileA(c.connect, args[1].c_str(), remote.c_str(), type, 0) ? 0
+                                                                            : report("FtpPutFile");
 }

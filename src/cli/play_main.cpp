@@ -75,14 +75,17 @@ int main(int argc, char **argv)
         engine.setFileName(files[current]);
     };
     // Queued: a file that fails at once must not recurse into the next one.
-    QObject::connect(&engine, &MediaEngine::endOfStream, &app, [&](int result) {
-        if (result != 0) {
-            failed = true;
-            std::fprintf(stderr, "velmaric-cli: %s: %s\n", qPrintable(files[current]),
-                         qPrintable(engine.errorText()));
-        }
-        playNext();
-    }, Qt::QueuedConnection);
+    QObject::connect(
+        &engine, &MediaEngine::endOfStream, &app,
+        [&](int result) {
+            if (result != 0) {
+                failed = true;
+                std::fprintf(stderr, "velmaric-cli: %s: %s\n", qPrintable(files[current]),
+                             qPrintable(engine.errorText()));
+            }
+            playNext();
+        },
+        Qt::QueuedConnection);
     QMetaObject::invokeMethod(&app, playNext, Qt::QueuedConnection);
     return app.exec();
 }

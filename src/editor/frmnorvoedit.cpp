@@ -32,7 +32,8 @@ QString askFileName(QWidget *parent, bool save, const QString &start)
     QString selected;
     if (!save)
         return QFileDialog::getOpenFileName(parent, QObject::tr("Open"), start, filters, &selected);
-    QString path = QFileDialog::getSaveFileName(parent, QObject::tr("Save As"), start, filters, &selected);
+    QString path = QFileDialog::getSaveFileName(parent, QObject::tr("Save As"), start, filters,
+                                                &selected);
     // A name typed without a suffix takes the first suffix of the chosen type.
     if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) {
         const int star = selected.indexOf(QLatin1String("*."));
@@ -124,9 +125,9 @@ bool frmNorvoEdit::maybeSave()
 {
     if (!rtfText->document()->isModified())
         return true;
-    const int answer = MsgBox(tr("The text in %1 has changed.\n\nDo you want to save the changes?")
-                                  .arg(displayName()),
-                              vbYesNoCancel | vbExclamation, Caption);
+    const int answer = MsgBox(
+        tr("The text in %1 has changed.\n\nDo you want to save the changes?").arg(displayName()),
+        vbYesNoCancel | vbExclamation, Caption);
     if (answer == vbYes)
         return mnuFileSave_Click();
     if (answer == vbNo) {

@@ -31,7 +31,8 @@ public:
     bool saveFile(const QString &path);
 
     // Asks for a file name: save selects Save As, else Open. Returns an empty text on cancel.
-    using FileDialogHandler = std::function<QString(QWidget *parent, bool save, const QString &start)>;
+    using FileDialogHandler =
+        std::function<QString(QWidget *parent, bool save, const QString &start)>;
     // Tests replace the dialogs; an empty handler restores QFileDialog.
     static void setFileDialogHandler(FileDialogHandler handler);
 

@@ -40,9 +40,11 @@ void frmMain::Arrange(int mode)
             sub->showNormal();
         QRect r;
         if (mode == 1)
-            r = QRect(0, area.height() * i / n, area.width(), area.height() * (i + 1) / n - area.height() * i / n);
+            r = QRect(0, area.height() * i / n, area.width(),
+                      area.height() * (i + 1) / n - area.height() * i / n);
         else
-            r = QRect(area.width() * i / n, 0, area.width() * (i + 1) / n - area.width() * i / n, area.height());
+            r = QRect(area.width() * i / n, 0, area.width() * (i + 1) / n - area.width() * i / n,
+                      area.height());
         sub->setGeometry(r);
     }
 }

@@ -34,9 +34,8 @@ constexpr double DefaultLeft = 1000, DefaultTop = 1000, DefaultWidth = 6500, Def
 double storedTwips(const char *key, double fallback)
 {
     bool ok = false;
-    const float v = UserSettings::GetSetting(AppName, Section, QString::fromLatin1(key))
-                        .trimmed()
-                        .toFloat(&ok);
+    const float v =
+        UserSettings::GetSetting(AppName, Section, QString::fromLatin1(key)).trimmed().toFloat(&ok);
     return ok && std::isfinite(v) ? double(v) : fallback;
 }
 
@@ -73,10 +72,11 @@ void frmMain::createToolbar()
     addToolBar(Toolbar1);
     connect(Toolbar1, &MainToolbar::ButtonClick, this, &frmMain::Toolbar1_ButtonClick);
     // The pop-up button shows the option's state however it was changed.
-    connect(mnuOptionsAllow, &QAction::toggled, Toolbar1->button(QStringLiteral("Allow Pop Up Windows")),
-            &QAction::setChecked);
+    connect(mnuOptionsAllow, &QAction::toggled,
+            Toolbar1->button(QStringLiteral("Allow Pop Up Windows")), &QAction::setChecked);
     // Hiding the toolbar from the frame's own context menu clears the View entry too.
-    connect(Toolbar1->toggleViewAction(), &QAction::triggered, mnuViewToolbar, &QAction::setChecked);
+    connect(Toolbar1->toggleViewAction(), &QAction::triggered, mnuViewToolbar,
+            &QAction::setChecked);
 }
 
 void frmMain::Toolbar1_ButtonClick(const QString &Key)
@@ -201,8 +201,10 @@ void frmMain::MDIForm_Unload()
     // Unmoved windows keep their exact stored values instead of drifting by rounding.
     if (frame == m_appliedPixels)
         twips = m_placement;
-    bool saved = UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainLeft"), twipsText(twips.x()));
-    saved &= UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainTop"), twipsText(twips.y()));
+    bool saved = UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainLeft"),
+                                           twipsText(twips.x()));
+    saved &= UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainTop"),
+                                       twipsText(twips.y()));
     saved &= UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainWidth"),
                                        twipsText(twips.width()));
     saved &= UserSettings::SaveSetting(AppName, Section, QStringLiteral("MainHeight"),

@@ -85,8 +85,8 @@ void frmNorvoFTP::createControls()
     setAutoFillBackground(true);
     m_nodes.clear();
 
-    cmdInternetOpen = button(this, QStringLiteral("cmdInternetOpen"), QStringLiteral("Start Session"),
-                             135, 60, 1935, 315);
+    cmdInternetOpen = button(this, QStringLiteral("cmdInternetOpen"),
+                             QStringLiteral("Start Session"), 135, 60, 1935, 315);
     cmdClosehOpen = button(this, QStringLiteral("cmdClosehOpen"), QStringLiteral("Close Session"),
                            2175, 60, 1935, 315);
     Label1 = label(this, QStringLiteral("Label1"), QStringLiteral(" Proxy :"), 5970, 60, 705, 255);
@@ -102,11 +102,14 @@ void frmNorvoFTP::createControls()
     Line1->setGeometry(Twips::toPixelsX(195), Twips::toPixelsY(420),
                        Twips::toPixelsX(8220) - Twips::toPixelsX(195), 1);
 
-    Label2 = label(this, QStringLiteral("Label2"), QStringLiteral("FTP Server:"), 120, 525, 1335, 255);
+    Label2 = label(this, QStringLiteral("Label2"), QStringLiteral("FTP Server:"), 120, 525, 1335,
+                   255);
     txtServer = textBox(this, QStringLiteral("txtServer"), Label2, 1005, 480, 1455, 270);
-    Label3 = label(this, QStringLiteral("Label3"), QStringLiteral("User Name:"), 2685, 480, 975, 255);
+    Label3 = label(this, QStringLiteral("Label3"), QStringLiteral("User Name:"), 2685, 480, 975,
+                   255);
     txtUser = textBox(this, QStringLiteral("txtUser"), Label3, 3555, 465, 1095, 270);
-    label4 = label(this, QStringLiteral("label4"), QStringLiteral("Password:"), 4740, 480, 855, 255);
+    label4 = label(this, QStringLiteral("label4"), QStringLiteral("Password:"), 4740, 480, 855,
+                   255);
     txtPassword = textBox(this, QStringLiteral("txtPassword"), label4, 5520, 465, 1095, 270);
     txtPassword->setEchoMode(QLineEdit::Password);
     txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
@@ -115,13 +118,14 @@ void frmNorvoFTP::createControls()
     txtUser->raise();
     txtPassword->raise();
 
-    cmdConnect = button(this, QStringLiteral("cmdConnect"), QStringLiteral("Connect"), 135, 810, 1230, 345);
+    cmdConnect = button(this, QStringLiteral("cmdConnect"), QStringLiteral("Connect"), 135, 810,
+                        1230, 345);
     chkPassive = new QCheckBox(QStringLiteral("Passive FTP syntax"), this);
     chkPassive->setObjectName(QStringLiteral("chkPassive"));
     chkPassive->setAccessibleName(chkPassive->text());
     Twips::place(chkPassive, 2265, 855, 2175, 255);
-    cmdDisconnect = button(this, QStringLiteral("cmdDisconnect"), QStringLiteral("Disconnect"), 5625,
-                           780, 1035, 345);
+    cmdDisconnect = button(this, QStringLiteral("cmdDisconnect"), QStringLiteral("Disconnect"),
+                           5625, 780, 1035, 345);
 
     TreeView1 = new QTreeWidget(this);
     TreeView1->setObjectName(QStringLiteral("TreeView1"));
@@ -138,9 +142,11 @@ void frmNorvoFTP::createControls()
 
     optBin = optionButton(this, "optBin", QStringLiteral("Binary"), 3420, 1245, 855, 375);
     optAscii = optionButton(this, "optAscii", QStringLiteral("Ascii"), 3420, 1725, 1095, 195);
-    cmdGet = button(this, QStringLiteral("cmdGet"), QStringLiteral("--->Get--->"), 3300, 1965, 975, 495);
+    cmdGet = button(this, QStringLiteral("cmdGet"), QStringLiteral("--->Get--->"), 3300, 1965, 975,
+                    495);
     cmdGet->setAccessibleName(QStringLiteral("Get"));
-    cmdPut = button(this, QStringLiteral("cmdPut"), QStringLiteral("<---Put<---"), 3300, 2445, 975, 495);
+    cmdPut = button(this, QStringLiteral("cmdPut"), QStringLiteral("<---Put<---"), 3300, 2445, 975,
+                    495);
     cmdPut->setAccessibleName(QStringLiteral("Put"));
 
     Drive1 = new FtpPanes::DriveListBox(this);
@@ -156,9 +162,10 @@ void frmNorvoFTP::createControls()
     File1->setAccessibleName(QStringLiteral("Local files"));
     Twips::place(File1, 6780, 1725, 1575, 1845);
 
-    const QList<QWidget *> order{cmdInternetOpen, txtProxy, cmdClosehOpen, txtServer, txtUser,
-                                 txtPassword, cmdConnect, cmdDisconnect, chkPassive, Drive1,
-                                 Dir1, File1, TreeView1, cmdGet, cmdPut, optBin, optAscii};
+    const QList<QWidget *> order{
+        cmdInternetOpen, txtProxy,      cmdClosehOpen, txtServer, txtUser, txtPassword,
+        cmdConnect,      cmdDisconnect, chkPassive,    Drive1,    Dir1,    File1,
+        TreeView1,       cmdGet,        cmdPut,        optBin,    optAscii};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -198,7 +205,8 @@ void frmNorvoFTP::Form_Unload() { cmdClosehOpen_Click(); }
 
 bool frmNorvoFTP::eventFilter(QObject *watched, QEvent *event)
 {
-    if (TreeView1 && watched == TreeView1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    if (TreeView1 && watched == TreeView1->viewport() &&
+        event->type() == QEvent::MouseButtonDblClick) {
         TreeView1_DblClick();
         return true;
     }
@@ -377,24 +385,27 @@ void frmNorvoFTP::ListRemoteDirectory(const QString &path)
         DWORD firstError = 0, nextError = 0;
     } listing;
     const HINTERNET connection = hConnect;
-    FtpProgress::run(this, QStringLiteral("Listing ") + (path.isEmpty() ? QStringLiteral("the login directory") : path),
+    FtpProgress::run(this,
+                     QStringLiteral("Listing ") +
+                         (path.isEmpty() ? QStringLiteral("the login directory") : path),
                      QString(), [&] {
-        WIN32_FIND_DATA record;
-        const HINTERNET find = FtpFindFirstFileA(connection, "*.*", &record, 0, 0);
-        if (!find) {
-            listing.firstError = GetLastError();
-            return;
-        }
-        listing.found = true;
-        do
-            listing.entries.emplace_back(std::move(record.cFileName), record.dwFileAttributes);
-        while (InternetFindNextFileA(find, &record));
-        listing.nextError = GetLastError();
-        // Closing the find handle must not hide the reply that ended the listing.
-        const FtpLastError ending = FtpSaveLastError();
-        InternetCloseHandle(find);
-        FtpRestoreLastError(ending);
-    });
+                         WIN32_FIND_DATA record;
+                         const HINTERNET find = FtpFindFirstFileA(connection, "*.*", &record, 0, 0);
+                         if (!find) {
+                             listing.firstError = GetLastError();
+                             return;
+                         }
+                         listing.found = true;
+                         do
+                             listing.entries.emplace_back(std::move(record.cFileName),
+                                                          record.dwFileAttributes);
+                         while (InternetFindNextFileA(find, &record));
+                         listing.nextError = GetLastError();
+                         // Closing the find handle must not hide the reply that ended the listing.
+                         const FtpLastError ending = FtpSaveLastError();
+                         InternetCloseHandle(find);
+                         FtpRestoreLastError(ending);
+                     });
 
     if (!listing.found) {
         if (listing.firstError == ERROR_NO_MORE_FILES)
@@ -437,7 +448,8 @@ void frmNorvoFTP::AddTreeNodes(const QString &path)
         // A server may list a name twice; a key names one node only.
         if (m_nodes.contains(key))
             continue;
-        const QString &image = std::int16_t(colEntryAttributes.value(i)) == 16 ? closedKey : leafKey;
+        const QString &image = std::int16_t(colEntryAttributes.value(i)) == 16 ? closedKey
+                                                                               : leafKey;
         auto *item = new QTreeWidgetItem(QStringList{key});
         item->setData(0, ImageKeyRole, image);
         item->setData(0, EntryNameRole, colEntryNames[i]);
@@ -550,7 +562,8 @@ void frmNorvoFTP::cmdGet_Click()
     bool ok = false;
     QPointer<frmNorvoFTP> self(this);
     FtpProgress::run(this, QStringLiteral("Getting"), split.name, [&] {
-        ok = FtpGetFileA(connection, remote.c_str(), local.c_str(), false, INTERNET_FLAG_RELOAD, type, 0);
+        ok = FtpGetFileA(connection, remote.c_str(), local.c_str(), false, INTERNET_FLAG_RELOAD,
+                         type, 0);
     });
     if (!self)
         return;
@@ -587,9 +600,8 @@ void frmNorvoFTP::cmdPut_Click()
     const DWORD type = lTransferType;
     bool ok = false;
     QPointer<frmNorvoFTP> self(this);
-    FtpProgress::run(this, QStringLiteral("Putting"), fileName, [&] {
-        ok = FtpPutFileA(connection, local.c_str(), remote.c_str(), type, 0);
-    });
+    FtpProgress::run(this, QStringLiteral("Putting"), fileName,
+                     [&] { ok = FtpPutFileA(connection, local.c_str(), remote.c_str(), type, 0); });
     if (!self)
         return;
     if (!ok) {

@@ -9,13 +9,15 @@ namespace {
 bool iequals(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
 bool allDigits(std::string_view s)
 {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::uint64_t toSize(std::string_view s)
@@ -85,22 +87,24 @@ std::string_view nextWord(std::string_view &rest)
 
 bool isMonth(std::string_view w)
 {
-    static constexpr std::array<std::string_view, 12> months{"jan", "feb", "mar", "apr", "may", "jun",
-                                                              "jul", "aug", "sep", "oct", "nov", "dec"};
-    return std::any_of(months.begin(), months.end(), [w](std::string_view m) { return iequals(w, m); });
+    static constexpr std::array<std::string_view, 12> months{
+        "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+    return std::any_of(months.begin(), months.end(),
+                       [w](std::string_view m) { return iequals(w, m); });
 }
 
 bool isClock(std::string_view w) // hh:mm or hh:mm:ss
 {
-    return (w.size() == 5 || w.size() == 8) && std::isdigit(static_cast<unsigned char>(w[0]))
-           && std::isdigit(static_cast<unsigned char>(w[1])) && w[2] == ':'
-           && std::isdigit(static_cast<unsigned char>(w[3])) && std::isdigit(static_cast<unsigned char>(w[4]));
+    return (w.size() == 5 || w.size() == 8) && std::isdigit(static_cast<unsigned char>(w[0])) &&
+           std::isdigit(static_cast<unsigned char>(w[1])) && w[2] == ':' &&
+           std::isdigit(static_cast<unsigned char>(w[3])) &&
+           std::isdigit(static_cast<unsigned char>(w[4]));
 }
 
 bool isIsoDate(std::string_view w) // yyyy-mm-dd
 {
-    return w.size() == 10 && w[4] == '-' && w[7] == '-' && allDigits(w.substr(0, 4)) && allDigits(w.substr(5, 2))
-           && allDigits(w.substr(8, 2));
+    return w.size() == 10 && w[4] == '-' && w[7] == '-' && allDigits(w.substr(0, 4)) &&
+           allDigits(w.substr(5, 2)) && allDigits(w.substr(8, 2));
 }
 
 bool isPermissions(std::string_view w)
@@ -130,8 +134,8 @@ bool parseUnixLine(std::string_view line, FtpListEntry &entry)
         if (isMonth(word)) {
             const std::string_view day = nextWord(afterDate);
             const std::string_view timeOrYear = nextWord(afterDate);
-            dated = allDigits(day) && day.size() <= 2
-                    && (isClock(timeOrYear) || (allDigits(timeOrYear) && timeOrYear.size() == 4));
+            dated = allDigits(day) && day.size() <= 2 &&
+                    (isClock(timeOrYear) || (allDigits(timeOrYear) && timeOrYear.size() == 4));
         } else if (isIsoDate(word)) {
             dated = isClock(nextWord(afterDate));
         }
@@ -159,8 +163,9 @@ bool parseDosLine(std::string_view line, FtpListEntry &entry)
 {
     std::string_view rest = line;
     const std::string_view date = nextWord(rest);
-    if ((date.size() != 8 && date.size() != 10) || date[2] != '-' || date[5] != '-'
-        || !allDigits(date.substr(0, 2)) || !allDigits(date.substr(3, 2)) || !allDigits(date.substr(6)))
+    if ((date.size() != 8 && date.size() != 10) || date[2] != '-' || date[5] != '-' ||
+        !allDigits(date.substr(0, 2)) || !allDigits(date.substr(3, 2)) ||
+        !allDigits(date.substr(6)))
         return false;
     std::string_view time = nextWord(rest);
     if (time.size() == 7 && (iequals(time.substr(5), "AM") || iequals(time.substr(5), "PM")))

@@ -7,9 +7,9 @@
 #include <vector>
 
 struct FtpListEntry {
-    std::string name;        // UTF-8, whole, exactly as listed (no path check here)
+    std::string name; // UTF-8, whole, exactly as listed (no path check here)
     bool directory = false;
-    std::uint64_t size = 0;  // 0 when not given
+    std::uint64_t size = 0; // 0 when not given
 };
 
 enum class FtpListingFormat {
@@ -19,8 +19,8 @@ enum class FtpListingFormat {
 
 // Every entry in server order; lines that describe the directory itself or its parent (MLSD
 // cdir/pdir, and in any format the names "." and ".."), and
-// lines that are not entries (totals, garbage, a last line cut before its name), are left out. CRLF or
-// LF line ends.
+// lines that are not entries (totals, garbage, a last line cut before its name), are left out. CRLF
+// or LF line ends.
 std::vector<FtpListEntry> parseFtpListing(std::string_view text, FtpListingFormat format);
 
 // A name's bytes as UTF-8: kept when they already are valid UTF-8, else read as Latin-1.

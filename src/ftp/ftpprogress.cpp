@@ -39,7 +39,9 @@ QString byteText(std::int64_t bytes)
 QString durationText(std::int64_t seconds)
 {
     const std::int64_t h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
-    const QString ms = QStringLiteral("%1:%2").arg(m, h ? 2 : 1, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'));
+    const QString ms = QStringLiteral("%1:%2")
+                           .arg(m, h ? 2 : 1, 10, QLatin1Char('0'))
+                           .arg(s, 2, 10, QLatin1Char('0'));
     return h ? QStringLiteral("%1:%2").arg(h).arg(ms) : ms;
 }
 
@@ -152,9 +154,10 @@ void FtpProgressDialog::updateFigures()
     } else {
         setReadableText(lblBytes, done ? byteText(done) : QString());
     }
-    setReadableText(lblRate, rate > 0 ? byteText(std::int64_t(rate)) + QStringLiteral("/s") : QString());
-    setReadableText(lblTimeLeft,
-                    total > 0 && rate > 0
-                        ? QStringLiteral("Time left: ") + durationText(std::int64_t((total - done) / rate + 0.5))
-                        : QString());
+    setReadableText(lblRate,
+                    rate > 0 ? byteText(std::int64_t(rate)) + QStringLiteral("/s") : QString());
+    setReadableText(lblTimeLeft, total > 0 && rate > 0
+                                     ? QStringLiteral("Time left: ") +
+                                           durationText(std::int64_t((total - done) / rate + 0.5))
+                                     : QString());
 }

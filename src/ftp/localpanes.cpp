@@ -72,14 +72,15 @@ bool DirListBox::setPath(const QString &folder)
     int depth = 0;
     for (const QString &p : std::as_const(chain)) {
         const QString name = p == QLatin1String("/") ? p : QFileInfo(p).fileName();
-        auto *item = new QListWidgetItem(openIcon, QString(depth * 2, QLatin1Char(' ')) + name, this);
+        auto *item = new QListWidgetItem(openIcon, QString(depth * 2, QLatin1Char(' ')) + name,
+                                         this);
         item->setData(Qt::UserRole, p);
         ++depth;
     }
     setCurrentRow(count() - 1);
     const QString indent(depth * 2, QLatin1Char(' '));
-    const QStringList subfolders =
-        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+    const QStringList subfolders = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                                                 QDir::Name | QDir::IgnoreCase);
     for (const QString &name : subfolders) {
         auto *item = new QListWidgetItem(closedIcon, indent + name, this);
         item->setData(Qt::UserRole, dir.filePath(name));

@@ -50,13 +50,10 @@ DWORD errnoToError(int err)
 {
     switch (err) {
     case ENOENT:
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case ENOSPC:
-    case EDQUOT:
-        return ERROR_DISK_FULL;
-    default:
-        return ERROR_ACCESS_DENIED;
+    case EDQUOT: return ERROR_DISK_FULL;
+    default: return ERROR_ACCESS_DENIED;
     }
 }
 
@@ -132,8 +129,9 @@ public:
 private:
     static int codeOf(const std::string &line)
     {
-        if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0]))
-            || !std::isdigit(static_cast<unsigned char>(line[1])) || !std::isdigit(static_cast<unsigned char>(line[2])))
+        if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0])) ||
+            !std::isdigit(static_cast<unsigned char>(line[1])) ||
+            !std::isdigit(static_cast<unsigned char>(line[2])))
             return 0;
         if (line.size() > 3 && line[3] != ' ' && line[3] != '-')
             return 0;
@@ -175,7 +173,8 @@ std::string percentEncode(const std::string &path, bool keepSlash = true)
     std::string out;
     out.reserve(path.size() * 3);
     for (unsigned char c : path) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || (c == '/' && keepSlash)) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' ||
+            (c == '/' && keepSlash)) {
             out += char(c);
         } else {
             out += '%';
@@ -340,8 +339,8 @@ void initCurl()
 
 struct Transfer {
     enum Kind { Login, Command, Listing, Get, Put } kind = Command;
-    std::string path;            // remote path (absolute)
-    bool directory = false;      // path names a directory
+    std::string path;       // remote path (absolute)
+    bool directory = false; // path names a directory
     std::vector<std::string> quote;
     bool ascii = false;
     bool mlsd = false;
@@ -411,9 +410,9 @@ bool Connection::controlAlive() const
         return false;
     sockaddr_storage local{}, peer{};
     socklen_t n = sizeof local, m = sizeof peer;
-    if (::getsockname(controlFd, reinterpret_cast<sockaddr *>(&local), &n) != 0
-        || ::getpeername(controlFd, reinterpret_cast<sockaddr *>(&peer), &m) != 0
-        || !sameAddress(local, controlLocal) || !sameAddress(peer, controlPeer))
+    if (::getsockname(controlFd, reinterpret_cast<sockaddr *>(&local), &n) != 0 ||
+        ::getpeername(controlFd, reinterpret_cast<sockaddr *>(&peer), &m) != 0 ||
+        !sameAddress(local, controlLocal) || !sameAddress(peer, controlPeer))
         return false;
     char byte;
     const ssize_t r = ::recv(controlFd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -424,13 +423,14 @@ void Connection::rememberControl()
 {
     curl_socket_t fd = CURL_SOCKET_BAD;
     controlFd = -1;
-    if (curl_easy_getinfo(easy.get(), CURLINFO_ACTIVESOCKET, &fd) != CURLE_OK || fd == CURL_SOCKET_BAD)
+    if (curl_easy_getinfo(easy.get(), CURLINFO_ACTIVESOCKET, &fd) != CURLE_OK ||
+        fd == CURL_SOCKET_BAD)
         return;
     socklen_t n = sizeof controlLocal, m = sizeof controlPeer;
     controlLocal = {};
     controlPeer = {};
-    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&controlLocal), &n) == 0
-        && ::getpeername(fd, reinterpret_cast<sockaddr *>(&controlPeer), &m) == 0)
+    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&controlLocal), &n) == 0 &&
+        ::getpeername(fd, reinterpret_cast<sockaddr *>(&controlPeer), &m) == 0)
         controlFd = fd;
 }
 
@@ -451,17 +451,10 @@ int progressCallback(void *user, curl_off_t dltotal, curl_off_t dlnow, curl_off_
         return 1;
     if (o->progress && c->transfer) {
         switch (c->transfer->kind) {
-        case Transfer::Get:
-            o->progress(std::uint64_t(dlnow), std::uint64_t(dltotal));
-            break;
-        case Transfer::Put:
-            o->progress(c->moved, c->transfer->localSize);
-            break;
-        case Transfer::Listing:
-            o->progress(std::uint64_t(dlnow), 0);
-            break;
-        default:
-            break;
+        case Transfer::Get: o->progress(std::uint64_t(dlnow), std::uint64_t(dltotal)); break;
+        case Transfer::Put: o->progress(c->moved, c->transfer->localSize); break;
+        case Transfer::Listing: o->progress(std::uint64_t(dlnow), 0); break;
+        default: break;
         }
     }
     return 0;
@@ -542,25 +535,19 @@ DWORD Connection::errorFor(CURLcode code, bool cancelled) const
     if (cancelled || code == CURLE_ABORTED_BY_CALLBACK)
         return ERROR_INTERNET_OPERATION_CANCELLED;
     switch (code) {
-    case CURLE_OK:
-        return ERROR_SUCCESS;
+    case CURLE_OK: return ERROR_SUCCESS;
     case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_FTP_ACCEPT_TIMEOUT:
-        return ERROR_INTERNET_TIMEOUT;
+    case CURLE_FTP_ACCEPT_TIMEOUT: return ERROR_INTERNET_TIMEOUT;
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        return ERROR_INTERNET_NAME_NOT_RESOLVED;
-    case CURLE_COULDNT_CONNECT:
-        return ERROR_INTERNET_CANNOT_CONNECT;
+    case CURLE_COULDNT_RESOLVE_PROXY: return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
     case CURLE_WRITE_ERROR:
     case CURLE_READ_ERROR:
         if (localErrno)
             return errnoToError(localErrno);
         break;
-    case CURLE_URL_MALFORMAT:
-        return ERROR_INVALID_NAME;
-    default:
-        break;
+    case CURLE_URL_MALFORMAT: return ERROR_INVALID_NAME;
+    default: break;
     }
     const auto &r = replies.replies();
     if (!r.empty() && r.back().code >= 400)
@@ -573,10 +560,8 @@ DWORD Connection::errorFor(CURLcode code, bool cancelled) const
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_FTP_ACCEPT_FAILED:
     case CURLE_UPLOAD_FAILED:
-    case CURLE_FTP_COULDNT_RETR_FILE:
-        return ERROR_INTERNET_CONNECTION_ABORTED;
-    default:
-        return ERROR_INTERNET_INTERNAL_ERROR;
+    case CURLE_FTP_COULDNT_RETR_FILE: return ERROR_INTERNET_CONNECTION_ABORTED;
+    default: return ERROR_INTERNET_INTERNAL_ERROR;
     }
 }
 
@@ -595,7 +580,10 @@ DWORD Connection::attempt(Transfer &t, bool &retry)
     CURL *h = easy.get();
     curl_easy_reset(h);
     // libcurl looks the password up in .netrc only for a user named in the URL.
-    std::string url = "ftp://" + (useNetrc && !user.empty() ? percentEncode(user, false) + "@" : std::string()) + authority + "/";
+    std::string url = "ftp://" +
+                      (useNetrc && !user.empty() ? percentEncode(user, false) + "@"
+                                                 : std::string()) +
+                      authority + "/";
     if (t.kind != Transfer::Login && t.kind != Transfer::Command) {
         // Relative URLs start at the login directory; %2F makes the path absolute.
         url += "%2F" + percentEncode(t.path.substr(t.path.front() == '/' ? 1 : 0));
@@ -628,7 +616,8 @@ DWORD Connection::attempt(Transfer &t, bool &retry)
     curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeouts.replySeconds);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeouts.stallSeconds);
-    curl_easy_setopt(h, CURLOPT_MAXAGE_CONN, long(INT_MAX)); // idle connections are the server's to end
+    curl_easy_setopt(h, CURLOPT_MAXAGE_CONN,
+                     long(INT_MAX)); // idle connections are the server's to end
     curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     curl_easy_setopt(h, CURLOPT_FTP_USE_EPSV, 1L);
     curl_easy_setopt(h, CURLOPT_FTP_USE_EPRT, 1L);
@@ -648,16 +637,12 @@ DWORD Connection::attempt(Transfer &t, bool &retry)
         curl_easy_setopt(h, CURLOPT_QUOTE, quoteList.get());
     switch (t.kind) {
     case Transfer::Login:
-    case Transfer::Command:
-        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-        break;
+    case Transfer::Command: curl_easy_setopt(h, CURLOPT_NOBODY, 1L); break;
     case Transfer::Listing:
         if (t.mlsd)
             curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "MLSD");
         break;
-    case Transfer::Get:
-        curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, long(t.ascii));
-        break;
+    case Transfer::Get: curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, long(t.ascii)); break;
     case Transfer::Put:
         curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(h, CURLOPT_READFUNCTION, readCallback);
@@ -716,14 +701,15 @@ DWORD Connection::attempt(Transfer &t, bool &retry)
     const auto &got = replies.replies();
     if (!got.empty())
         t_lastReply = got.back();
-    const bool greeted = std::any_of(got.begin(), got.end(), [](const Reply &r) { return r.code == 220; });
+    const bool greeted = std::any_of(got.begin(), got.end(),
+                                     [](const Reply &r) { return r.code == 220; });
     if (sendOpts)
         optsPending = false;
     else if (utf8 && greeted)
         optsPending = true;
     const DWORD error = errorFor(result, cancelled);
-    retry = !cancelled
-            && ((reused && got.empty() && error == ERROR_INTERNET_CONNECTION_ABORTED) || (optsPending && greeted));
+    retry = !cancelled && ((reused && got.empty() && error == ERROR_INTERNET_CONNECTION_ABORTED) ||
+                           (optsPending && greeted));
     return error;
 }
 
@@ -798,7 +784,8 @@ public:
             const std::string proc = "/proc/self/fd/" + std::to_string(m_fd);
             for (int attempt = 0; attempt < 16; ++attempt) {
                 std::string name = m_dir + "/.velmaric-get." + randomSuffix() + ".part";
-                if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) ==
+                    0) {
                     m_temp = std::move(name);
                     break;
                 }
@@ -827,10 +814,7 @@ private:
     int m_errno = 0;
 };
 
-std::string text(const char *s)
-{
-    return s ? std::string(s) : std::string();
-}
+std::string text(const char *s) { return s ? std::string(s) : std::string(); }
 
 std::shared_ptr<Connection> connectionOf(HINTERNET h)
 {
@@ -849,7 +833,8 @@ DWORD listDirectory(Connection &c, const std::string &directory, std::vector<Ftp
     t.directory = true;
     t.mlsd = c.mlsd;
     DWORD error = c.run(t);
-    if (error == ERROR_INTERNET_EXTENDED_ERROR && t.mlsd && (t_lastReply.code == 500 || t_lastReply.code == 502)) {
+    if (error == ERROR_INTERNET_EXTENDED_ERROR && t.mlsd &&
+        (t_lastReply.code == 500 || t_lastReply.code == 502)) {
         c.mlsd = t.mlsd = false;
         error = c.run(t);
     }
@@ -878,8 +863,8 @@ HINTERNET InternetOpenA(const char *, DWORD accessType, const char *proxy, const
             return fail(ERROR_INVALID_PARAMETER), 0;
         if (s.proxy.find("://") == std::string::npos)
             s.proxy = "http://" + s.proxy;
-        else if (s.proxy.rfind("http://", 0) != 0 && s.proxy.rfind("socks5://", 0) != 0
-                 && s.proxy.rfind("socks5h://", 0) != 0)
+        else if (s.proxy.rfind("http://", 0) != 0 && s.proxy.rfind("socks5://", 0) != 0 &&
+                 s.proxy.rfind("socks5h://", 0) != 0)
             return fail(ERROR_INVALID_PARAMETER), 0;
     } else if (accessType != INTERNET_OPEN_TYPE_DIRECT) {
         return fail(ERROR_INVALID_PARAMETER), 0;
@@ -888,9 +873,9 @@ HINTERNET InternetOpenA(const char *, DWORD accessType, const char *proxy, const
     return handles().add(std::move(s));
 }
 
-
-HINTERNET InternetConnectA(HINTERNET hInternet, const char *server, std::uint16_t port, const char *user,
-                           const char *password, DWORD service, DWORD flags, std::uintptr_t)
+HINTERNET InternetConnectA(HINTERNET hInternet, const char *server, std::uint16_t port,
+                           const char *user, const char *password, DWORD service, DWORD flags,
+                           std::uintptr_t)
 {
     const auto session = handles().get<Session>(hInternet);
     if (!session)
@@ -932,7 +917,8 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char *server, std::uint16_
         if (reply.code != 211)
             continue;
         std::string upper = reply.text;
-        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char ch) { return std::toupper(ch); });
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char ch) { return std::toupper(ch); });
         c->mlsd = upper.find("\r\n MLST") != std::string::npos;
         c->utf8 = upper.find("\r\n UTF8") != std::string::npos;
     }
@@ -982,8 +968,8 @@ std::string FtpLoginDirectory(HINTERNET hConnect)
     return c ? c->loginDirectory : std::string();
 }
 
-HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char *searchFile, WIN32_FIND_DATA *findData, DWORD,
-                            std::uintptr_t)
+HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char *searchFile, WIN32_FIND_DATA *findData,
+                            DWORD, std::uintptr_t)
 {
     const auto c = connectionOf(hConnect);
     if (!c)
@@ -995,8 +981,9 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char *searchFile, WIN32_FI
         return fail(ERROR_INVALID_NAME), 0;
     const bool wildcard = search.empty() || search == "*.*" || search == "*";
     auto find = std::make_shared<Find>();
-    const DWORD error =
-        listDirectory(*c, wildcard ? c->currentDirectory : joinRemote(c->currentDirectory, search), find->entries);
+    const DWORD error = listDirectory(
+        *c, wildcard ? c->currentDirectory : joinRemote(c->currentDirectory, search),
+        find->entries);
     if (find->entries.empty())
         return fail(error ? error : ERROR_NO_MORE_FILES), 0;
     if (error) { // delivered up to the point the listing broke off
@@ -1026,8 +1013,8 @@ bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATA *findData)
     return fail(f.endError);
 }
 
-bool FtpGetFileA(HINTERNET hConnect, const char *remoteFile, const char *newFile, bool failIfExists, DWORD,
-                 DWORD flags, std::uintptr_t)
+bool FtpGetFileA(HINTERNET hConnect, const char *remoteFile, const char *newFile, bool failIfExists,
+                 DWORD, DWORD flags, std::uintptr_t)
 {
     const auto c = connectionOf(hConnect);
     if (!c)
@@ -1057,7 +1044,8 @@ bool FtpGetFileA(HINTERNET hConnect, const char *remoteFile, const char *newFile
     return true;
 }
 
-bool FtpPutFileA(HINTERNET hConnect, const char *localFile, const char *newRemoteFile, DWORD flags, std::uintptr_t)
+bool FtpPutFileA(HINTERNET hConnect, const char *localFile, const char *newRemoteFile, DWORD flags,
+                 std::uintptr_t)
 {
     const auto c = connectionOf(hConnect);
     if (!c)
@@ -1107,30 +1095,18 @@ bool InternetCloseHandle(HINTERNET hInternet)
     return handles().remove(hInternet) || fail(ERROR_INVALID_HANDLE);
 }
 
-DWORD GetLastError()
-{
-    return t_lastError;
-}
+DWORD GetLastError() { return t_lastError; }
 
-void SetLastError(DWORD error)
-{
-    t_lastError = error;
-}
+void SetLastError(DWORD error) { t_lastError = error; }
 
 FtpObserverScope::FtpObserverScope(FtpCallObserver &observer) : m_previous(t_observer)
 {
     t_observer = &observer;
 }
 
-FtpObserverScope::~FtpObserverScope()
-{
-    t_observer = m_previous;
-}
+FtpObserverScope::~FtpObserverScope() { t_observer = m_previous; }
 
-FtpLastError FtpSaveLastError()
-{
-    return {t_lastError, t_lastReply.code, t_lastReply.text};
-}
+FtpLastError FtpSaveLastError() { return {t_lastError, t_lastReply.code, t_lastReply.text}; }
 
 void FtpRestoreLastError(const FtpLastError &saved)
 {

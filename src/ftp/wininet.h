@@ -37,16 +37,16 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 128;
 
 // Error numbers (GetLastError).
 constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_FILE_NOT_FOUND = 2;         // a local file to send is missing
-constexpr DWORD ERROR_PATH_NOT_FOUND = 3;         // the local folder of a Get is missing
-constexpr DWORD ERROR_ACCESS_DENIED = 5;          // a local file can't be read or written
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2; // a local file to send is missing
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3; // the local folder of a Get is missing
+constexpr DWORD ERROR_ACCESS_DENIED = 5;  // a local file can't be read or written
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
-constexpr DWORD ERROR_NO_MORE_FILES = 18;         // a listing has no (more) entries
-constexpr DWORD ERROR_FILE_EXISTS = 80;           // FtpGetFileA with fail-if-exists
+constexpr DWORD ERROR_NO_MORE_FILES = 18; // a listing has no (more) entries
+constexpr DWORD ERROR_FILE_EXISTS = 80;   // FtpGetFileA with fail-if-exists
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr DWORD ERROR_INVALID_NAME = 123;           // a remote name FTP can't carry (control characters)
+constexpr DWORD ERROR_INVALID_NAME = 123; // a remote name FTP can't carry (control characters)
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003; // the server answered with an error reply
 constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
@@ -57,8 +57,8 @@ constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030; // the connection was
 
 // The find record. cFileName is the whole name (never cut at 260 characters), UTF-8.
 struct WIN32_FIND_DATA {
-    DWORD dwFileAttributes = 0;      // FILE_ATTRIBUTE_DIRECTORY or FILE_ATTRIBUTE_NORMAL
-    std::uint64_t nFileSize = 0;     // 0 when the listing gives no size
+    DWORD dwFileAttributes = 0;  // FILE_ATTRIBUTE_DIRECTORY or FILE_ATTRIBUTE_NORMAL
+    std::uint64_t nFileSize = 0; // 0 when the listing gives no size
     std::string cFileName;
 };
 

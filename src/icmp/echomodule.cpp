@@ -57,8 +57,8 @@ int32_t SendEcho(const std::string &address, const std::string &text, EchoReplyR
         *handleOpened = true;
     // The echo service takes at most 65535 bytes; the system refuses far less anyway.
     auto size = uint16_t(std::min<size_t>(text.size(), 0xFFFF));
-    IcmpSendEcho(handle.handle(), destination, text.data(), size, nullptr, &record,
-                 sizeof record, 500);
+    IcmpSendEcho(handle.handle(), destination, text.data(), size, nullptr, &record, sizeof record,
+                 500);
     return record.Reply.Status;
 }
 

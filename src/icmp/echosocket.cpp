@@ -59,22 +59,16 @@ EchoSocket::EchoSocket(int fd, Kind kind) : m_fd(fd), m_kind(kind) {}
 int32_t EchoSocket::statusForErrno(int error)
 {
     switch (error) {
-    case ENETUNREACH:
-        return icmp::IP_DEST_NET_UNREACHABLE;
-    case EHOSTUNREACH:
-        return icmp::IP_DEST_HOST_UNREACHABLE;
-    case EMSGSIZE:
-        return icmp::IP_PACKET_TOO_BIG;
+    case ENETUNREACH: return icmp::IP_DEST_NET_UNREACHABLE;
+    case EHOSTUNREACH: return icmp::IP_DEST_HOST_UNREACHABLE;
+    case EMSGSIZE: return icmp::IP_PACKET_TOO_BIG;
     case EACCES: // broadcast, or a destination the firewall refuses
     case EPERM:
     case EINVAL:
-    case EADDRNOTAVAIL:
-        return icmp::IP_BAD_DESTINATION;
+    case EADDRNOTAVAIL: return icmp::IP_BAD_DESTINATION;
     case ENOBUFS:
-    case ENOMEM:
-        return icmp::IP_NO_RESOURCES;
-    default:
-        return icmp::IP_GENERAL_FAILURE;
+    case ENOMEM: return icmp::IP_NO_RESOURCES;
+    default: return icmp::IP_GENERAL_FAILURE;
     }
 }
 
@@ -93,8 +87,8 @@ int32_t EchoSocket::send(uint32_t destination, std::span<const uint8_t> data, in
     to.sin_addr.s_addr = destination;
     ssize_t sent;
     do {
-        sent = ::sendto(m_fd.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
-                        sizeof to);
+        sent = ::sendto(m_fd.get(), packet.data(), packet.size(), 0,
+                        reinterpret_cast<sockaddr *>(&to), sizeof to);
     } while (sent < 0 && errno == EINTR);
     if (sent < 0)
         return statusForErrno(errno);

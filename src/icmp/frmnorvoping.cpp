@@ -18,7 +18,8 @@ void frmNorvoPing::createControls()
 
     Label1 = label(this, QStringLiteral("Label1"), QStringLiteral("Address : "), 60, 45, 1425, 255);
     Text1 = textBox(this, QStringLiteral("Text1"), Label1, 1755, 45, 1680, 270);
-    Command1 = button(this, QStringLiteral("Command1"), QStringLiteral("Ping"), 4950, 225, 1350, 405);
+    Command1 = button(this, QStringLiteral("Command1"), QStringLiteral("Ping"), 4950, 225, 1350,
+                      405);
     Label2 = label(this, QStringLiteral("Label2"), QStringLiteral("Text to Send  :"), 60, 555, 1425,
                    255);
     Text2 = textBox(this, QStringLiteral("Text2"), Label2, 1755, 585, 1680, 285);

@@ -50,8 +50,8 @@ void frmNorvoRoute::createControls()
     Label2 = label(this, QStringLiteral("Label2"), QStringLiteral("Which resolved to :"), 135, 540,
                    1485, 225);
     Text1 = textBox(this, QStringLiteral("Text1"), Label2, 2205, 510, 1245, 285);
-    Command1 = button(this, QStringLiteral("Command1"), QStringLiteral("Trace It"), 4380, 765,
-                      1620, 300);
+    Command1 = button(this, QStringLiteral("Command1"), QStringLiteral("Trace It"), 4380, 765, 1620,
+                      300);
     cmdStop = button(this, QStringLiteral("cmdStop"), QStringLiteral("Stop"), 6180, 765, 1620, 300);
     cmdStop->setEnabled(m_tracing);
     Command1->setEnabled(!m_tracing); // a trace of the closed window may still be ending

@@ -32,8 +32,7 @@ constexpr int MaxRunning = 64;
 std::atomic<int> running{0};
 } // namespace
 
-HopName::HopName(uint32_t address)
-    : m_state(std::make_shared<State>()), m_started(Clock::now())
+HopName::HopName(uint32_t address) : m_state(std::make_shared<State>()), m_started(Clock::now())
 {
     if (running.fetch_add(1) >= MaxRunning) {
         running.fetch_sub(1);

@@ -47,8 +47,8 @@ EchoSocket *echoSocketOf(IcmpHandle handle)
 }
 
 uint32_t IcmpSendEcho(IcmpHandle handle, uint32_t destination, const void *requestData,
-                      uint16_t requestSize, const IP_OPTION_INFORMATION *options,
-                      void *replyBuffer, uint32_t replySize, uint32_t timeoutMs)
+                      uint16_t requestSize, const IP_OPTION_INFORMATION *options, void *replyBuffer,
+                      uint32_t replySize, uint32_t timeoutMs)
 {
     if (!replyBuffer || replySize < sizeof(ICMP_ECHO_REPLY))
         return 0;

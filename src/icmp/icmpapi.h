@@ -37,8 +37,8 @@ bool IcmpCloseHandle(IcmpHandle handle);
 // both cases when replySize holds a record. A reply whose data does not fit gets
 // IP_BUF_TOO_SMALL with as much data as fits.
 uint32_t IcmpSendEcho(IcmpHandle handle, uint32_t destination, const void *requestData,
-                      uint16_t requestSize, const IP_OPTION_INFORMATION *options,
-                      void *replyBuffer, uint32_t replySize, uint32_t timeoutMs);
+                      uint16_t requestSize, const IP_OPTION_INFORMATION *options, void *replyBuffer,
+                      uint32_t replySize, uint32_t timeoutMs);
 
 // The socket behind a handle, for callers that keep several requests under way; null for
 // an unknown handle.

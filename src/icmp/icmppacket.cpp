@@ -25,39 +25,32 @@ size_t ipHeaderLength(std::span<const uint8_t> bytes)
 std::optional<int32_t> statusFor(uint8_t type, uint8_t code)
 {
     switch (type) {
-    case TypeEchoReply:
-        return IP_SUCCESS;
-    case TypeTimeExceeded:
-        return code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
-    case TypeParameterProblem:
-        return IP_PARAM_PROBLEM;
-    case TypeSourceQuench:
-        return IP_SOURCE_QUENCH;
+    case TypeEchoReply: return IP_SUCCESS;
+    case TypeTimeExceeded: return code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
+    case TypeParameterProblem: return IP_PARAM_PROBLEM;
+    case TypeSourceQuench: return IP_SOURCE_QUENCH;
     case TypeDestinationUnreachable:
         switch (code) {
-        case 0: // net
-        case 6: // net unknown
+        case 0:  // net
+        case 6:  // net unknown
         case 11: // net for type of service
             return IP_DEST_NET_UNREACHABLE;
-        case 2: // protocol
-        case 9: // net administratively prohibited
+        case 2:  // protocol
+        case 9:  // net administratively prohibited
         case 10: // host administratively prohibited
         case 13: // communication administratively prohibited
         case 14: // host precedence violation
         case 15: // precedence cut-off
             // The echo service reports "prohibited" with the protocol-unreachable number.
             return IP_DEST_PROT_UNREACHABLE;
-        case 3:
-            return IP_DEST_PORT_UNREACHABLE;
-        case 4:
-            return IP_PACKET_TOO_BIG;
+        case 3: return IP_DEST_PORT_UNREACHABLE;
+        case 4: return IP_PACKET_TOO_BIG;
         case 5: // source route failed
             return IP_BAD_ROUTE;
         default: // host, host unknown, source isolated, host for type of service, new codes
             return IP_DEST_HOST_UNREACHABLE;
         }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 

@@ -49,8 +49,8 @@ std::vector<uint8_t> buildEchoRequest(uint16_t identifier, uint16_t sequence,
 struct Message {
     uint8_t type = 0;
     uint8_t code = 0;
-    uint32_t source = 0;  // sender, network byte order (from the IP header when there is one)
-    uint8_t ttl = 0;      // TTL of the received packet when the IP header was given
+    uint32_t source = 0;     // sender, network byte order (from the IP header when there is one)
+    uint8_t ttl = 0;         // TTL of the received packet when the IP header was given
     uint16_t identifier = 0; // echo reply: its own; error: of the request it quotes
     uint16_t sequence = 0;
     uint32_t quotedDestination = 0; // error: destination of the quoted packet

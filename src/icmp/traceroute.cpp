@@ -143,7 +143,7 @@ void TraceRoute::launch()
             if (inFlight() >= m_settings.maxInFlight)
                 return;
             bool overdue = previous.done || now - previous.sentAt >=
-                                                    std::chrono::milliseconds(m_settings.retryAfterMs);
+                                                std::chrono::milliseconds(m_settings.retryAfterMs);
             if (!overdue && m_highestAnswered <= ttl)
                 break;
             send(ttl, int(k + 1));
@@ -187,7 +187,8 @@ void TraceRoute::take(const icmp::Message &message, Clock::time_point arrived)
     a.done = a.answered = true;
     a.address = message.source;
     a.roundTrip = std::max(arrived - a.sentAt, Clock::duration::zero());
-    a.roundTripMs = uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(a.roundTrip).count());
+    a.roundTripMs = uint32_t(
+        std::chrono::duration_cast<std::chrono::milliseconds>(a.roundTrip).count());
     m_highestAnswered = std::max(m_highestAnswered, ttl);
     if (a.address == m_destination)
         m_lastTtlToProbe = std::min(m_lastTtlToProbe, ttl);
@@ -214,8 +215,9 @@ TraceRoute::Clock::time_point TraceRoute::deadline(int ttl, const Attempt &a) co
                                        [](const Attempt &b) { return b.answered; });
             if (answer == it->second.end())
                 continue;
-            wait = std::min(wait, m_settings.nearFactor *
-                                      (answer->roundTrip + std::chrono::microseconds(m_settings.nearSlackUs)));
+            wait = std::min(
+                wait, m_settings.nearFactor *
+                          (answer->roundTrip + std::chrono::microseconds(m_settings.nearSlackUs)));
             break;
         }
     }
@@ -234,7 +236,8 @@ void TraceRoute::expire()
 std::string TraceRoute::hopLineFor(int ttl, const Attempt &a) const
 {
     const HopName *name = nameOf(a);
-    return HopLine(ttl, HopTimeText(a.roundTripMs), m_hopAddress, name ? name->name() : std::string());
+    return HopLine(ttl, HopTimeText(a.roundTripMs), m_hopAddress,
+                   name ? name->name() : std::string());
 }
 
 std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
@@ -256,14 +259,16 @@ std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
             const HopName *name = nameOf(head());
             if (!name)
                 break;
-            const auto nameDeadline = name->started() + std::chrono::milliseconds(m_settings.nameWaitMs);
+            const auto nameDeadline = name->started() +
+                                      std::chrono::milliseconds(m_settings.nameWaitMs);
             if (name->waitUntil(now) || now >= nameDeadline)
                 break;
             if (now >= until)
                 return std::nullopt;
             // Waits for the name, waking often enough to read replies and send retries.
-            name->waitUntil(std::min({until, nameDeadline,
-                                      now + std::chrono::milliseconds(m_settings.retryAfterMs / 4 + 1)}));
+            name->waitUntil(
+                std::min({until, nameDeadline,
+                          now + std::chrono::milliseconds(m_settings.retryAfterMs / 4 + 1)}));
             continue;
         }
         if (now >= until)

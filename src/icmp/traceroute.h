@@ -41,11 +41,11 @@ std::optional<double> readNumber(const std::string &text);
 class TraceRoute {
 public:
     struct Settings {
-        int timeoutMs = 2400;      // per attempt
-        int maxAttempts = 3;       // without answer at one TTL, then the "*" line
+        int timeoutMs = 2400; // per attempt
+        int maxAttempts = 3;  // without answer at one TTL, then the "*" line
         int maxTtl = 255;
-        int maxInFlight = 16;      // probes under way at once
-        int retryAfterMs = 600;    // a silent attempt's next one goes out at the latest then
+        int maxInFlight = 16;   // probes under way at once
+        int retryAfterMs = 600; // a silent attempt's next one goes out at the latest then
         // Once a farther hop has answered, a silent hop is given up after nearFactor times
         // that answer's round trip (plus nearSlackUs), as traceroute does: its silence is
         // then its own, not the path's. 0 keeps the full time-out.
@@ -118,7 +118,7 @@ private:
     bool m_complete = false;
     int m_lastTtlToProbe; // lowered once the destination answered
     int m_highestAnswered = 0;
-    std::map<int, std::vector<Attempt>> m_attempts; // by TTL
+    std::map<int, std::vector<Attempt>> m_attempts;       // by TTL
     std::map<uint16_t, std::pair<int, int>> m_bySequence; // sent attempts only
-    std::map<uint32_t, std::unique_ptr<HopName>> m_names;  // by hop address
+    std::map<uint32_t, std::unique_ptr<HopName>> m_names; // by hop address
 };

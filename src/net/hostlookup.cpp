@@ -26,8 +26,8 @@ std::optional<HostEntry> gethostbyname(const std::string &name)
     int herr = 0;
     int rc;
     while ((rc = gethostbyname2_r(name.c_str(), AF_INET, &host, buffer.data(), buffer.size(),
-                                  &result, &herr)) == ERANGE
-           && buffer.size() < (1u << 20))
+                                  &result, &herr)) == ERANGE &&
+           buffer.size() < (1u << 20))
         buffer.resize(buffer.size() * 2);
     if (rc != 0 || !result || result->h_addrtype != AF_INET || result->h_length != 4)
         return std::nullopt;

@@ -45,8 +45,10 @@ void frmOptions::createControls()
     txtHomePage = textBox(this, "txtHomePage", Label1, 1320, 150, 3900, 315);
     txtHomePage->setAccessibleName(tr("Home page"));
     txtHomePage->setPlaceholderText(tr("at most 40 characters"));
-    chkAllowPopUps = checkBox(this, "chkAllowPopUps", tr("Allow &pop-up windows"), 1320, 585, 3900, 285);
-    chkUseSettings = checkBox(this, "chkUseSettings", tr("&Use these settings"), 1320, 915, 3900, 285);
+    chkAllowPopUps = checkBox(this, "chkAllowPopUps", tr("Allow &pop-up windows"), 1320, 585, 3900,
+                              285);
+    chkUseSettings = checkBox(this, "chkUseSettings", tr("&Use these settings"), 1320, 915, 3900,
+                              285);
     chkAllowPopUps->setAccessibleName(tr("Allow pop-up windows"));
     chkUseSettings->setAccessibleName(tr("Use these settings"));
     lblNote = label(this, "lblNote",
@@ -92,7 +94,8 @@ void frmOptions::cmdSave_Click()
         return;
     }
     const QString error = RecordWriter::save(QString::fromLatin1(SettingsFileName), home,
-                                             chkAllowPopUps->isChecked(), chkUseSettings->isChecked());
+                                             chkAllowPopUps->isChecked(),
+                                             chkUseSettings->isChecked());
     if (!error.isEmpty()) {
         MsgBox(error, vbExclamation, Caption);
         txtHomePage->setFocus();

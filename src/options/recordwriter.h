@@ -14,6 +14,7 @@ QString homePageProblem(const QString &homePage);
 // were; the file is at least one record (128 bytes) long afterwards. The new file replaces the
 // old one in one step, so a failure leaves the old file as it was. Returns an empty text on
 // success, else a message for the user.
-QString save(const QString &path, const QString &homePage, bool allowPopUps, bool useStoredSettings);
+QString save(const QString &path, const QString &homePage, bool allowPopUps,
+             bool useStoredSettings);
 
 } // namespace RecordWriter

@@ -28,10 +28,7 @@ void frmNorvoIP::createControls()
     connect(Command1, &QPushButton::clicked, this, &frmNorvoIP::Command1_Click);
 }
 
-void frmNorvoIP::Form_Load()
-{
-    Text1->setFocus();
-}
+void frmNorvoIP::Form_Load() { Text1->setFocus(); }
 
 void frmNorvoIP::Command1_Click()
 {

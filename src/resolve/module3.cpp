@@ -1,6 +1,5 @@
 #include "module3.h"
 
-
 namespace Module3 {
 
 bool StartWinsock(const SocketLayer &layer) { return layer.startup(0x0101) == 0; }

@@ -50,9 +50,7 @@ bool isResourceError(int e)
 bool stateOfError(int e, PortState &state)
 {
     switch (e) {
-    case ECONNREFUSED:
-        state = PortState::Closed;
-        return true;
+    case ECONNREFUSED: state = PortState::Closed; return true;
     case ECONNRESET: // a reset after the handshake: something accepted
         state = PortState::Open;
         return true;
@@ -62,11 +60,8 @@ bool stateOfError(int e, PortState &state)
     case EHOSTDOWN:
     case ENETDOWN:
     case EACCES:
-    case EPERM:
-        state = PortState::Filtered;
-        return true;
-    default:
-        return false;
+    case EPERM: state = PortState::Filtered; return true;
+    default: return false;
     }
 }
 
@@ -98,12 +93,9 @@ struct Slot {
 const char *stateText(PortState state)
 {
     switch (state) {
-    case PortState::Open:
-        return "open";
-    case PortState::Closed:
-        return "closed";
-    case PortState::Filtered:
-        break;
+    case PortState::Open: return "open";
+    case PortState::Closed: return "closed";
+    case PortState::Filtered: break;
     }
     return "filtered";
 }
@@ -120,8 +112,9 @@ bool resolveTarget(const std::string &host, Target &target, std::string &error)
     addrinfo *found = nullptr;
     const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
     if (rc != 0 || !found) {
-        error = rc == EAI_AGAIN ? "Host \"" + host + "\" could not be looked up now; try again later."
-                                : "Host \"" + host + "\" not found.";
+        error = rc == EAI_AGAIN
+                    ? "Host \"" + host + "\" could not be looked up now; try again later."
+                    : "Host \"" + host + "\" not found.";
         return false;
     }
     const addrinfo *pick = found;
@@ -166,8 +159,7 @@ ConnectScan::ConnectScan(const Target &target, uint16_t first, uint16_t last, in
                          int maxInFlight)
     : m_target(target), m_first(first), m_last(last), m_timeoutMs(std::max(timeoutMs, 1)),
       m_maxInFlight(maxInFlight), m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-{
-}
+{}
 
 void ConnectScan::cancel()
 {
@@ -342,8 +334,8 @@ ConnectScan::Outcome ConnectScan::run(const ResultSink &sink)
             deadlines.pop_front();
         if (!deadlines.empty()) {
             const auto left = deadlines.front().deadline - Clock::now();
-            waitMs = int(std::max<long long>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+            waitMs = int(
+                std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
         }
         const int n = ::epoll_wait(epoll.get(), events.data(), int(events.size()), waitMs);
         if (n < 0 && errno != EINTR)

@@ -43,16 +43,20 @@ void frmPortScan::createControls()
 
     lblHost = label(this, QStringLiteral("lblHost"), tr("&Host:"), 120, 165, 1800, 255);
     txtHost = textBox(this, QStringLiteral("txtHost"), lblHost, 1980, 120, 3060, 315);
-    lblFirstPort = label(this, QStringLiteral("lblFirstPort"), tr("&First port:"), 120, 585, 1800, 255);
+    lblFirstPort = label(this, QStringLiteral("lblFirstPort"), tr("&First port:"), 120, 585, 1800,
+                         255);
     txtFirstPort = textBox(this, QStringLiteral("txtFirstPort"), lblFirstPort, 1980, 540, 900, 315);
-    lblLastPort = label(this, QStringLiteral("lblLastPort"), tr("&Last port:"), 3060, 585, 960, 255);
+    lblLastPort = label(this, QStringLiteral("lblLastPort"), tr("&Last port:"), 3060, 585, 960,
+                        255);
     txtLastPort = textBox(this, QStringLiteral("txtLastPort"), lblLastPort, 4140, 540, 900, 315);
     lblTimeout = label(this, QStringLiteral("lblTimeout"), tr("&Time-out per port (ms):"), 120,
                        1005, 1800, 255);
     txtTimeout = textBox(this, QStringLiteral("txtTimeout"), lblTimeout, 1980, 960, 900, 315);
     // The labels' access keys lead to the boxes; their names are the plain words.
-    for (auto [box, caption] : {std::pair{txtHost, lblHost}, {txtFirstPort, lblFirstPort},
-                                {txtLastPort, lblLastPort}, {txtTimeout, lblTimeout}})
+    for (auto [box, caption] : {std::pair{txtHost, lblHost},
+                                {txtFirstPort, lblFirstPort},
+                                {txtLastPort, lblLastPort},
+                                {txtTimeout, lblTimeout}})
         box->setAccessibleName(labelWords(caption->text()).remove(QLatin1Char('&')));
     chkListAll = new QCheckBox(tr("List &closed and filtered ports too"), this);
     chkListAll->setObjectName(QStringLiteral("chkListAll"));
@@ -198,17 +202,19 @@ void frmPortScan::takeProgress()
                               : tr("%1 (%2)").arg(m_host, QString::fromStdString(p.address));
     const QString seconds = QString::number(m_clock.elapsed() / 1000.0, 'f', 1);
     switch (p.phase) {
-    case scan::ScanJob::Phase::Resolving:
-        return;
+    case scan::ScanJob::Phase::Resolving: return;
     case scan::ScanJob::Phase::Scanning:
         setReadableText(lblStatus, tr("Scanning %1...").arg(where));
         return;
     case scan::ScanJob::Phase::Finished:
-        setReadableText(lblStatus, tr("Scanned %1 ports of %2 in %3 s.").arg(m_total).arg(where, seconds));
+        setReadableText(lblStatus,
+                        tr("Scanned %1 ports of %2 in %3 s.").arg(m_total).arg(where, seconds));
         break;
     case scan::ScanJob::Phase::Stopped:
         setReadableText(lblStatus, tr("Stopped after %1 of %2 ports of %3.")
-                                       .arg(prgScan->value()).arg(m_total).arg(where));
+                                       .arg(prgScan->value())
+                                       .arg(m_total)
+                                       .arg(where));
         break;
     case scan::ScanJob::Phase::Failed:
         setReadableText(lblStatus, QString::fromStdString(p.error));

@@ -59,7 +59,7 @@ ScanJob::ScanJob(Request request, std::function<void()> notify)
 
         lock.lock();
         shared->scan = nullptr;
-        shared->progress.phase = outcome == ConnectScan::Outcome::Finished  ? Phase::Finished
+        shared->progress.phase = outcome == ConnectScan::Outcome::Finished ? Phase::Finished
                                  : outcome == ConnectScan::Outcome::Failed ? Phase::Failed
                                                                            : Phase::Stopped;
         if (outcome == ConnectScan::Outcome::Failed)

@@ -30,12 +30,9 @@ QVariant ScanResultsModel::data(const QModelIndex &index, int role) const
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
         return {};
     switch (index.column()) {
-    case PortColumn:
-        return QString::number(r.port);
-    case StateColumn:
-        return QString::fromLatin1(scan::stateText(r.state));
-    case ServiceColumn:
-        return service(r.port);
+    case PortColumn: return QString::number(r.port);
+    case StateColumn: return QString::fromLatin1(scan::stateText(r.state));
+    case ServiceColumn: return service(r.port);
     }
     return {};
 }
@@ -45,19 +42,18 @@ QVariant ScanResultsModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     switch (section) {
-    case PortColumn:
-        return tr("Port");
-    case StateColumn:
-        return tr("State");
-    case ServiceColumn:
-        return tr("Service");
+    case PortColumn: return tr("Port");
+    case StateColumn: return tr("State");
+    case ServiceColumn: return tr("Service");
     }
     return {};
 }
 
 void ScanResultsModel::add(const std::vector<scan::PortResult> &results)
 {
-    auto byPort = [](const scan::PortResult &a, const scan::PortResult &b) { return a.port < b.port; };
+    auto byPort = [](const scan::PortResult &a, const scan::PortResult &b) {
+        return a.port < b.port;
+    };
     std::vector<scan::PortResult> batch = results;
     std::sort(batch.begin(), batch.end(), byPort);
     // Results come nearly in port order: most batches go to the end in one insertion.

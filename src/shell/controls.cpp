@@ -29,8 +29,8 @@ void setReadableText(QLabel *label, const QString &text)
     QAccessible::updateAccessibility(&changed);
 }
 
-QLabel *label(QWidget *parent, const QString &name, const QString &caption, double left,
-              double top, double width, double height)
+QLabel *label(QWidget *parent, const QString &name, const QString &caption, double left, double top,
+              double width, double height)
 {
     auto *l = new QLabel(caption, parent);
     l->setObjectName(name);

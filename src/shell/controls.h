@@ -12,8 +12,8 @@ class QWidget;
 // Building blocks for windows laid out at fixed twips positions.
 namespace Controls {
 
-QLabel *label(QWidget *parent, const QString &name, const QString &caption, double left,
-              double top, double width, double height);
+QLabel *label(QWidget *parent, const QString &name, const QString &caption, double left, double top,
+              double width, double height);
 // A text box with the label as its buddy and the label's words as accessible name.
 QLineEdit *textBox(QWidget *parent, const QString &name, QLabel *buddy, double left, double top,
                    double width, double height);

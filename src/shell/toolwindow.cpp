@@ -16,10 +16,7 @@ Qt::WindowFlags childWindowFlags(bool sizable)
     return flags;
 }
 
-ToolWindow::ToolWindow(QWidget *parent) : QWidget(parent)
-{
-    setFont(designFont());
-}
+ToolWindow::ToolWindow(QWidget *parent) : QWidget(parent) { setFont(designFont()); }
 
 QMdiSubWindow *ToolWindow::subWindow() const
 {

@@ -60,7 +60,11 @@ public:
     ToolWindow *show(const QString &name);
     ToolWindow *instance(const QString &name) const;
 
-    template <class T> T *show() { return qobject_cast<T *>(show(T::staticMetaObject.className())); }
+    template<class T>
+    T *show()
+    {
+        return qobject_cast<T *>(show(T::staticMetaObject.className()));
+    }
 
 private:
     QMdiArea *m_area;

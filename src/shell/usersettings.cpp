@@ -93,10 +93,7 @@ QByteArray serialize(const std::vector<Group> &groups)
     return out.toUtf8();
 }
 
-bool sameName(const QString &a, const QString &b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 Group *findGroup(std::vector<Group> &groups, const QString &name)
 {

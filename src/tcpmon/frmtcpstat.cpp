@@ -22,7 +22,8 @@ void frmTCPStat::createControls()
     ListView1->setAccessibleName(QStringLiteral("TCP Statistics"));
     Twips::place(ListView1, 570, 645, 3990, 2460);
 
-    Command1 = Controls::button(this, QStringLiteral("Command1"), QStringLiteral("Get Stats"), 2940, 60, 1695, 315);
+    Command1 = Controls::button(this, QStringLiteral("Command1"), QStringLiteral("Get Stats"), 2940,
+                                60, 1695, 315);
 
     setTabOrder(ListView1, Command1);
     connect(Command1, &QPushButton::clicked, this, &frmTCPStat::Command1_Click);

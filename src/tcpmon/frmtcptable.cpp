@@ -14,7 +14,8 @@ void frmTCPTable::createControls()
     setWindowTitle(QStringLiteral("TCP Table"));
     setFixedSize(Twips::size(10380, 4815));
 
-    Command1 = Controls::button(this, QStringLiteral("Command1"), QStringLiteral("Get TCP Table"), 8910, 90, 1320, 495);
+    Command1 = Controls::button(this, QStringLiteral("Command1"), QStringLiteral("Get TCP Table"),
+                                8910, 90, 1320, 495);
 
     ListView1 = new ReportListView(new TcpTableModel, this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
@@ -37,8 +38,8 @@ TcpTableModel *frmTCPTable::items() const
 void frmTCPTable::Form_Load()
 {
     TcpTableModel *list = items();
-    for (const char *header : {"Local IP Address", "Local Port", "Remote IP Address",
-                               "Remote Port", "State (dec)", "State Description"})
+    for (const char *header : {"Local IP Address", "Local Port", "Remote IP Address", "Remote Port",
+                               "State (dec)", "State Description"})
         list->addColumn(QString::fromLatin1(header));
     ListView1->setFocus();
 }

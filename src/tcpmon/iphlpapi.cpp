@@ -20,10 +20,7 @@ namespace iphlp {
 
 namespace {
 
-uint32_t errnoResult(int e)
-{
-    return e > 0 ? static_cast<uint32_t>(e) : ERROR_INVALID_DATA;
-}
+uint32_t errnoResult(int e) { return e > 0 ? static_cast<uint32_t>(e) : ERROR_INVALID_DATA; }
 
 // Reads a whole /proc file; 0 or an errno.
 int readWholeFile(const char *path, std::string &text)
@@ -57,10 +54,7 @@ void storeLE32(uint8_t *p, uint32_t v)
     p[3] = uint8_t(v >> 24);
 }
 
-uint32_t loadLE32(const uint8_t *p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
-}
+uint32_t loadLE32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
 } // namespace
 
@@ -85,8 +79,7 @@ uint32_t readTcpRowsNetlink(std::vector<MIB_TCPROW> &rows)
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     if (::sendto(fd.get(), &message, sizeof message, 0, reinterpret_cast<sockaddr *>(&kernel),
-                 sizeof kernel)
-        < 0)
+                 sizeof kernel) < 0)
         return errnoResult(errno);
 
     // The kernel fills at most 32 KiB per datagram of a dump; twice that leaves room.
@@ -108,15 +101,12 @@ uint32_t readTcpRowsNetlink(std::vector<MIB_TCPROW> &rows)
             return ERROR_INVALID_DATA;
         int error = 0;
         switch (parseInetDiagDump(buffer.get(), static_cast<size_t>(n), received, &error)) {
-        case DumpStep::More:
-            break;
+        case DumpStep::More: break;
         case DumpStep::Done:
             rows.insert(rows.end(), received.begin(), received.end());
             return NO_ERROR;
-        case DumpStep::Error:
-            return errnoResult(error);
-        case DumpStep::Malformed:
-            return ERROR_INVALID_DATA;
+        case DumpStep::Error: return errnoResult(error);
+        case DumpStep::Malformed: return ERROR_INVALID_DATA;
         }
     }
 }
@@ -140,10 +130,7 @@ uint32_t readTcpRows(std::vector<MIB_TCPROW> &rows)
     return readTcpRowsProc(rows);
 }
 
-size_t tcpTableSize(size_t rowCount)
-{
-    return TcpTableHeader + rowCount * TcpRowBytes;
-}
+size_t tcpTableSize(size_t rowCount) { return TcpTableHeader + rowCount * TcpRowBytes; }
 
 void writeTcpTable(const std::vector<MIB_TCPROW> &rows, uint8_t *buffer)
 {
@@ -169,8 +156,8 @@ bool readTcpTableBlock(const uint8_t *buffer, size_t size, std::vector<MIB_TCPRO
     rows.reserve(rows.size() + count);
     const uint8_t *p = buffer + TcpTableHeader;
     for (uint32_t i = 0; i < count; ++i, p += TcpRowBytes)
-        rows.push_back({loadLE32(p), loadLE32(p + 4), loadLE32(p + 8), loadLE32(p + 12),
-                        loadLE32(p + 16)});
+        rows.push_back(
+            {loadLE32(p), loadLE32(p + 4), loadLE32(p + 8), loadLE32(p + 12), loadLE32(p + 16)});
     return true;
 }
 

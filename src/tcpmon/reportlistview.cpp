@@ -38,8 +38,8 @@ QVariant TextRowsModel::data(const QModelIndex &index, int role) const
 
 QVariant TextRowsModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0
-        && section < m_headers.size())
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < m_headers.size())
         return m_headers.at(section);
     return {};
 }

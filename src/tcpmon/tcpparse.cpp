@@ -26,20 +26,14 @@ uint32_t addressFromKernelHex(uint32_t v)
         return __builtin_bswap32(v);
 }
 
-uint32_t portFieldFromHost(unsigned port)
-{
-    return ((port >> 8) & 0xFFu) | ((port & 0xFFu) << 8);
-}
+uint32_t portFieldFromHost(unsigned port) { return ((port >> 8) & 0xFFu) | ((port & 0xFFu) << 8); }
 
 uint32_t hostOrderAddress(uint32_t a)
 {
     return (a & 0xFFu) << 24 | (a & 0xFF00u) << 8 | (a >> 8 & 0xFF00u) | a >> 24;
 }
 
-uint32_t hostOrderPort(uint32_t field)
-{
-    return (field & 0xFFu) << 8 | (field >> 8 & 0xFFu);
-}
+uint32_t hostOrderPort(uint32_t field) { return (field & 0xFFu) << 8 | (field >> 8 & 0xFFu); }
 
 void skipSpaces(std::string_view &s)
 {
@@ -76,7 +70,8 @@ bool parseEndpoint(std::string_view text, uint32_t &address, uint32_t &portField
         return false;
     uint32_t hexAddress = 0;
     uint32_t port = 0;
-    if (!parseHex(text.substr(0, colon), 8, hexAddress) || !parseHex(text.substr(colon + 1), 4, port))
+    if (!parseHex(text.substr(0, colon), 8, hexAddress) ||
+        !parseHex(text.substr(colon + 1), 4, port))
         return false;
     address = addressFromKernelHex(hexAddress);
     portField = portFieldFromHost(port);
@@ -106,19 +101,19 @@ uint32_t tcpStateFromLinux(unsigned linuxState)
 {
     // Index: TCP_ESTABLISHED (1) ... TCP_NEW_SYN_RECV (12), from include/net/tcp_states.h.
     static constexpr uint32_t map[] = {
-        0,                          // 0: unused
-        MIB_TCP_STATE_ESTAB,        // TCP_ESTABLISHED
-        MIB_TCP_STATE_SYN_SENT,     // TCP_SYN_SENT
-        MIB_TCP_STATE_SYN_RCVD,     // TCP_SYN_RECV
-        MIB_TCP_STATE_FIN_WAIT1,    // TCP_FIN_WAIT1
-        MIB_TCP_STATE_FIN_WAIT2,    // TCP_FIN_WAIT2
-        MIB_TCP_STATE_TIME_WAIT,    // TCP_TIME_WAIT
-        MIB_TCP_STATE_CLOSED,       // TCP_CLOSE
-        MIB_TCP_STATE_CLOSE_WAIT,   // TCP_CLOSE_WAIT
-        MIB_TCP_STATE_LAST_ACK,     // TCP_LAST_ACK
-        MIB_TCP_STATE_LISTEN,       // TCP_LISTEN
-        MIB_TCP_STATE_CLOSING,      // TCP_CLOSING
-        MIB_TCP_STATE_SYN_RCVD,     // TCP_NEW_SYN_RECV: a pending request socket
+        0,                        // 0: unused
+        MIB_TCP_STATE_ESTAB,      // TCP_ESTABLISHED
+        MIB_TCP_STATE_SYN_SENT,   // TCP_SYN_SENT
+        MIB_TCP_STATE_SYN_RCVD,   // TCP_SYN_RECV
+        MIB_TCP_STATE_FIN_WAIT1,  // TCP_FIN_WAIT1
+        MIB_TCP_STATE_FIN_WAIT2,  // TCP_FIN_WAIT2
+        MIB_TCP_STATE_TIME_WAIT,  // TCP_TIME_WAIT
+        MIB_TCP_STATE_CLOSED,     // TCP_CLOSE
+        MIB_TCP_STATE_CLOSE_WAIT, // TCP_CLOSE_WAIT
+        MIB_TCP_STATE_LAST_ACK,   // TCP_LAST_ACK
+        MIB_TCP_STATE_LISTEN,     // TCP_LISTEN
+        MIB_TCP_STATE_CLOSING,    // TCP_CLOSING
+        MIB_TCP_STATE_SYN_RCVD,   // TCP_NEW_SYN_RECV: a pending request socket
     };
     return linuxState < std::size(map) ? map[linuxState] : 0;
 }
@@ -219,9 +214,9 @@ bool parseProcTcpLine(std::string_view line, MIB_TCPROW &row)
 
     MIB_TCPROW r;
     uint32_t state = 0;
-    if (!parseEndpoint(nextToken(line), r.dwLocalAddr, r.dwLocalPort)
-        || !parseEndpoint(nextToken(line), r.dwRemoteAddr, r.dwRemotePort)
-        || !parseHex(nextToken(line), 2, state))
+    if (!parseEndpoint(nextToken(line), r.dwLocalAddr, r.dwLocalPort) ||
+        !parseEndpoint(nextToken(line), r.dwRemoteAddr, r.dwRemotePort) ||
+        !parseHex(nextToken(line), 2, state))
         return false;
     r.dwState = tcpStateFromLinux(state);
     row = r;
@@ -325,8 +320,7 @@ DumpStep parseInetDiagDump(const uint8_t *data, size_t length, std::vector<MIB_T
             rows.push_back(row);
             break;
         }
-        default:
-            break; // NLMSG_NOOP and anything else carries no row
+        default: break; // NLMSG_NOOP and anything else carries no row
         }
         offset += NLMSG_ALIGN(header.nlmsg_len);
     }

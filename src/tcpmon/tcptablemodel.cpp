@@ -33,8 +33,8 @@ const QString &TcpTableModel::text(int row, int column) const
 bool TcpTableModel::textLess(int a, int b, int column) const
 {
     // Rows and texts are only ever appended, so equal sizes mean the keys are current.
-    if (column != m_sortKeyColumn || m_sortKeys.size() != m_rows.size()
-        || m_rank.size() != size_t(m_texts.size()))
+    if (column != m_sortKeyColumn || m_sortKeys.size() != m_rows.size() ||
+        m_rank.size() != size_t(m_texts.size()))
         buildSortKeys(column);
     return m_sortKeys[size_t(a)] < m_sortKeys[size_t(b)];
 }
@@ -42,8 +42,8 @@ bool TcpTableModel::textLess(int a, int b, int column) const
 QModelIndex TcpTableModel::index(int row, int column, const QModelIndex &parent) const
 {
     // Called twice per comparison while sorting: no virtual bounds queries here.
-    if (parent.isValid() || row < 0 || column < 0 || size_t(row) >= m_rows.size()
-        || column >= ColumnCount)
+    if (parent.isValid() || row < 0 || column < 0 || size_t(row) >= m_rows.size() ||
+        column >= ColumnCount)
         return {};
     return createIndex(row, column);
 }
@@ -93,7 +93,7 @@ int TcpTableModel::intern(QString text)
     return index;
 }
 
-template <class MakeText>
+template<class MakeText>
 int TcpTableModel::cachedText(QHash<uint32_t, int> &cache, uint32_t key, MakeText makeText)
 {
     auto it = cache.constFind(key);

@@ -34,7 +34,8 @@ private:
     int stateDescription(uint32_t state);
     int intern(QString text);
     // The text index for key, made once with makeText and remembered in cache.
-    template <class MakeText> int cachedText(QHash<uint32_t, int> &cache, uint32_t key, MakeText makeText);
+    template<class MakeText>
+    int cachedText(QHash<uint32_t, int> &cache, uint32_t key, MakeText makeText);
 
     void rankTexts() const;
     void buildSortKeys(int column) const;

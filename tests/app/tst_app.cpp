@@ -23,7 +23,8 @@ class tst_App : public QObject {
     static bool windowShown()
     {
         QProcess xdotool;
-        xdotool.start(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Velmaric$"});
+        xdotool.start(QStringLiteral("xdotool"),
+                      {"search", "--onlyvisible", "--name", "^Velmaric$"});
         return xdotool.waitForFinished(5000) && xdotool.exitCode() == 0;
     }
 
@@ -34,8 +35,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("help") << "--help" << "Usage: velmaric";
-        QTest::newRow("version") << "--version" << "velmaric " VELMARIC_VERSION;
+        QTest::newRow("help") << "--help"
+                              << "Usage: velmaric";
+        QTest::newRow("version") << "--version"
+                                 << "velmaric " VELMARIC_VERSION;
     }
     void infoOptionsOpenNoWindow()
     {
@@ -101,7 +104,8 @@ private Q_SLOTS:
         if (!writable)
             return;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + "/config"));
-        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainWidth", "absent"), QStringLiteral("6500"));
+        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainWidth", "absent"),
+                 QStringLiteral("6500"));
     }
 };
 

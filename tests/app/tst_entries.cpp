@@ -44,7 +44,8 @@ class TestEntries : public QObject {
     frmNorvoEdit *editorWithSelection()
     {
         m_main->mnuEditor->trigger();
-        auto *w = qobject_cast<frmNorvoEdit *>(m_main->tools().instance(QStringLiteral("frmNorvoEdit")));
+        auto *w = qobject_cast<frmNorvoEdit *>(
+            m_main->tools().instance(QStringLiteral("frmNorvoEdit")));
         w->rtfText->setHtml(QStringLiteral("<p>plain <b>bold</b> &amp; &lt;tag&gt;</p>"));
         QTextCursor c(w->rtfText->document());
         c.setPosition(6);
@@ -91,7 +92,8 @@ private Q_SLOTS:
         ToolWindow *options = m_main->tools().instance(QStringLiteral("frmOptions"));
         QVERIFY(qobject_cast<frmOptions *>(options));
         QCOMPARE(m_main->mdiArea()->currentSubWindow(), options->subWindow());
-        QCOMPARE(qobject_cast<frmOptions *>(options)->txtHomePage->text(), QStringLiteral("http://127.0.0.1:9/"));
+        QCOMPARE(qobject_cast<frmOptions *>(options)->txtHomePage->text(),
+                 QStringLiteral("http://127.0.0.1:9/"));
         m_main->mnuEditor->trigger();
         ToolWindow *editor = m_main->tools().instance(QStringLiteral("frmNorvoEdit"));
         QVERIFY(qobject_cast<frmNorvoEdit *>(editor));
@@ -105,17 +107,24 @@ private Q_SLOTS:
     // program is pasted as it reads, "<" and "&" included.
     void editCommands_data()
     {
-        QTest::addColumn<QString>("action"); // an Edit entry or a toolbar key
+        QTest::addColumn<QString>("action");    // an Edit entry or a toolbar key
         QTest::addColumn<QString>("clipboard"); // set before the command; null: left as it is
         QTest::addColumn<QString>("text");      // the editor's text afterwards
         QTest::addColumn<QString>("plain");     // the clipboard's plain text afterwards
         for (const char *prefix : {"mnuEdit", ""}) {
-            QTest::addRow("%sCopy", prefix) << prefix + QStringLiteral("Copy") << QString() << "plain bold & <tag>"
-                                            << "bold & <tag>";
-            QTest::addRow("%sCut", prefix) << prefix + QStringLiteral("Cut") << QString() << "plain " << "bold & <tag>";
-            QTest::addRow("%sPaste plain text", prefix) << prefix + QStringLiteral("Paste") << "a <  b && c\n  d"
-                                                        << "plain a <  b && c\n  d" << "a <  b && c\n  d";
-            QTest::addRow("%sPaste nothing", prefix) << prefix + QStringLiteral("Paste") << "" << "plain bold & <tag>" << "";
+            QTest::addRow("%sCopy", prefix)
+                << prefix + QStringLiteral("Copy") << QString() << "plain bold & <tag>"
+                << "bold & <tag>";
+            QTest::addRow("%sCut", prefix)
+                << prefix + QStringLiteral("Cut") << QString() << "plain "
+                << "bold & <tag>";
+            QTest::addRow("%sPaste plain text", prefix)
+                << prefix + QStringLiteral("Paste") << "a <  b && c\n  d"
+                << "plain a <  b && c\n  d"
+                << "a <  b && c\n  d";
+            QTest::addRow("%sPaste nothing", prefix) << prefix + QStringLiteral("Paste") << ""
+                                                     << "plain bold & <tag>"
+                                                     << "";
         }
     }
     void editCommands()
@@ -125,7 +134,8 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, plain);
         frmNorvoEdit *w = editorWithSelection();
-        QApplication::clipboard()->setText(clipboard.isNull() ? QStringLiteral("before") : clipboard);
+        QApplication::clipboard()->setText(clipboard.isNull() ? QStringLiteral("before")
+                                                              : clipboard);
         QAction *a = action.startsWith(QLatin1String("mnu")) ? m_main->findChild<QAction *>(action)
                                                              : m_main->Toolbar1->button(action);
         a->trigger();
@@ -134,7 +144,8 @@ private Q_SLOTS:
         QCOMPARE(data->text(), plain);
         if (!action.endsWith(QLatin1String("Paste"))) {
             QVERIFY(data->hasFormat(QString::fromLatin1(RichClipboard::MarkupFormat)));
-            QVERIFY2(data->html().contains(QLatin1String("font-weight:700;\">bold")), qPrintable(data->html()));
+            QVERIFY2(data->html().contains(QLatin1String("font-weight:700;\">bold")),
+                     qPrintable(data->html()));
         }
         QVERIFY(m_boxes.isEmpty());
     }
@@ -183,7 +194,8 @@ private Q_SLOTS:
             int painted = 0;
             for (int i = 0; i < image.width() * image.height(); ++i)
                 painted += image.pixelColor(i % image.width(), i / image.width()).alpha() > 0;
-            QVERIFY2(painted > 24 * 24 / 8 && a->toolTip() == a->data().toString(), qPrintable(a->toolTip()));
+            QVERIFY2(painted > 24 * 24 / 8 && a->toolTip() == a->data().toString(),
+                     qPrintable(a->toolTip()));
         }
         m_main->mnuViewToolbar->trigger();
         QVERIFY(!m_main->Toolbar1->isVisible());

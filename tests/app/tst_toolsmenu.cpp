@@ -47,14 +47,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("windowClass");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("Route") << "mnuNorvoRoute" << "frmNorvoRoute" << "Trace Route";
-        QTest::newRow("TCP Table") << "mnuTCPTable" << "frmTCPTable" << "TCP Table";
-        QTest::newRow("TCP Stats") << "TCPStats" << "frmTCPStat" << "TCP Statistics";
-        QTest::newRow("Resolve IP") << "ResolveIPAddress" << "frmNorvoIP" << "Resolve IP Address ";
-        QTest::newRow("Resolve Host") << "ResolveHostName" << "frmNorvoHost" << "Resolve Host Name";
-        QTest::newRow("Ping") << "mnuNorvoPing" << "frmNorvoPing" << "Ping";
-        QTest::newRow("Options") << "mnuViewOptions" << "frmOptions" << "Options";
-        QTest::newRow("Port Scanner") << "PortScanner" << "frmPortScan" << "Port Scanner";
+        QTest::newRow("Route") << "mnuNorvoRoute"
+                               << "frmNorvoRoute"
+                               << "Trace Route";
+        QTest::newRow("TCP Table") << "mnuTCPTable"
+                                   << "frmTCPTable"
+                                   << "TCP Table";
+        QTest::newRow("TCP Stats") << "TCPStats"
+                                   << "frmTCPStat"
+                                   << "TCP Statistics";
+        QTest::newRow("Resolve IP") << "ResolveIPAddress"
+                                    << "frmNorvoIP"
+                                    << "Resolve IP Address ";
+        QTest::newRow("Resolve Host") << "ResolveHostName"
+                                      << "frmNorvoHost"
+                                      << "Resolve Host Name";
+        QTest::newRow("Ping") << "mnuNorvoPing"
+                              << "frmNorvoPing"
+                              << "Ping";
+        QTest::newRow("Options") << "mnuViewOptions"
+                                 << "frmOptions"
+                                 << "Options";
+        QTest::newRow("Port Scanner") << "PortScanner"
+                                      << "frmPortScan"
+                                      << "Port Scanner";
     }
     void opensOneWindow()
     {
@@ -77,12 +93,14 @@ private Q_SLOTS:
         // Keyboard and screen-reader use: every control is named, labels lead to their boxes.
         const auto widgets = w->findChildren<QWidget *>();
         for (QWidget *c : widgets) {
-            const bool control = qobject_cast<QAbstractButton *>(c) || qobject_cast<QLineEdit *>(c) ||
-                                 qobject_cast<QComboBox *>(c) || qobject_cast<QAbstractItemView *>(c) ||
+            const bool control = qobject_cast<QAbstractButton *>(c) ||
+                                 qobject_cast<QLineEdit *>(c) || qobject_cast<QComboBox *>(c) ||
+                                 qobject_cast<QAbstractItemView *>(c) ||
                                  qobject_cast<QTextEdit *>(c) || qobject_cast<QPlainTextEdit *>(c);
             if (control && !c->objectName().isEmpty() && c->isVisibleTo(w))
                 QVERIFY2(!c->accessibleName().isEmpty(), qPrintable(c->objectName()));
-            if (auto *l = qobject_cast<QLabel *>(c); l && !l->text().trimmed().isEmpty() && l->buddy())
+            if (auto *l = qobject_cast<QLabel *>(c);
+                l && !l->text().trimmed().isEmpty() && l->buddy())
                 QVERIFY2(l->buddy()->accessibleName().size() > 0, qPrintable(l->objectName()));
         }
 

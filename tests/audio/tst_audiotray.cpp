@@ -14,8 +14,7 @@
 
 // The audio window's notification-area icon under a real tray host on a display of its own,
 // clicked the way a user does (xdotool).
-class TstAudioTray : public QObject
-{
+class TstAudioTray : public QObject {
     Q_OBJECT
 
 public:
@@ -89,7 +88,8 @@ QMdiSubWindow *TstAudioTray::open()
 {
     m_w = m_registry->show<frmAudio>();
     QMdiSubWindow *sub = m_w->subWindow();
-    if (!QTest::qWaitFor([sub] { return sub->height() == Twips::toPixelsY(frmAudio::CompactHeight); }))
+    if (!QTest::qWaitFor(
+            [sub] { return sub->height() == Twips::toPixelsY(frmAudio::CompactHeight); }))
         qWarning("the window did not take its compact height");
     return sub;
 }

@@ -4,8 +4,7 @@
 #include <QtTest>
 
 // velmaric-cli play: one line per file in order, the exit code, and the error output.
-class TstCliPlay : public QObject
-{
+class TstCliPlay : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -37,15 +36,23 @@ void TstCliPlay::play_data()
     QTest::addColumn<QString>("err"); // text the error output must contain; empty: no output at all
 
     QTest::newRow("two files") << QStringList{"one.mp3", "two.mp3"} << true << 0
-                               << "Now Playing: one.mp3\nNow Playing: two.mp3\n" << "";
-    QTest::newRow("missing file") << QStringList{"gone.mp3"} << false << 1 << "Now Playing: gone.mp3\n" << "gone.mp3";
-    QTest::newRow("missing file between two") << QStringList{"one.mp3", "gone.mp3", "two.mp3"} << true << 1
-                                              << "Now Playing: one.mp3\nNow Playing: gone.mp3\nNow Playing: two.mp3\n"
-                                              << "gone.mp3";
-    QTest::newRow("not audio") << QStringList{"text.mp3"} << true << 1 << "Now Playing: text.mp3\n" << "text.mp3";
-    QTest::newRow("no file") << QStringList{} << false << 2 << "" << "Usage: velmaric-cli play FILE...";
+                               << "Now Playing: one.mp3\nNow Playing: two.mp3\n"
+                               << "";
+    QTest::newRow("missing file") << QStringList{"gone.mp3"} << false << 1
+                                  << "Now Playing: gone.mp3\n"
+                                  << "gone.mp3";
+    QTest::newRow("missing file between two")
+        << QStringList{"one.mp3", "gone.mp3", "two.mp3"} << true << 1
+        << "Now Playing: one.mp3\nNow Playing: gone.mp3\nNow Playing: two.mp3\n"
+        << "gone.mp3";
+    QTest::newRow("not audio") << QStringList{"text.mp3"} << true << 1 << "Now Playing: text.mp3\n"
+                               << "text.mp3";
+    QTest::newRow("no file") << QStringList{} << false << 2 << ""
+                             << "Usage: velmaric-cli play FILE...";
     QTest::newRow("help") << QStringList{"--help"} << false << 0
-                          << "Usage: velmaric-cli play FILE...\nplay MP3 files in order, one \"Now Playing: \" line each\n" << "";
+                          << "Usage: velmaric-cli play FILE...\nplay MP3 files in order, one \"Now "
+                             "Playing: \" line each\n"
+                          << "";
 }
 
 void TstCliPlay::play()

@@ -33,8 +33,7 @@ struct MsgCall {
 
 // The audio window inside a main window of its own, playing real MP3 files through the
 // test environment's sound server.
-class TstFrmAudio : public QObject
-{
+class TstFrmAudio : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -119,10 +118,7 @@ frmAudio *TstFrmAudio::open()
     return m_w;
 }
 
-void TstFrmAudio::close()
-{
-    m_w->subWindow()->close();
-}
+void TstFrmAudio::close() { m_w->subWindow()->close(); }
 
 void TstFrmAudio::selectFile(const QString &name)
 {
@@ -208,10 +204,14 @@ void TstFrmAudio::fallbacks_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("colour");
     QTest::addColumn<quint32>("expectedColour");
-    QTest::newRow("vanished folder") << "/nonexistent/velmaric" << "65280" << 65280u;
-    QTest::newRow("colour not a number") << "" << "blue" << 16711680u;
-    QTest::newRow("colour too large") << "" << "99999999999" << 16711680u;
-    QTest::newRow("original default") << "C:\\" << "0" << 0u;
+    QTest::newRow("vanished folder") << "/nonexistent/velmaric"
+                                     << "65280" << 65280u;
+    QTest::newRow("colour not a number") << ""
+                                         << "blue" << 16711680u;
+    QTest::newRow("colour too large") << ""
+                                      << "99999999999" << 16711680u;
+    QTest::newRow("original default") << "C:\\"
+                                      << "0" << 0u;
 }
 
 void TstFrmAudio::fallbacks()
@@ -345,8 +345,8 @@ void TstFrmAudio::playlistRepeats_data()
     QTest::addColumn<QStringList>("expected"); // what plays next, in order
     QTest::newRow("second, third, first") << QStringList{"a.mp3", "b.mp3", "c.mp3"} << 1
                                           << QStringList{"b.mp3", "c.mp3", "a.mp3", "b.mp3"};
-    QTest::newRow("one entry repeats") << QStringList{"b.mp3"} << 0
-                                       << QStringList{"b.mp3", "b.mp3", "b.mp3"};
+    QTest::newRow("one entry repeats")
+        << QStringList{"b.mp3"} << 0 << QStringList{"b.mp3", "b.mp3", "b.mp3"};
 }
 
 void TstFrmAudio::playlistRepeats()
@@ -364,7 +364,8 @@ void TstFrmAudio::playlistRepeats()
     m_w->List1_DblClick();
     QTRY_VERIFY_WITH_TIMEOUT(started.size() >= expected.size(), 40000);
     for (int i = 0; i < expected.size(); ++i)
-        QVERIFY2(started[i][0].toString().endsWith("/" + expected[i]), qPrintable(started[i][0].toString()));
+        QVERIFY2(started[i][0].toString().endsWith("/" + expected[i]),
+                 qPrintable(started[i][0].toString()));
     QVERIFY(m_w->MediaPlayer1->engine()->errorText().isEmpty());
     QVERIFY(playing.count() >= expected.size());
     QVERIFY(shown().startsWith("Now Playing: " + QDir::cleanPath(m_mp3->dir()) + "/"));
@@ -396,10 +397,12 @@ void TstFrmAudio::brokenEntries_data()
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QStringList>("expected"); // what is assigned, in order, from the first entry
     QTest::addColumn<bool>("stops");
-    QTest::newRow("broken one skipped") << QStringList{"a.mp3", "broken.mp3", "c.mp3"}
-                                        << QStringList{"a.mp3", "broken.mp3", "c.mp3", "a.mp3"} << false;
-    QTest::newRow("missing one skipped") << QStringList{"missing.mp3", "c.mp3"}
-                                         << QStringList{"missing.mp3", "c.mp3", "missing.mp3", "c.mp3"} << false;
+    QTest::newRow("broken one skipped")
+        << QStringList{"a.mp3", "broken.mp3", "c.mp3"}
+        << QStringList{"a.mp3", "broken.mp3", "c.mp3", "a.mp3"} << false;
+    QTest::newRow("missing one skipped")
+        << QStringList{"missing.mp3", "c.mp3"}
+        << QStringList{"missing.mp3", "c.mp3", "missing.mp3", "c.mp3"} << false;
     QTest::newRow("all broken stop") << QStringList{"broken.mp3", "missing.mp3"}
                                      << QStringList{"broken.mp3", "missing.mp3"} << true;
 }

@@ -19,20 +19,22 @@ const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 
 QString stateName(MediaEngine::State s)
 {
-    return s == MediaEngine::State::Playing ? "Playing" : s == MediaEngine::State::Paused ? "Paused" : "Stopped";
+    return s == MediaEngine::State::Playing  ? "Playing"
+           : s == MediaEngine::State::Paused ? "Paused"
+                                             : "Stopped";
 }
 
 // Values of a{sv} arrive wrapped; unwrap them into plain maps.
 QVariantMap asMap(const QVariant &v)
 {
-    return v.canConvert<QDBusArgument>() ? qdbus_cast<QVariantMap>(v.value<QDBusArgument>()) : v.toMap();
+    return v.canConvert<QDBusArgument>() ? qdbus_cast<QVariantMap>(v.value<QDBusArgument>())
+                                         : v.toMap();
 }
 } // namespace
 
 // The player as desktop media keys and sound applets see it: a private bus, a real engine,
 // real MP3 files, and a client on a connection of its own.
-class TstMpris : public QObject
-{
+class TstMpris : public QObject {
     Q_OBJECT
 
 public Q_SLOTS:
@@ -42,7 +44,8 @@ public Q_SLOTS:
     {
         if (iface == playerInterface && msg.service() == m_sender)
             for (auto it = changed.cbegin(); it != changed.cend(); ++it)
-                m_seen.insert(it.key(), it.key() == "Metadata" ? QVariant(asMap(it.value())) : it.value());
+                m_seen.insert(it.key(),
+                              it.key() == "Metadata" ? QVariant(asMap(it.value())) : it.value());
     }
     void onSeeked(qlonglong position, const QDBusMessage &msg)
     {
@@ -72,7 +75,10 @@ private:
     QDBusMessage call(const QString &iface, const QString &method, const QVariantList &args = {});
     QVariant get(const QString &iface, const QString &property);
     void startPlaying(const QString &file);
-    QString seenTitle() const { return m_seen.value("Metadata").toMap().value("xesam:title").toString(); }
+    QString seenTitle() const
+    {
+        return m_seen.value("Metadata").toMap().value("xesam:title").toString();
+    }
 
     std::unique_ptr<PrivateSessionBus> m_bus;
     std::unique_ptr<ToneMp3> m_mp3;
@@ -102,9 +108,9 @@ void TstMpris::initTestCase()
     QVERIFY2(!m_a.isEmpty() && !m_b.isEmpty() && !m_c.isEmpty(), qPrintable(m_mp3->error()));
 
     m_client = m_bus->connect("client");
-    QVERIFY(m_client.connect(QString(), MprisService::objectPath, "org.freedesktop.DBus.Properties",
-                             "PropertiesChanged", this,
-                             SLOT(onPropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage))));
+    QVERIFY(m_client.connect(
+        QString(), MprisService::objectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+        this, SLOT(onPropertiesChanged(QString, QVariantMap, QStringList, QDBusMessage))));
     QVERIFY(m_client.connect(QString(), MprisService::objectPath, playerInterface, "Seeked", this,
                              SLOT(onSeeked(qlonglong, QDBusMessage))));
 }
@@ -135,7 +141,8 @@ void TstMpris::cleanup()
 // The service lives in this process: wait for replies with the event loop running.
 QDBusMessage TstMpris::call(const QString &iface, const QString &method, const QVariantList &args)
 {
-    QDBusMessage msg = QDBusMessage::createMethodCall(MprisService::serviceName, MprisService::objectPath, iface, method);
+    QDBusMessage msg = QDBusMessage::createMethodCall(MprisService::serviceName,
+                                                      MprisService::objectPath, iface, method);
     msg.setArguments(args);
     return m_client.call(msg, QDBus::BlockWithGui, 10000);
 }
@@ -143,8 +150,9 @@ QDBusMessage TstMpris::call(const QString &iface, const QString &method, const Q
 QVariant TstMpris::get(const QString &iface, const QString &property)
 {
     const QDBusMessage reply = call("org.freedesktop.DBus.Properties", "Get", {iface, property});
-    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).value<QDBusVariant>().variant()
-                                                       : QVariant();
+    return reply.type() == QDBusMessage::ReplyMessage
+               ? reply.arguments().value(0).value<QDBusVariant>().variant()
+               : QVariant();
 }
 
 void TstMpris::startPlaying(const QString &file)
@@ -164,9 +172,12 @@ void TstMpris::properties_data()
     QTest::newRow("CanRaise") << rootInterface << "CanRaise" << QVariant(true);
     QTest::newRow("CanQuit") << rootInterface << "CanQuit" << QVariant(false);
     QTest::newRow("HasTrackList") << rootInterface << "HasTrackList" << QVariant(false);
-    QTest::newRow("SupportedUriSchemes") << rootInterface << "SupportedUriSchemes" << QVariant(QStringList{"file"});
-    QTest::newRow("SupportedMimeTypes") << rootInterface << "SupportedMimeTypes" << QVariant(QStringList{"audio/mpeg"});
-    QTest::newRow("PlaybackStatus idle") << playerInterface << "PlaybackStatus" << QVariant("Stopped");
+    QTest::newRow("SupportedUriSchemes")
+        << rootInterface << "SupportedUriSchemes" << QVariant(QStringList{"file"});
+    QTest::newRow("SupportedMimeTypes")
+        << rootInterface << "SupportedMimeTypes" << QVariant(QStringList{"audio/mpeg"});
+    QTest::newRow("PlaybackStatus idle")
+        << playerInterface << "PlaybackStatus" << QVariant("Stopped");
     QTest::newRow("CanPlay idle") << playerInterface << "CanPlay" << QVariant(false);
     QTest::newRow("CanControl") << playerInterface << "CanControl" << QVariant(true);
     QTest::newRow("Rate") << playerInterface << "Rate" << QVariant(1.0);
@@ -205,17 +216,41 @@ void TstMpris::transport_data()
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("title");
     const QVariantList none;
-    QTest::newRow("PlayPause pauses") << "Playing" << "PlayPause" << none << true << "Paused" << "a.mp3";
-    QTest::newRow("PlayPause resumes") << "Paused" << "PlayPause" << none << true << "Playing" << "a.mp3";
-    QTest::newRow("Pause") << "Playing" << "Pause" << none << true << "Paused" << "a.mp3";
-    QTest::newRow("Play resumes") << "Paused" << "Play" << none << true << "Playing" << "a.mp3";
-    QTest::newRow("Play after Stop") << "Stopped" << "Play" << none << true << "Playing" << "a.mp3";
-    QTest::newRow("Stop") << "Playing" << "Stop" << none << true << "Stopped" << "a.mp3";
-    QTest::newRow("Next") << "Playing" << "Next" << none << true << "Playing" << "b.mp3";
-    QTest::newRow("Previous") << "Playing" << "Previous" << none << true << "Playing" << "c.mp3";
-    QTest::newRow("Next, none to go to") << "Playing" << "Next" << none << false << "Playing" << "a.mp3";
-    QTest::newRow("OpenUri") << "Playing" << "OpenUri" << QVariantList{"file://" + QStringLiteral("%1/c.mp3")} << true << "Playing" << "c.mp3";
-    QTest::newRow("Seek past the end is Next") << "Playing" << "Seek" << QVariantList{qlonglong(60'000'000)} << true << "Playing" << "b.mp3";
+    QTest::newRow("PlayPause pauses") << "Playing"
+                                      << "PlayPause" << none << true << "Paused"
+                                      << "a.mp3";
+    QTest::newRow("PlayPause resumes") << "Paused"
+                                       << "PlayPause" << none << true << "Playing"
+                                       << "a.mp3";
+    QTest::newRow("Pause") << "Playing"
+                           << "Pause" << none << true << "Paused"
+                           << "a.mp3";
+    QTest::newRow("Play resumes") << "Paused"
+                                  << "Play" << none << true << "Playing"
+                                  << "a.mp3";
+    QTest::newRow("Play after Stop") << "Stopped"
+                                     << "Play" << none << true << "Playing"
+                                     << "a.mp3";
+    QTest::newRow("Stop") << "Playing"
+                          << "Stop" << none << true << "Stopped"
+                          << "a.mp3";
+    QTest::newRow("Next") << "Playing"
+                          << "Next" << none << true << "Playing"
+                          << "b.mp3";
+    QTest::newRow("Previous") << "Playing"
+                              << "Previous" << none << true << "Playing"
+                              << "c.mp3";
+    QTest::newRow("Next, none to go to") << "Playing"
+                                         << "Next" << none << false << "Playing"
+                                         << "a.mp3";
+    QTest::newRow("OpenUri") << "Playing"
+                             << "OpenUri" << QVariantList{"file://" + QStringLiteral("%1/c.mp3")}
+                             << true << "Playing"
+                             << "c.mp3";
+    QTest::newRow("Seek past the end is Next")
+        << "Playing"
+        << "Seek" << QVariantList{qlonglong(60'000'000)} << true << "Playing"
+        << "b.mp3";
 }
 
 void TstMpris::transport()
@@ -252,10 +287,13 @@ void TstMpris::seeking_data()
     QTest::addColumn<qlonglong>("argument");
     QTest::addColumn<qlonglong>("seekedFrom"); // -1: no Seeked signal
     QTest::addColumn<qlonglong>("seekedTo");
-    QTest::newRow("SetPosition") << "SetPosition" << true << 5'000'000LL << 5'000'000LL << 5'000'000LL;
-    QTest::newRow("SetPosition, stale track") << "SetPosition" << false << 5'000'000LL << -1LL << -1LL;
+    QTest::newRow("SetPosition") << "SetPosition" << true << 5'000'000LL << 5'000'000LL
+                                 << 5'000'000LL;
+    QTest::newRow("SetPosition, stale track")
+        << "SetPosition" << false << 5'000'000LL << -1LL << -1LL;
     QTest::newRow("SetPosition, negative") << "SetPosition" << true << -1LL << -1LL << -1LL;
-    QTest::newRow("SetPosition, past the end") << "SetPosition" << true << 40'000'000LL << -1LL << -1LL;
+    QTest::newRow("SetPosition, past the end")
+        << "SetPosition" << true << 40'000'000LL << -1LL << -1LL;
     QTest::newRow("Seek forward") << "Seek" << true << 3'000'000LL << 3'000'000LL << 8'000'000LL;
     QTest::newRow("Seek before the start") << "Seek" << true << -10'000'000LL << 0LL << 0LL;
 }
@@ -268,9 +306,12 @@ void TstMpris::seeking()
     QFETCH(qlonglong, seekedFrom);
     QFETCH(qlonglong, seekedTo);
     startPlaying(m_a);
-    const QString track = currentTrack ? m_service->trackId() : QStringLiteral("/org/velmaric/track/stale");
-    const QVariantList args = method == "Seek" ? QVariantList{argument}
-                                               : QVariantList{QVariant::fromValue(QDBusObjectPath(track)), argument};
+    const QString track = currentTrack ? m_service->trackId()
+                                       : QStringLiteral("/org/velmaric/track/stale");
+    const QVariantList args = method == "Seek"
+                                  ? QVariantList{argument}
+                                  : QVariantList{QVariant::fromValue(QDBusObjectPath(track)),
+                                                 argument};
     QCOMPARE(call(playerInterface, method, args).type(), QDBusMessage::ReplyMessage);
     // A second round trip: a signal sent with the first reply has arrived by its end.
     get(playerInterface, "Position");
@@ -279,7 +320,8 @@ void TstMpris::seeking()
         return;
     }
     QTRY_VERIFY(!m_seeked.isEmpty());
-    QVERIFY2(m_seeked.first() >= seekedFrom && m_seeked.first() <= seekedTo, qPrintable(QString::number(m_seeked.first())));
+    QVERIFY2(m_seeked.first() >= seekedFrom && m_seeked.first() <= seekedTo,
+             qPrintable(QString::number(m_seeked.first())));
     QTRY_VERIFY(m_engine->position() * 1000 >= seekedFrom);
 }
 
@@ -296,11 +338,13 @@ void TstMpris::volume()
 {
     QFETCH(double, set);
     QFETCH(double, expected);
-    const QDBusMessage reply = call("org.freedesktop.DBus.Properties", "Set",
-                                    {playerInterface, "Volume", QVariant::fromValue(QDBusVariant(set))});
+    const QDBusMessage reply = call(
+        "org.freedesktop.DBus.Properties", "Set",
+        {playerInterface, "Volume", QVariant::fromValue(QDBusVariant(set))});
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
     QCOMPARE(m_engine->volume(), float(expected));
-    QTRY_COMPARE(m_seen.value("Volume", 1.0).toDouble(), expected); // an engine starts at full volume
+    QTRY_COMPARE(m_seen.value("Volume", 1.0).toDouble(),
+                 expected); // an engine starts at full volume
 }
 
 void TstMpris::raise()
@@ -323,8 +367,10 @@ void TstMpris::nameLifecycle()
     QDBusConnectionInterface *busInterface = m_client.interface();
     QVERIFY(busInterface->isServiceRegistered(MprisService::serviceName));
     MediaEngine otherEngine;
-    auto other = std::make_unique<MprisService>(&otherEngine, m_bus->connect("other" + QString::number(++m_connections)));
-    const QString instance = MprisService::serviceName + ".instance" + QString::number(QCoreApplication::applicationPid());
+    auto other = std::make_unique<MprisService>(
+        &otherEngine, m_bus->connect("other" + QString::number(++m_connections)));
+    const QString instance = MprisService::serviceName + ".instance" +
+                             QString::number(QCoreApplication::applicationPid());
     QCOMPARE(other->busName(), instance);
     QVERIFY(busInterface->isServiceRegistered(instance));
 
@@ -338,7 +384,8 @@ void TstMpris::nameLifecycle()
 void TstMpris::noBus()
 {
     MediaEngine engine;
-    const QDBusConnection gone = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), "gone");
+    const QDBusConnection gone = QDBusConnection::connectToBus(
+        QStringLiteral("unix:path=/nonexistent/bus"), "gone");
     QVERIFY(!gone.isConnected());
     {
         MprisService service(&engine, gone);

@@ -18,19 +18,43 @@ private Q_SLOTS:
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("ratio");
         QTest::addColumn<QString>("percent");
-        QTest::newRow("1 of 3") << 1 << 3 << "C" << "0.333333333333333" << "33.3333333333333";
+        QTest::newRow("1 of 3") << 1 << 3 << "C"
+                                << "0.333333333333333"
+                                << "33.3333333333333";
         // The percentage comes from the rounded ratio text (80.9523809523809 from the exact one).
-        QTest::newRow("17 of 21") << 17 << 21 << "C" << "0.80952380952381" << "80.952380952381";
-        QTest::newRow("2 of 3 rounds up") << 2 << 3 << "C" << "0.666666666666667" << "66.6666666666667";
-        QTest::newRow("7 of 7") << 7 << 7 << "C" << "1" << "100";
-        QTest::newRow("7 of 10, binary noise cut") << 7 << 10 << "C" << "0.7" << "70";
-        QTest::newRow("300 of 200, over 100") << 300 << 200 << "C" << "1.5" << "150";
-        QTest::newRow("negative max") << 1 << -4 << "C" << "-0.25" << "-25";
-        QTest::newRow("no group separator") << 2469135 << 2 << "C" << "1234567.5" << "123456750";
-        QTest::newRow("INT_MAX, no overflow or exponent") << INT_MAX << 1 << "C" << "2147483647" << "214748364700";
-        QTest::newRow("tiny ratio, exponent") << 1 << INT_MAX << "C" << "4.6566128752458e-10" << "4.6566128752458e-08";
-        QTest::newRow("German, 1 of 3") << 1 << 3 << "de_DE" << "0,333333333333333" << "33,3333333333333";
-        QTest::newRow("German, no group separator") << 2469135 << 2 << "de_DE" << "1234567,5" << "123456750";
+        QTest::newRow("17 of 21") << 17 << 21 << "C"
+                                  << "0.80952380952381"
+                                  << "80.952380952381";
+        QTest::newRow("2 of 3 rounds up") << 2 << 3 << "C"
+                                          << "0.666666666666667"
+                                          << "66.6666666666667";
+        QTest::newRow("7 of 7") << 7 << 7 << "C"
+                                << "1"
+                                << "100";
+        QTest::newRow("7 of 10, binary noise cut") << 7 << 10 << "C"
+                                                   << "0.7"
+                                                   << "70";
+        QTest::newRow("300 of 200, over 100") << 300 << 200 << "C"
+                                              << "1.5"
+                                              << "150";
+        QTest::newRow("negative max") << 1 << -4 << "C"
+                                      << "-0.25"
+                                      << "-25";
+        QTest::newRow("no group separator") << 2469135 << 2 << "C"
+                                            << "1234567.5"
+                                            << "123456750";
+        QTest::newRow("INT_MAX, no overflow or exponent") << INT_MAX << 1 << "C"
+                                                          << "2147483647"
+                                                          << "214748364700";
+        QTest::newRow("tiny ratio, exponent") << 1 << INT_MAX << "C"
+                                              << "4.6566128752458e-10"
+                                              << "4.6566128752458e-08";
+        QTest::newRow("German, 1 of 3") << 1 << 3 << "de_DE"
+                                        << "0,333333333333333"
+                                        << "33,3333333333333";
+        QTest::newRow("German, no group separator") << 2469135 << 2 << "de_DE"
+                                                    << "1234567,5"
+                                                    << "123456750";
     }
     void progressTexts()
     {
@@ -52,11 +76,14 @@ private Q_SLOTS:
         QTest::newRow("real title") << "Page A" << local << "Page A";
         QTest::newRow("untitled http page") << "127.0.0.1:8765/a.html" << local << "";
         QTest::newRow("untitled bare host") << "example.com" << QUrl("http://example.com/") << "";
-        QTest::newRow("untitled https") << "https://example.com/x" << QUrl("https://example.com/x") << "";
+        QTest::newRow("untitled https")
+            << "https://example.com/x" << QUrl("https://example.com/x") << "";
         QTest::newRow("untitled local file") << "page.html" << QUrl("file:///tmp/page.html") << "";
         QTest::newRow("no page yet") << "" << QUrl() << "";
-        QTest::newRow("resembles another host") << "example.com" << QUrl("http://example.org/") << "example.com";
-        QTest::newRow("names another page") << "127.0.0.1:8765/b.html" << local << "127.0.0.1:8765/b.html";
+        QTest::newRow("resembles another host")
+            << "example.com" << QUrl("http://example.org/") << "example.com";
+        QTest::newRow("names another page")
+            << "127.0.0.1:8765/b.html" << local << "127.0.0.1:8765/b.html";
     }
     void pageTitle()
     {

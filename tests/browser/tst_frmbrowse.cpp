@@ -22,7 +22,8 @@
 
 static QByteArray page(const QByteArray &title, const QByteArray &body)
 {
-    return "<html><head>" + (title.isNull() ? "" : "<title>" + title + "</title>") + "</head><body>" + body + "</body></html>";
+    return "<html><head>" + (title.isNull() ? "" : "<title>" + title + "</title>") +
+           "</head><body>" + body + "</body></html>";
 }
 
 // Browser windows in a real MDI frame against pages of a local HTTP server.
@@ -51,7 +52,8 @@ class tst_frmBrowse : public QObject {
     QString runJs(frmBrowse *w, const QString &script)
     {
         QString result = QStringLiteral("<timeout>");
-        w->WebBrowser1->page()->runJavaScript(script, [&](const QVariant &v) { result = v.toString(); });
+        w->WebBrowser1->page()->runJavaScript(script,
+                                              [&](const QVariant &v) { result = v.toString(); });
         (void)QTest::qWaitFor([&] { return result != QLatin1String("<timeout>"); }, 10000);
         return result;
     }
@@ -65,18 +67,25 @@ private Q_SLOTS:
             // The image arrives late, so these pages report progress before they complete.
             {"/slow.html", {page("Slow Page", "<img src=\"/slow.svg\">")}},
             {"/untitled.html", {page({}, "<img src=\"/slow.svg\">")}},
-            {"/slow.svg", {"<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>", "image/svg+xml", 1200}},
+            {"/slow.svg",
+             {"<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>",
+              "image/svg+xml", 1200}},
             {"/frames.html", {page("Top Page", "<iframe src=\"/frame1.html\"></iframe>")}},
             {"/frame1.html", {page("Frame One", "<a id=\"next\" href=\"/frame2.html\">next</a>")}},
             {"/frame2.html", {page("Frame Two", "two")}},
             {"/popup.html", {page("Opener", "<script>window.open('/popped.html');</script>")}},
             {"/popped.html", {page("Popped", "pop-up")}},
-            {"/long.html", {page("Long", QByteArray("<p>A page long enough for several sheets.</p>").repeated(400))}},
+            {"/long.html",
+             {page("Long",
+                   QByteArray("<p>A page long enough for several sheets.</p>").repeated(400))}},
         };
         m_area.resize(1400, 1000);
         m_area.show();
         frmBrowse::setFrame(&m_area);
-        setMsgBoxHandler([this](const QString &text, int, const QString &) { m_messages << text; return int(vbOK); });
+        setMsgBoxHandler([this](const QString &text, int, const QString &) {
+            m_messages << text;
+            return int(vbOK);
+        });
     }
     void init()
     {
@@ -114,11 +123,14 @@ private Q_SLOTS:
         QVERIFY(f.exists() && (use != 2 || f.size() == 0)); // created empty
         QCOMPARE(w->txtAddress->text(), use == -1 ? r.HomePage : QStringLiteral("example.com"));
         // Sized from the outer size of the shown window, frame and title bar included.
-        QCOMPARE(w->WebBrowser1->width(), Twips::toPixelsX(Twips::fromPixelsX(w->parentWidget()->width()) - 500));
+        QCOMPARE(w->WebBrowser1->width(),
+                 Twips::toPixelsX(Twips::fromPixelsX(w->parentWidget()->width()) - 500));
         // example.com is unreachable here: the engine's error page completes the navigation.
         QVERIFY(QSignalSpy(w->WebBrowser1, &WebBrowserControl::DocumentComplete).wait(15000));
-        QCOMPARE(w->windowTitle(), use == -1 ? QStringLiteral("Norvo - Local Title") : QStringLiteral("Norvo - "));
-        QCOMPARE(w->txtAddress->text(), use == -1 ? r.HomePage.trimmed() : QStringLiteral("http://example.com/"));
+        QCOMPARE(w->windowTitle(),
+                 use == -1 ? QStringLiteral("Norvo - Local Title") : QStringLiteral("Norvo - "));
+        QCOMPARE(w->txtAddress->text(),
+                 use == -1 ? r.HomePage.trimmed() : QStringLiteral("http://example.com/"));
     }
 
     void progressHandler_data()
@@ -127,10 +139,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("progressMax");
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("percent"); // ProgressPercentText afterwards
-        QTest::newRow("-1 with max 0 is done") << -1 << 0 << "100% - Document Done   - Local Title" << "old";
-        QTest::newRow("0 of 0 keeps the text") << 0 << 0 << "old text" << "old";
-        QTest::newRow("7 of 7 is loading at 100") << 7 << 7 << "100% of Document Done   - Local Title" << "100";
-        QTest::newRow("1 of 3") << 1 << 3 << "33.3333333333333% of Document Done   - Local Title" << "33.3333333333333";
+        QTest::newRow("-1 with max 0 is done") << -1 << 0 << "100% - Document Done   - Local Title"
+                                               << "old";
+        QTest::newRow("0 of 0 keeps the text") << 0 << 0 << "old text"
+                                               << "old";
+        QTest::newRow("7 of 7 is loading at 100")
+            << 7 << 7 << "100% of Document Done   - Local Title"
+            << "100";
+        QTest::newRow("1 of 3") << 1 << 3 << "33.3333333333333% of Document Done   - Local Title"
+                                << "33.3333333333333";
     }
     void progressHandler()
     {
@@ -153,11 +170,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path"); // empty: nothing is loaded
         QTest::addColumn<QString>("title");
         const QString host = m_server.url(QStringLiteral("/")).authority();
-        QTest::newRow("titled page") << url("/slow.html") << "/slow.html" << "Slow Page";
-        QTest::newRow("untitled, no scheme") << host + "/untitled.html" << "/untitled.html" << "";
-        QTest::newRow("surrounded by blanks") << "  " + host + "/slow.html  " << "/slow.html" << "Slow Page";
-        QTest::newRow("empty") << "" << "" << "";
-        QTest::newRow("blanks only") << "     " << "" << "";
+        QTest::newRow("titled page") << url("/slow.html") << "/slow.html"
+                                     << "Slow Page";
+        QTest::newRow("untitled, no scheme") << host + "/untitled.html"
+                                             << "/untitled.html"
+                                             << "";
+        QTest::newRow("surrounded by blanks") << "  " + host + "/slow.html  "
+                                              << "/slow.html"
+                                              << "Slow Page";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "";
+        QTest::newRow("blanks only") << "     "
+                                     << ""
+                                     << "";
     }
     void goToTypedAddress()
     {
@@ -169,22 +195,26 @@ private Q_SLOTS:
         QStringList labels;
         QObject scope;
         // Connected after the window's own handler, so it sees the label that handler set.
-        connect(w->WebBrowser1, &WebBrowserControl::ProgressChange, &scope, [&] { labels << w->ProgressBox->text(); });
+        connect(w->WebBrowser1, &WebBrowserControl::ProgressChange, &scope,
+                [&] { labels << w->ProgressBox->text(); });
         QSignalSpy done(w->WebBrowser1, &WebBrowserControl::DocumentComplete);
         w->txtAddress->setText(text);
         QTest::keyClick(w->txtAddress, Qt::Key_Return);
         QCOMPARE(done.wait(path.isEmpty() ? 500 : 15000), !path.isEmpty());
         QCOMPARE(w->txtAddress->text(), path.isEmpty() ? text : m_server.url(path).toString());
-        QCOMPARE(w->WebBrowser1->url().path(), path.isEmpty() ? QStringLiteral("/title.html") : path);
+        QCOMPARE(w->WebBrowser1->url().path(),
+                 path.isEmpty() ? QStringLiteral("/title.html") : path);
         if (path.isEmpty())
             return;
         QCOMPARE(w->parentWidget()->windowTitle(), "Norvo - " + title);
         QVERIFY(labels.size() >= 2);
         QCOMPARE(labels.takeLast(), "100% - Document Done   - " + title);
         // What a screen reader reads is the label's current text.
-        QCOMPARE(QAccessible::queryAccessibleInterface(w->ProgressBox)->text(QAccessible::Name), w->ProgressBox->text());
+        QCOMPARE(QAccessible::queryAccessibleInterface(w->ProgressBox)->text(QAccessible::Name),
+                 w->ProgressBox->text());
         // Until the new page names itself the label carries the previous page's title.
-        static const QRegularExpression loading(QStringLiteral("^\\d+(\\.\\d+)?% of Document Done   - "));
+        static const QRegularExpression loading(
+            QStringLiteral("^\\d+(\\.\\d+)?% of Document Done   - "));
         for (const QString &l : labels)
             QVERIFY2(loading.match(l).hasMatch(), qPrintable(l));
         QVERIFY(labels.last().endsWith("Document Done   - " + title));
@@ -217,7 +247,8 @@ private Q_SLOTS:
         if (opened) {
             auto *popup = qobject_cast<frmBrowse *>(m_area.subWindowList().last()->widget());
             QVERIFY(popup && popup != opener && popup->WebBrowser1->RegisterAsBrowser);
-            QTRY_COMPARE_WITH_TIMEOUT(popup->windowTitle(), QStringLiteral("Norvo - Popped"), 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(popup->windowTitle(), QStringLiteral("Norvo - Popped"),
+                                      15000);
             QCOMPARE(popup->txtAddress->text(), url("/popped.html"));
         }
     }
@@ -234,9 +265,11 @@ private Q_SLOTS:
         QVERIFY(!progress.wait(500));
         QCOMPARE(w->WebBrowser1->url().toString(), url("/frames.html"));
 
-        QTRY_COMPARE(runJs(w, QStringLiteral("frames[0].document.title")), QStringLiteral("Frame One"));
+        QTRY_COMPARE(runJs(w, QStringLiteral("frames[0].document.title")),
+                     QStringLiteral("Frame One"));
         runJs(w, QStringLiteral("frames[0].document.getElementById('next').click()"));
-        QTRY_COMPARE(runJs(w, QStringLiteral("frames[0].document.title")), QStringLiteral("Frame Two"));
+        QTRY_COMPARE(runJs(w, QStringLiteral("frames[0].document.title")),
+                     QStringLiteral("Frame Two"));
         QTest::qWait(200);
         QCOMPARE(w->windowTitle(), QStringLiteral("Norvo - Top Page"));
         QCOMPARE(w->txtAddress->text(), url("/frames.html"));
@@ -288,7 +321,8 @@ private Q_SLOTS:
         QVERIFY(bytes.startsWith("%PDF-"));
         const QString text = QString::fromLatin1(bytes);
         QVERIFY(text.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?!s)"))) >= 3);
-        QVERIFY(!text.contains(QRegularExpression(QStringLiteral("/Subtype\\s*/Image")))); // vector, not rasterized
+        QVERIFY(!text.contains(
+            QRegularExpression(QStringLiteral("/Subtype\\s*/Image")))); // vector, not rasterized
     }
 
     // Each button image must render (resource linked, SVG support present).
@@ -312,7 +346,9 @@ private Q_SLOTS:
         m_area.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&m_area));
         QTRY_VERIFY(w->WebBrowser1->focusProxy() && w->WebBrowser1->focusProxy()->isVisible());
-        const auto inPage = [w] { return w->WebBrowser1->isAncestorOf(QApplication::focusWidget()); };
+        const auto inPage = [w] {
+            return w->WebBrowser1->isAncestorOf(QApplication::focusWidget());
+        };
         w->txtAddress->setFocus();
         QTest::keyClick(w->txtAddress, Qt::Key_Tab);
         QTRY_COMPARE(QApplication::focusWidget(), w->cmdGo);

@@ -55,9 +55,8 @@ private Q_SLOTS:
             m_boxes << QStringLiteral("%1 %2: %3").arg(style).arg(title, text);
             return m_answer;
         });
-        frmNorvoEdit::setFileDialogHandler([this](QWidget *, bool save, const QString &) {
-            return save ? m_saveAs : QString();
-        });
+        frmNorvoEdit::setFileDialogHandler(
+            [this](QWidget *, bool save, const QString &) { return save ? m_saveAs : QString(); });
     }
     void init()
     {
@@ -85,12 +84,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("saved");
         const QByteArray plain = "if (a < b && c > 0)\n    <tag> & \"quotes\"\n\ncaf\xc3\xa9\n";
         QTest::newRow("plain text as is") << "in.txt" << plain << "out.txt" << plain;
-        QTest::newRow("HTML bold to Markdown") << "in.html" << QByteArray("<p>plain <b>bold</b> &lt;x&gt;</p>")
-                                               << "out.md" << QByteArray("plain **bold** <x>\n\n");
-        QTest::newRow("Markdown heading to plain text") << "in.md" << QByteArray("# Title\n\nSome *em*\n")
-                                                        << "out.txt" << QByteArray("Title\nSome em");
-        QTest::newRow("Latin-1 bytes read as characters") << "in.txt" << QByteArray("caf\xe9") << "out.txt"
-                                                          << QByteArray("caf\xc3\xa9");
+        QTest::newRow("HTML bold to Markdown")
+            << "in.html" << QByteArray("<p>plain <b>bold</b> &lt;x&gt;</p>") << "out.md"
+            << QByteArray("plain **bold** <x>\n\n");
+        QTest::newRow("Markdown heading to plain text")
+            << "in.md" << QByteArray("# Title\n\nSome *em*\n") << "out.txt"
+            << QByteArray("Title\nSome em");
+        QTest::newRow("Latin-1 bytes read as characters")
+            << "in.txt" << QByteArray("caf\xe9") << "out.txt" << QByteArray("caf\xc3\xa9");
     }
     void openSave()
     {
@@ -117,8 +118,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("message");
         QTest::newRow("open a missing file") << false << path("missing.txt") << "Could not open";
-        QTest::newRow("save into a missing folder") << true << path("no/such/dir.txt") << "Could not save";
-        QTest::newRow("open a file over the limit") << false << path("huge.txt") << "\"" + path("huge.txt") + "\" is too large";
+        QTest::newRow("save into a missing folder")
+            << true << path("no/such/dir.txt") << "Could not save";
+        QTest::newRow("open a file over the limit")
+            << false << path("huge.txt") << "\"" + path("huge.txt") + "\" is too large";
     }
     void failuresKeepTheText()
     {
@@ -133,7 +136,8 @@ private Q_SLOTS:
         QTest::keyClicks(w->rtfText, QStringLiteral("typed"));
         QVERIFY(!(save ? w->saveFile(target) : w->openFile(target)));
         QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes[0].startsWith(QLatin1String("48 NorvoEdit: ") + message), qPrintable(m_boxes[0]));
+        QVERIFY2(m_boxes[0].startsWith(QLatin1String("48 NorvoEdit: ") + message),
+                 qPrintable(m_boxes[0]));
         QCOMPARE(w->rtfText->toPlainText(), QStringLiteral("typed"));
         QVERIFY(w->rtfText->document()->isModified());
         QVERIFY(w->fileName().isEmpty());
@@ -148,9 +152,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("closed");
         QTest::addColumn<QByteArray>("file");
         QTest::newRow("Yes saves the file") << int(vbYes) << true << true << QByteArray("old text");
-        QTest::newRow("Yes on a new text asks for a name") << int(vbYes) << false << true << QByteArray("new text");
+        QTest::newRow("Yes on a new text asks for a name")
+            << int(vbYes) << false << true << QByteArray("new text");
         QTest::newRow("No drops the changes") << int(vbNo) << true << true << QByteArray("old");
-        QTest::newRow("Cancel keeps the window") << int(vbCancel) << true << false << QByteArray("old");
+        QTest::newRow("Cancel keeps the window")
+            << int(vbCancel) << true << false << QByteArray("old");
     }
     void unsavedChangesQuestion()
     {
@@ -172,7 +178,11 @@ private Q_SLOTS:
         QCOMPARE(w->subWindow()->windowTitle(), QStringLiteral("*%1 - NorvoEdit").arg(name));
         QCOMPARE(w->subWindow()->close(), closed);
         QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes[0], QStringLiteral("51 NorvoEdit: The text in %1 has changed.\n\nDo you want to save the changes?").arg(name));
+        QCOMPARE(
+            m_boxes[0],
+            QStringLiteral(
+                "51 NorvoEdit: The text in %1 has changed.\n\nDo you want to save the changes?")
+                .arg(name));
         QCOMPARE(readAll(doc), file);
         QCOMPARE(w->subWindow()->isVisible(), !closed);
         if (closed)

@@ -117,7 +117,8 @@ private Q_SLOTS:
     {
         frmMain *w = start();
         QCOMPARE(w->windowTitle(), QStringLiteral("Velmaric"));
-        QCOMPARE(w->frameGeometry().topLeft(), QPoint(Twips::toPixelsX(1000), Twips::toPixelsY(1000)));
+        QCOMPARE(w->frameGeometry().topLeft(),
+                 QPoint(Twips::toPixelsX(1000), Twips::toPixelsY(1000)));
         QCOMPARE(w->frameGeometry().size(), Twips::size(6500, 6500));
         QVERIFY(!w->mnuOptionsAllow->isChecked());
         QCOMPARE(PopUpsAllowed, VbFalse);
@@ -133,12 +134,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("stored"); // left, top, width, height
         QTest::addColumn<QRectF>("expected");
-        QTest::newRow("valid") << QStringList{"1500", "750", "9000", "7500"} << QRectF(1500, 750, 9000, 7500);
-        QTest::newRow("fraction") << QStringList{"1500.5", "750", "9000", "7500"} << QRectF(1500.5, 750, 9000, 7500);
-        QTest::newRow("non-numeric width") << QStringList{"1500", "750", "wide", "7500"} << QRectF(1500, 750, 6500, 7500);
-        QTest::newRow("negative size") << QStringList{"1500", "750", "-9000", "7500"} << QRectF(1000, 1000, 6500, 6500);
-        QTest::newRow("off every screen") << QStringList{"9000000", "750", "9000", "7500"} << QRectF(1000, 1000, 6500, 6500);
-        QTest::newRow("absurdly large") << QStringList{"0", "0", "1e30", "7500"} << QRectF(1000, 1000, 6500, 6500);
+        QTest::newRow("valid") << QStringList{"1500", "750", "9000", "7500"}
+                               << QRectF(1500, 750, 9000, 7500);
+        QTest::newRow("fraction") << QStringList{"1500.5", "750", "9000", "7500"}
+                                  << QRectF(1500.5, 750, 9000, 7500);
+        QTest::newRow("non-numeric width")
+            << QStringList{"1500", "750", "wide", "7500"} << QRectF(1500, 750, 6500, 7500);
+        QTest::newRow("negative size")
+            << QStringList{"1500", "750", "-9000", "7500"} << QRectF(1000, 1000, 6500, 6500);
+        QTest::newRow("off every screen")
+            << QStringList{"9000000", "750", "9000", "7500"} << QRectF(1000, 1000, 6500, 6500);
+        QTest::newRow("absurdly large")
+            << QStringList{"0", "0", "1e30", "7500"} << QRectF(1000, 1000, 6500, 6500);
     }
     void storedPlacement()
     {
@@ -157,7 +164,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<Qt::WindowState>("state");
         QTest::addColumn<QRect>("moveTo"); // null: where it opened
-        QTest::newRow("unmoved: the stored values exactly, no rounding drift") << Qt::WindowNoState << QRect();
+        QTest::newRow("unmoved: the stored values exactly, no rounding drift")
+            << Qt::WindowNoState << QRect();
         QTest::newRow("moved") << Qt::WindowNoState << QRect(40, 50, 600, 400);
         QTest::newRow("maximized: restored as a normal window") << Qt::WindowMaximized << QRect();
         QTest::newRow("minimized: nothing saved") << Qt::WindowMinimized << QRect(10, 10, 500, 500);
@@ -182,10 +190,13 @@ private Q_SLOTS:
             return;
         }
         if (moveTo.isNull() && state == Qt::WindowNoState)
-            QCOMPARE(QStringList({setting("MainLeft"), setting("MainTop"), setting("MainWidth"), setting("MainHeight")}),
+            QCOMPARE(QStringList({setting("MainLeft"), setting("MainTop"), setting("MainWidth"),
+                                  setting("MainHeight")}),
                      QStringList({"1001", "1000", "6500", "6500"}));
-        QCOMPARE(QRect(Twips::toPixelsX(setting("MainLeft").toDouble()), Twips::toPixelsY(setting("MainTop").toDouble()),
-                       Twips::toPixelsX(setting("MainWidth").toDouble()), Twips::toPixelsY(setting("MainHeight").toDouble())),
+        QCOMPARE(QRect(Twips::toPixelsX(setting("MainLeft").toDouble()),
+                       Twips::toPixelsY(setting("MainTop").toDouble()),
+                       Twips::toPixelsX(setting("MainWidth").toDouble()),
+                       Twips::toPixelsY(setting("MainHeight").toDouble())),
                  shown);
         m_main.reset();
         frmMain *again = start();
@@ -234,7 +245,8 @@ private Q_SLOTS:
         QCOMPARE(panels[0]->text(), QStringLiteral("Status"));
         for (QLabel *clock : {panels[1], panels[2]}) { // date and time, read as they show
             QVERIFY(!clock->text().isEmpty());
-            QCOMPARE(QAccessible::queryAccessibleInterface(clock)->text(QAccessible::Name), clock->text());
+            QCOMPARE(QAccessible::queryAccessibleInterface(clock)->text(QAccessible::Name),
+                     clock->text());
         }
         w->mnuViewStatusBar->trigger();
         QVERIFY(!bar->isVisible());
@@ -282,7 +294,7 @@ private Q_SLOTS:
         QVERIFY(tool->subWindow()->close());
         QVERIFY(!tool->subWindow()->isVisible());
         QCOMPARE(w->tools().show(QStringLiteral("TestTool")), tool);
-        QCOMPARE(tool->loads, 2); // load step ran again on the same instance
+        QCOMPARE(tool->loads, 2);   // load step ran again on the same instance
         QVERIFY(firstBox.isNull()); // with controls made anew
         QVERIFY(tool->Text1->text().isEmpty());
         QVERIFY(tool->subWindow()->isVisible());
@@ -385,7 +397,8 @@ private Q_SLOTS:
         QApplication::clipboard()->setText(QStringLiteral("<b>pasted</b>"));
         w->mnuEditPaste->trigger();
         // Another program's text arrives as markup that reads as that text.
-        QCOMPARE(QTextDocumentFragment::fromHtml(box->m_rtf).toPlainText(), QStringLiteral("<b>pasted</b>"));
+        QCOMPARE(QTextDocumentFragment::fromHtml(box->m_rtf).toPlainText(),
+                 QStringLiteral("<b>pasted</b>"));
     }
 
     void exitClosesEveryChild()

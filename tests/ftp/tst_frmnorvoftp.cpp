@@ -53,7 +53,7 @@ private:
 
     std::unique_ptr<FtpServerPeer> m_server;
     std::unique_ptr<QTemporaryDir> m_local;
-    QString m_pane; // File1's folder, inside m_local
+    QString m_pane;         // File1's folder, inside m_local
     QStringList m_messages; // "style|text" of each box
     int m_answer = vbNo;
 };
@@ -123,7 +123,8 @@ QStringList TstFrmNorvoFtp::children(frmNorvoFTP &w, const QString &key)
     QStringList texts;
     if (QTreeWidgetItem *item = w.node(key))
         for (int i = 0; i < item->childCount(); ++i)
-            texts << item->child(i)->text(0) + QLatin1Char('|') + frmNorvoFTP::imageKey(item->child(i));
+            texts << item->child(i)->text(0) + QLatin1Char('|') +
+                         frmNorvoFTP::imageKey(item->child(i));
     texts.sort();
     return texts;
 }
@@ -133,14 +134,30 @@ void TstFrmNorvoFtp::remoteDirectory_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("login");
     QTest::addColumn<QString>("directory");
-    QTest::newRow("first level, login /") << "h:21/pub" << "/" << "/pub";
-    QTest::newRow("directory part of a first-level file") << "h:21/" << "/" << "/";
-    QTest::newRow("root") << "h:21" << "/" << "/";
-    QTest::newRow("first level, login home") << "h:21/pub" << "/home/u" << "/home/u/pub";
-    QTest::newRow("deeper, login home") << "h:21/pub/a b" << "/home/u/" << "/home/u/pub/a b";
-    QTest::newRow("root, login home") << "h:21" << "/home/u" << "/home/u";
-    QTest::newRow("server text later on") << "xh:21/pub" << "/" << "1/pub";
-    QTest::newRow("server text absent") << "other/pub" << "/" << "other/pub";
+    QTest::newRow("first level, login /") << "h:21/pub"
+                                          << "/"
+                                          << "/pub";
+    QTest::newRow("directory part of a first-level file") << "h:21/"
+                                                          << "/"
+                                                          << "/";
+    QTest::newRow("root") << "h:21"
+                          << "/"
+                          << "/";
+    QTest::newRow("first level, login home") << "h:21/pub"
+                                             << "/home/u"
+                                             << "/home/u/pub";
+    QTest::newRow("deeper, login home") << "h:21/pub/a b"
+                                        << "/home/u/"
+                                        << "/home/u/pub/a b";
+    QTest::newRow("root, login home") << "h:21"
+                                      << "/home/u"
+                                      << "/home/u";
+    QTest::newRow("server text later on") << "xh:21/pub"
+                                          << "/"
+                                          << "1/pub";
+    QTest::newRow("server text absent") << "other/pub"
+                                        << "/"
+                                        << "other/pub";
 }
 
 void TstFrmNorvoFtp::remoteDirectory()
@@ -157,9 +174,10 @@ void TstFrmNorvoFtp::focusOrderAndNames()
     w->SetSessionControls(true);
     w->fInSession = true;
     w->SetSessionControls(true);
-    const QStringList order{"cmdInternetOpen", "txtProxy", "cmdClosehOpen", "txtServer", "txtUser",
-                            "txtPassword", "cmdConnect", "cmdDisconnect", "chkPassive", "Drive1",
-                            "Dir1", "File1", "TreeView1", "cmdGet", "cmdPut", "optBin", "optAscii"};
+    const QStringList order{
+        "cmdInternetOpen", "txtProxy",      "cmdClosehOpen", "txtServer", "txtUser", "txtPassword",
+        "cmdConnect",      "cmdDisconnect", "chkPassive",    "Drive1",    "Dir1",    "File1",
+        "TreeView1",       "cmdGet",        "cmdPut",        "optBin",    "optAscii"};
     QStringList chain;
     for (QWidget *c = w->cmdInternetOpen; chain.size() < order.size(); c = c->nextInFocusChain())
         if (c->focusPolicy() & Qt::TabFocus && order.contains(c->objectName()))
@@ -179,10 +197,14 @@ void TstFrmNorvoFtp::guards_data()
     QTest::addColumn<QStringList>("messages");
     QTest::newRow("get, no session") << false << "cmdGet_Click" << QStringList{"0|Not in session"};
     QTest::newRow("put, no session") << false << "cmdPut_Click" << QStringList{};
-    QTest::newRow("open, no session") << false << "TreeView1_DblClick" << QStringList{"0|No in session!"};
-    QTest::newRow("get, nothing selected") << true << "cmdGet_Click" << QStringList{"0|Please select the item to GET!"};
-    QTest::newRow("put, nothing selected") << true << "cmdPut_Click" << QStringList{"0|Please select a remote directory to PUT to!"};
-    QTest::newRow("open, nothing selected") << true << "TreeView1_DblClick" << QStringList{"0|no Selection to enumerate"};
+    QTest::newRow("open, no session")
+        << false << "TreeView1_DblClick" << QStringList{"0|No in session!"};
+    QTest::newRow("get, nothing selected")
+        << true << "cmdGet_Click" << QStringList{"0|Please select the item to GET!"};
+    QTest::newRow("put, nothing selected")
+        << true << "cmdPut_Click" << QStringList{"0|Please select a remote directory to PUT to!"};
+    QTest::newRow("open, nothing selected")
+        << true << "TreeView1_DblClick" << QStringList{"0|no Selection to enumerate"};
 }
 
 void TstFrmNorvoFtp::guards()
@@ -200,9 +222,11 @@ void TstFrmNorvoFtp::sessionControls_data()
 {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("enabled");
-    const QStringList open{"txtServer", "txtUser", "txtPassword", "chkPassive", "cmdClosehOpen", "optBin", "optAscii"};
+    const QStringList open{"txtServer",     "txtUser", "txtPassword", "chkPassive",
+                           "cmdClosehOpen", "optBin",  "optAscii"};
     QTest::newRow("idle") << QStringList{} << QStringList{"cmdInternetOpen", "txtProxy"};
-    QTest::newRow("session open") << QStringList{"cmdInternetOpen"} << open + QStringList{"cmdConnect"};
+    QTest::newRow("session open") << QStringList{"cmdInternetOpen"}
+                                  << open + QStringList{"cmdConnect"};
     QTest::newRow("connected") << QStringList{"cmdInternetOpen", "cmdConnect"}
                                << open + QStringList{"cmdDisconnect", "cmdGet", "cmdPut"};
     QTest::newRow("disconnected") << QStringList{"cmdInternetOpen", "cmdConnect", "cmdDisconnect"}
@@ -222,9 +246,9 @@ void TstFrmNorvoFtp::sessionControls()
     for (const QString &step : steps)
         w->findChild<QPushButton *>(step)->click();
     QStringList actual;
-    for (const char *name : {"cmdInternetOpen", "cmdClosehOpen", "txtProxy", "txtServer", "txtUser",
-                             "txtPassword", "cmdConnect", "chkPassive", "cmdDisconnect", "optBin",
-                             "optAscii", "cmdGet", "cmdPut"})
+    for (const char *name :
+         {"cmdInternetOpen", "cmdClosehOpen", "txtProxy", "txtServer", "txtUser", "txtPassword",
+          "cmdConnect", "chkPassive", "cmdDisconnect", "optBin", "optAscii", "cmdGet", "cmdPut"})
         if (w->findChild<QWidget *>(name)->isEnabled())
             actual << name;
     enabled.sort();
@@ -232,7 +256,8 @@ void TstFrmNorvoFtp::sessionControls()
     QCOMPARE(actual, enabled);
     QCOMPARE(m_messages, QStringList{});
     QCOMPARE(w->TreeView1->topLevelItemCount(), int(w->fInSession));
-    QCOMPARE(w->txtPassword->displayText(), w->txtPassword->text().isEmpty() ? QString() : QString(6, '*'));
+    QCOMPARE(w->txtPassword->displayText(),
+             w->txtPassword->text().isEmpty() ? QString() : QString(6, '*'));
 }
 
 void TstFrmNorvoFtp::connect_data()
@@ -246,7 +271,8 @@ void TstFrmNorvoFtp::connect_data()
         << S() << "wrong"
         << QStringList{"0|InternetConnect Extd Err: 530 530 Authentication failed.",
                        "4|InternetConnect Err: 12003" + closeQuestion};
-    QTest::newRow("empty server") << "" << "secret" << QStringList{"0|Please enter a server name!"};
+    QTest::newRow("empty server") << ""
+                                  << "secret" << QStringList{"0|Please enter a server name!"};
 }
 
 void TstFrmNorvoFtp::connect()
@@ -288,15 +314,24 @@ void TstFrmNorvoFtp::openClose_data()
     QTest::addColumn<QStringList>("children");
     QTest::addColumn<QStringList>("messages");
     const QStringList inner{"/pub/inner.txt|leaf"};
-    QTest::newRow("open") << QStringList{"/pub"} << "/pub" << "open" << inner << QStringList{};
-    QTest::newRow("close") << QStringList{"/pub", "/pub"} << "/pub" << "closed" << QStringList{} << QStringList{};
-    QTest::newRow("reopen") << QStringList{"/pub", "/pub", "/pub"} << "/pub" << "open" << inner << QStringList{};
-    QTest::newRow("empty") << QStringList{"/empty"} << "/empty" << "open" << QStringList{}
-                           << QStringList{"0|This directory is empty!"};
-    QTest::newRow("empty, closed again") << QStringList{"/empty", "/empty"} << "/empty" << "closed"
-                                         << QStringList{} << QStringList{"0|This directory is empty!"};
-    QTest::newRow("file") << QStringList{"/readme.txt"} << "/readme.txt" << "leaf" << QStringList{} << QStringList{};
-    QTest::newRow("root") << QStringList{""} << "" << "" << QStringList{"/empty|closed", "/odd|closed", "/pub|closed", "/readme.txt|leaf"} << QStringList{};
+    QTest::newRow("open") << QStringList{"/pub"} << "/pub"
+                          << "open" << inner << QStringList{};
+    QTest::newRow("close") << QStringList{"/pub", "/pub"} << "/pub"
+                           << "closed" << QStringList{} << QStringList{};
+    QTest::newRow("reopen") << QStringList{"/pub", "/pub", "/pub"} << "/pub"
+                            << "open" << inner << QStringList{};
+    QTest::newRow("empty") << QStringList{"/empty"} << "/empty"
+                           << "open" << QStringList{} << QStringList{"0|This directory is empty!"};
+    QTest::newRow("empty, closed again")
+        << QStringList{"/empty", "/empty"} << "/empty"
+        << "closed" << QStringList{} << QStringList{"0|This directory is empty!"};
+    QTest::newRow("file") << QStringList{"/readme.txt"} << "/readme.txt"
+                          << "leaf" << QStringList{} << QStringList{};
+    QTest::newRow("root") << QStringList{""} << ""
+                          << ""
+                          << QStringList{"/empty|closed", "/odd|closed", "/pub|closed",
+                                         "/readme.txt|leaf"}
+                          << QStringList{};
 }
 
 void TstFrmNorvoFtp::openClose()
@@ -318,23 +353,27 @@ void TstFrmNorvoFtp::openClose()
 
 void TstFrmNorvoFtp::get_data()
 {
-    QTest::addColumn<QString>("node"); // path after the server text
-    QTest::addColumn<QByteArray>("existing"); // local file before, null for none
+    QTest::addColumn<QString>("node");         // path after the server text
+    QTest::addColumn<QByteArray>("existing");  // local file before, null for none
     QTest::addColumn<QStringList>("messages"); // prefixes
     QTest::addColumn<QString>("localName");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("ascii");
-    const QStringList failed{"0|FtpGetFile Extd Err: 550 ", "4|FtpGetFile Err: 12003" + closeQuestion};
-    QTest::newRow("first-level file") << "/readme.txt" << QByteArray() << QStringList{} << "readme.txt"
-                                      << QByteArray("the login directory's readme\n") << false;
-    QTest::newRow("file in a folder") << "/pub/inner.txt" << QByteArray() << QStringList{} << "inner.txt"
-                                      << QByteArray("inner\n") << false;
-    QTest::newRow("replaces a local file") << "/readme.txt" << QByteArray("older and longer local text")
-                                           << QStringList{} << "readme.txt"
-                                           << QByteArray("the login directory's readme\n") << false;
-    QTest::newRow("folder node") << "/pub" << QByteArray() << failed << "pub" << QByteArray() << false;
-    QTest::newRow("root") << "" << QByteArray() << QStringList{"0|Please enter the directory to CD"} + failed
-                          << S() << QByteArray() << false;
+    const QStringList failed{"0|FtpGetFile Extd Err: 550 ",
+                             "4|FtpGetFile Err: 12003" + closeQuestion};
+    QTest::newRow("first-level file")
+        << "/readme.txt" << QByteArray() << QStringList{} << "readme.txt"
+        << QByteArray("the login directory's readme\n") << false;
+    QTest::newRow("file in a folder") << "/pub/inner.txt" << QByteArray() << QStringList{}
+                                      << "inner.txt" << QByteArray("inner\n") << false;
+    QTest::newRow("replaces a local file")
+        << "/readme.txt" << QByteArray("older and longer local text") << QStringList{}
+        << "readme.txt" << QByteArray("the login directory's readme\n") << false;
+    QTest::newRow("folder node") << "/pub" << QByteArray() << failed << "pub" << QByteArray()
+                                 << false;
+    QTest::newRow("root") << "" << QByteArray()
+                          << QStringList{"0|Please enter the directory to CD"} + failed << S()
+                          << QByteArray() << false;
     QTest::newRow("binary") << "/odd/dos.txt" << QByteArray() << QStringList{} << "dos.txt"
                             << QByteArray("one\r\ntwo\r\n") << false;
     QTest::newRow("ascii") << "/odd/dos.txt" << QByteArray() << QStringList{} << "dos.txt"
@@ -365,7 +404,8 @@ void TstFrmNorvoFtp::get()
     QCOMPARE(m_messages.size(), messages.size());
     for (int i = 0; i < messages.size(); ++i)
         QVERIFY2(m_messages[i].startsWith(messages[i]), qPrintable(m_messages[i]));
-    QCOMPARE(QDir(m_pane).entryList(QDir::Files), content.isNull() ? QStringList{} : QStringList{localName});
+    QCOMPARE(QDir(m_pane).entryList(QDir::Files),
+             content.isNull() ? QStringList{} : QStringList{localName});
     QCOMPARE(w->File1->count(), content.isNull() ? 0 : 1);
     if (!content.isNull()) {
         QVERIFY(local.open(QIODevice::ReadOnly));
@@ -395,11 +435,13 @@ void TstFrmNorvoFtp::put_data()
     QTest::addColumn<QString>("serverPath");
     QTest::addColumn<QStringList>("children");
     const QString name = QStringLiteral("/sent file.bin");
-    QTest::newRow("closed folder") << "/empty" << false << "/empty" << QStringList{"/empty" + name + "|leaf"};
+    QTest::newRow("closed folder")
+        << "/empty" << false << "/empty" << QStringList{"/empty" + name + "|leaf"};
     QTest::newRow("open folder") << "/pub" << true << "/pub"
                                  << QStringList{"/pub/inner.txt|leaf", "/pub" + name + "|leaf"};
     QTest::newRow("root") << "" << false << ""
-                          << QStringList{"/empty|closed", "/odd|closed", "/pub|closed", "/readme.txt|leaf", name + "|leaf"};
+                          << QStringList{"/empty|closed", "/odd|closed", "/pub|closed",
+                                         "/readme.txt|leaf", name + "|leaf"};
 }
 
 void TstFrmNorvoFtp::put()
@@ -439,7 +481,8 @@ void TstFrmNorvoFtp::interruptedGet_data()
     QTest::addColumn<bool>("killServer"); // else the user presses Cancel
     QTest::addColumn<QStringList>("messages");
     QTest::newRow("cancelled") << false << QStringList{"4|FtpGetFile Err: 12017" + closeQuestion};
-    QTest::newRow("server killed") << true << QStringList{"4|FtpGetFile Err: 12030" + closeQuestion};
+    QTest::newRow("server killed")
+        << true << QStringList{"4|FtpGetFile Err: 12030" + closeQuestion};
 }
 
 void TstFrmNorvoFtp::interruptedGet()
@@ -449,7 +492,8 @@ void TstFrmNorvoFtp::interruptedGet()
     // The server stops sending after 64 KiB, so the transfer waits until it is interrupted.
     FtpServerPeer stalling({"--stall-after", "65536"});
     REQUIRE_FTP_SERVER(stalling);
-    QVERIFY(stalling.writeFile(QString(FtpServerPeer::home) + "/big.bin", QByteArray(1 << 20, 'b')));
+    QVERIFY(
+        stalling.writeFile(QString(FtpServerPeer::home) + "/big.bin", QByteArray(1 << 20, 'b')));
     QFile existing(m_pane + "/big.bin");
     QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("keep me") == 7);
     existing.close();
@@ -460,7 +504,8 @@ void TstFrmNorvoFtp::interruptedGet()
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, this, [&] {
         auto *box = w->findChild<FtpProgressDialog *>();
-        if (interrupted || !box || !box->isVisible() || box->windowTitle() != "Getting" || box->lblBytes->text().isEmpty())
+        if (interrupted || !box || !box->isVisible() || box->windowTitle() != "Getting" ||
+            box->lblBytes->text().isEmpty())
             return;
         interrupted = true;
         if (killServer)
@@ -520,11 +565,14 @@ void TstFrmNorvoFtp::hostileNames()
     w->TreeView1->setCurrentItem(item);
     w->cmdGet->click();
     QCOMPARE(m_messages.size(), 1);
-    QVERIFY2(m_messages[0].contains("can't be saved in the local folder"), qPrintable(m_messages[0]));
+    QVERIFY2(m_messages[0].contains("can't be saved in the local folder"),
+             qPrintable(m_messages[0]));
     QVERIFY(!m_messages[0].contains('\n') && !m_messages[0].contains('\a'));
-    QCOMPARE(QDir(m_local->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{"pane"});
-    QCOMPARE(QDir(m_pane).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
+    QCOMPARE(
+        QDir(m_local->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{"pane"});
+    QCOMPARE(QDir(m_pane).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{});
 }
 
 QTEST_MAIN(TstFrmNorvoFtp)

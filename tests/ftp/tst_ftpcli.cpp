@@ -50,30 +50,57 @@ void TstFtpCli::commands_data()
     QTest::addColumn<QString>("err");  // text the error output must contain; empty: none at all
     QTest::addColumn<QString>("file"); // "local:NAME" or "server:PATH", then "=" and the contents
 
-    QTest::newRow("ls") << QStringList{"ls", "{url}/one/"} << false << 0 << "128\tf.txt\n" << "" << "";
-    QTest::newRow("ls absolute") << QStringList{"ls", "{url}/%2Fhome"} << false << 0 << "16\tvelmaric\n" << "" << "";
-    QTest::newRow("ls bad password") << QStringList{"ls", "ftp://velmaric:nope@{host}/"} << false << 1 << ""
-                                     << "InternetConnect Extd Err: 530 530 " << "";
+    QTest::newRow("ls") << QStringList{"ls", "{url}/one/"} << false << 0 << "128\tf.txt\n"
+                        << ""
+                        << "";
+    QTest::newRow("ls absolute") << QStringList{"ls", "{url}/%2Fhome"} << false << 0
+                                 << "16\tvelmaric\n"
+                                 << ""
+                                 << "";
+    QTest::newRow("ls bad password")
+        << QStringList{"ls", "ftp://velmaric:nope@{host}/"} << false << 1 << ""
+        << "InternetConnect Extd Err: 530 530 "
+        << "";
     QTest::newRow("ls missing folder") << QStringList{"ls", "{url}/nothere"} << false << 1 << ""
-                                       << "FtpFindFirstFile Extd Err: 501 501 No such directory." << "";
-    QTest::newRow("get") << QStringList{"get", "{url}/b.txt", "{local}/b.txt"} << false << 0 << "" << ""
+                                       << "FtpFindFirstFile Extd Err: 501 501 No such directory."
+                                       << "";
+    QTest::newRow("get") << QStringList{"get", "{url}/b.txt", "{local}/b.txt"} << false << 0 << ""
+                         << ""
                          << "local:b.txt=bee";
-    QTest::newRow("get into a folder") << QStringList{"get", "{url}/one/f.txt", "{local}"} << false << 0 << "" << ""
-                                       << "local:f.txt=eff";
-    QTest::newRow("get missing") << QStringList{"get", "{url}/nope.txt", "{local}/nope.txt"} << false << 1 << ""
-                                 << "FtpGetFile Err: 12003" << "";
-    QTest::newRow("put, ascii, active") << QStringList{"put", "{local}/up.txt", "{url}/up/", "--ascii", "--active"}
-                                        << false << 0 << "" << "" << "server:/home/velmaric/up/up.txt=up\n";
-    QTest::newRow("password from .netrc") << QStringList{"get", "ftp://velmaric@{host}/b.txt", "{local}/n.txt"}
-                                          << false << 0 << "" << "" << "local:n.txt=bee";
+    QTest::newRow("get into a folder")
+        << QStringList{"get", "{url}/one/f.txt", "{local}"} << false << 0 << ""
+        << ""
+        << "local:f.txt=eff";
+    QTest::newRow("get missing") << QStringList{"get", "{url}/nope.txt", "{local}/nope.txt"}
+                                 << false << 1 << ""
+                                 << "FtpGetFile Err: 12003"
+                                 << "";
+    QTest::newRow("put, ascii, active")
+        << QStringList{"put", "{local}/up.txt", "{url}/up/", "--ascii", "--active"} << false << 0
+        << ""
+        << ""
+        << "server:/home/velmaric/up/up.txt=up\n";
+    QTest::newRow("password from .netrc")
+        << QStringList{"get", "ftp://velmaric@{host}/b.txt", "{local}/n.txt"} << false << 0 << ""
+        << ""
+        << "local:n.txt=bee";
     QTest::newRow("missing argument") << QStringList{"get", "{url}/b.txt"} << false << 2 << ""
-                                      << "Usage: velmaric-cli ftp" << "";
-    QTest::newRow("not an ftp URL") << QStringList{"ls", "http://127.0.0.1/"} << false << 2 << "" << "not an ftp:// URL" << "";
-    QTest::newRow("proxy: ls") << QStringList{"ls", "{url}/one/"} << true << 0 << "128\tf.txt\n" << "" << "";
-    QTest::newRow("proxy: get") << QStringList{"get", "{url}/b.txt", "{local}/p.txt"} << true << 0 << "" << ""
+                                      << "Usage: velmaric-cli ftp"
+                                      << "";
+    QTest::newRow("not an ftp URL") << QStringList{"ls", "http://127.0.0.1/"} << false << 2 << ""
+                                    << "not an ftp:// URL"
+                                    << "";
+    QTest::newRow("proxy: ls") << QStringList{"ls", "{url}/one/"} << true << 0 << "128\tf.txt\n"
+                               << ""
+                               << "";
+    QTest::newRow("proxy: get") << QStringList{"get", "{url}/b.txt", "{local}/p.txt"} << true << 0
+                                << ""
+                                << ""
                                 << "local:p.txt=bee";
-    QTest::newRow("proxy: put") << QStringList{"put", "{local}/up.txt", "{url}/up/proxied.txt"} << true << 0 << ""
-                                << "" << "server:/home/velmaric/up/proxied.txt=up\n";
+    QTest::newRow("proxy: put") << QStringList{"put", "{local}/up.txt", "{url}/up/proxied.txt"}
+                                << true << 0 << ""
+                                << ""
+                                << "server:/home/velmaric/up/proxied.txt=up\n";
 }
 
 void TstFtpCli::commands()
@@ -91,7 +118,8 @@ void TstFtpCli::commands()
         args << "--proxy" << m_proxy->address();
     }
     const QString host = m_peer->server();
-    const QString url = QStringLiteral("ftp://%1:%2@%3").arg(FtpServerPeer::user, FtpServerPeer::password, host);
+    const QString url =
+        QStringLiteral("ftp://%1:%2@%3").arg(FtpServerPeer::user, FtpServerPeer::password, host);
     for (auto &a : args)
         a.replace("{url}", url).replace("{host}", host).replace("{local}", m_local.path());
 
@@ -110,7 +138,8 @@ void TstFtpCli::commands()
     if (!file.isEmpty()) {
         const QString where = file.section('=', 0, 0);
         const QByteArray contents = file.section('=', 1).toUtf8();
-        QFile f(where.startsWith("local:") ? m_local.filePath(where.mid(6)) : m_peer->root(where.mid(7)));
+        QFile f(where.startsWith("local:") ? m_local.filePath(where.mid(6))
+                                           : m_peer->root(where.mid(7)));
         QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(f.fileName()));
         QCOMPARE(f.readAll(), contents);
     }

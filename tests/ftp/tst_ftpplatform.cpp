@@ -17,14 +17,16 @@ struct Login {
     HINTERNET open = 0;
     HINTERNET connect = 0;
     DWORD error = 0;
-    Login(const QString &server, const char *password = FtpServerPeer::password, bool passive = true,
-          const QString &proxy = {})
+    Login(const QString &server, const char *password = FtpServerPeer::password,
+          bool passive = true, const QString &proxy = {})
     {
         const QByteArray proxyText = proxy.toUtf8();
-        open = InternetOpenA("vb wininet", proxy.isEmpty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
+        open = InternetOpenA("vb wininet",
+                             proxy.isEmpty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
                              proxyText.constData(), nullptr, 0);
-        connect = InternetConnectA(open, server.toUtf8().constData(), 0, FtpServerPeer::user, password,
-                                   INTERNET_SERVICE_FTP, passive ? INTERNET_FLAG_PASSIVE : 0, 0);
+        connect = InternetConnectA(open, server.toUtf8().constData(), 0, FtpServerPeer::user,
+                                   password, INTERNET_SERVICE_FTP,
+                                   passive ? INTERNET_FLAG_PASSIVE : 0, 0);
         error = GetLastError();
     }
     ~Login()
@@ -56,7 +58,8 @@ QStringList listing(HINTERNET connect, const char *pattern = "*.*")
     if (!find)
         return {QStringLiteral("error %1").arg(GetLastError())};
     do
-        out << (data.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? "d " : "f ") + QString::fromStdString(data.cFileName);
+        out << (data.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? "d " : "f ") +
+                   QString::fromStdString(data.cFileName);
     while (InternetFindNextFileA(find, &data));
     if (GetLastError() != ERROR_NO_MORE_FILES)
         out << QStringLiteral("error %1").arg(GetLastError());
@@ -132,11 +135,16 @@ void TstFtpPlatform::login_data()
     QTest::addColumn<DWORD>("error");
     QTest::addColumn<QString>("reply"); // start of the last response after a failure
 
-    QTest::newRow("good password") << "peer" << QByteArray(FtpServerPeer::password) << DWORD(0) << "";
-    QTest::newRow("bad password") << "peer" << QByteArray("wrong") << ERROR_INTERNET_EXTENDED_ERROR << "530 ";
-    QTest::newRow("nobody listening") << "closed" << QByteArray("x") << ERROR_INTERNET_CANNOT_CONNECT << "";
-    QTest::newRow("not a host name") << "no such/host" << QByteArray("x") << ERROR_INTERNET_NAME_NOT_RESOLVED << "";
-    QTest::newRow("empty server text") << "" << QByteArray("x") << ERROR_INTERNET_NAME_NOT_RESOLVED << "";
+    QTest::newRow("good password")
+        << "peer" << QByteArray(FtpServerPeer::password) << DWORD(0) << "";
+    QTest::newRow("bad password") << "peer" << QByteArray("wrong") << ERROR_INTERNET_EXTENDED_ERROR
+                                  << "530 ";
+    QTest::newRow("nobody listening")
+        << "closed" << QByteArray("x") << ERROR_INTERNET_CANNOT_CONNECT << "";
+    QTest::newRow("not a host name")
+        << "no such/host" << QByteArray("x") << ERROR_INTERNET_NAME_NOT_RESOLVED << "";
+    QTest::newRow("empty server text")
+        << "" << QByteArray("x") << ERROR_INTERNET_NAME_NOT_RESOLVED << "";
 }
 
 void TstFtpPlatform::login()
@@ -176,8 +184,10 @@ void TstFtpPlatform::listings_data()
     // The command not meant for the server gets no reply, so using it would fail the row.
     QTest::newRow("mlsd, passive") << QStringList{"--hang", "LIST"} << true << "" << home;
     QTest::newRow("mlsd, active") << QStringList{"--hang", "LIST"} << false << "" << home;
-    QTest::newRow("list, passive") << QStringList{"--no-mlsd", "--hang", "MLSD"} << true << "" << home;
-    QTest::newRow("list, active") << QStringList{"--no-mlsd", "--hang", "MLSD"} << false << "" << home;
+    QTest::newRow("list, passive")
+        << QStringList{"--no-mlsd", "--hang", "MLSD"} << true << "" << home;
+    QTest::newRow("list, active") << QStringList{"--no-mlsd", "--hang", "MLSD"} << false << ""
+                                  << home;
     QTest::newRow("empty folder") << QStringList{} << true << "a dir" << QStringList{"error 18"};
     QTest::newRow("root") << QStringList{} << true << "/" << QStringList{"d home"};
 }
@@ -193,7 +203,8 @@ void TstFtpPlatform::listings()
     const QString home = peer.root(FtpServerPeer::home);
     QVERIFY(QDir().mkpath(home + "/a dir"));
     QVERIFY(peer.writeFile(QString(FtpServerPeer::home) + "/b file.txt", "b"));
-    QVERIFY(peer.writeFile(QString(FtpServerPeer::home) + QString::fromUtf8("/grüße 日本.txt"), "u"));
+    QVERIFY(
+        peer.writeFile(QString(FtpServerPeer::home) + QString::fromUtf8("/grüße 日本.txt"), "u"));
 
     const EnvGuard env({{QByteArray("VELMARIC_FTP_REPLY_TIMEOUT"), QByteArray("5")}});
     const Login s(peer.server(), FtpServerPeer::password, passive);
@@ -235,7 +246,8 @@ void TstFtpPlatform::directories_data()
     QTest::newRow("relative") << QStringList{"sub"} << "/home/velmaric/sub";
     QTest::newRow("absolute") << QStringList{"sub", "/home"} << "/home";
     QTest::newRow("parent") << QStringList{"sub", ".."} << "/home/velmaric";
-    QTest::newRow("blank, percent, hash") << QStringList{"odd %20 #name?"} << "/home/velmaric/odd %20 #name?";
+    QTest::newRow("blank, percent, hash")
+        << QStringList{"odd %20 #name?"} << "/home/velmaric/odd %20 #name?";
     QTest::newRow("missing") << QStringList{"nothere"} << "";
 }
 
@@ -281,11 +293,14 @@ void TstFtpPlatform::transfers_data()
     QTest::newRow("put binary, active") << true << bin << false << "data.bin" << binary << binary;
     QTest::newRow("get binary keeps CR LF") << false << bin << true << "t.txt" << text << text;
     // pyftpdlib sends LF as CR LF in ASCII mode and stores CR LF as LF.
-    QTest::newRow("get ascii gives LF") << false << asc << true << "t.txt" << QByteArray("a\nb\nc") << QByteArray("a\nb\nc");
+    QTest::newRow("get ascii gives LF")
+        << false << asc << true << "t.txt" << QByteArray("a\nb\nc") << QByteArray("a\nb\nc");
     QTest::newRow("put ascii, CR LF not doubled")
         << true << asc << true << "t.txt" << text << QByteArray("one\ntwo\nthree\n\rfour");
-    QTest::newRow("get utf-8 name") << false << bin << true << QString::fromUtf8("grüße #1%.txt") << text << text;
-    QTest::newRow("put utf-8 name") << true << bin << true << QString::fromUtf8("日本 ?.txt") << text << text;
+    QTest::newRow("get utf-8 name")
+        << false << bin << true << QString::fromUtf8("grüße #1%.txt") << text << text;
+    QTest::newRow("put utf-8 name")
+        << true << bin << true << QString::fromUtf8("日本 ?.txt") << text << text;
     QTest::newRow("empty file") << false << bin << true << "empty" << QByteArray() << QByteArray();
 }
 
@@ -310,17 +325,19 @@ void TstFtpPlatform::transfers()
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(source);
         f.close();
-        QVERIFY2(FtpPutFileA(s.connect, localPath.toUtf8().constData(), remoteName.constData(), type, 0),
-                 qPrintable(QString::number(GetLastError()) + ' ' + lastResponse()));
+        QVERIFY2(
+            FtpPutFileA(s.connect, localPath.toUtf8().constData(), remoteName.constData(), type, 0),
+            qPrintable(QString::number(GetLastError()) + ' ' + lastResponse()));
         QCOMPARE(sha(peer.readFile(remotePath)), sha(expected));
     } else {
         QVERIFY(peer.writeFile(remotePath, source));
-        QVERIFY2(FtpGetFileA(s.connect, remoteName.constData(), localPath.toUtf8().constData(), false,
-                             INTERNET_FLAG_RELOAD, type, 0),
+        QVERIFY2(FtpGetFileA(s.connect, remoteName.constData(), localPath.toUtf8().constData(),
+                             false, INTERNET_FLAG_RELOAD, type, 0),
                  qPrintable(QString::number(GetLastError()) + ' ' + lastResponse()));
         QCOMPARE(sha(fileBytes(localPath)), sha(expected));
-        QCOMPARE(QDir(local.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList{name});
+        QCOMPARE(
+            QDir(local.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{name});
     }
 }
 
@@ -352,8 +369,8 @@ void TstFtpPlatform::getReplacesOnlyOnSuccess()
     f.close();
     const Login s(peer.server());
     QVERIFY(s.connect);
-    QCOMPARE(FtpGetFileA(s.connect, remote.toUtf8().constData(), target.toUtf8().constData(), false, 0,
-                         FTP_TRANSFER_TYPE_BINARY, 0),
+    QCOMPARE(FtpGetFileA(s.connect, remote.toUtf8().constData(), target.toUtf8().constData(), false,
+                         0, FTP_TRANSFER_TYPE_BINARY, 0),
              ok);
     QCOMPARE(GetLastError(), error);
     QCOMPARE(fileBytes(target), ok ? QByteArray("new contents") : QByteArray("old contents"));
@@ -368,16 +385,21 @@ void TstFtpPlatform::stalls_data()
     QTest::addColumn<QStringList>("serverArgs");
     QTest::addColumn<QByteArray>("variable");
     QTest::addColumn<DWORD>("error");
-    QTest::newRow("no greeting") << "connect" << QStringList{} << QByteArray("VELMARIC_FTP_CONNECT_TIMEOUT")
+    QTest::newRow("no greeting") << "connect" << QStringList{}
+                                 << QByteArray("VELMARIC_FTP_CONNECT_TIMEOUT")
                                  << ERROR_INTERNET_TIMEOUT;
-    QTest::newRow("no reply to MLSD") << "list" << QStringList{"--hang", "MLSD"}
-                                      << QByteArray("VELMARIC_FTP_REPLY_TIMEOUT") << ERROR_INTERNET_TIMEOUT;
+    QTest::newRow("no reply to MLSD")
+        << "list" << QStringList{"--hang", "MLSD"} << QByteArray("VELMARIC_FTP_REPLY_TIMEOUT")
+        << ERROR_INTERNET_TIMEOUT;
     QTest::newRow("data stops") << "get" << QStringList{"--stall-after", "100000"}
-                                << QByteArray("VELMARIC_FTP_STALL_TIMEOUT") << ERROR_INTERNET_TIMEOUT;
-    QTest::newRow("no reply to QUIT at closing") << "close" << QStringList{"--hang", "QUIT"}
-                                                 << QByteArray("VELMARIC_FTP_REPLY_TIMEOUT") << DWORD(0);
-    QTest::newRow("server killed mid-get") << "kill" << QStringList{"--stall-after", "100000"}
-                                           << QByteArray("VELMARIC_FTP_STALL_TIMEOUT") << ERROR_INTERNET_CONNECTION_ABORTED;
+                                << QByteArray("VELMARIC_FTP_STALL_TIMEOUT")
+                                << ERROR_INTERNET_TIMEOUT;
+    QTest::newRow("no reply to QUIT at closing")
+        << "close" << QStringList{"--hang", "QUIT"} << QByteArray("VELMARIC_FTP_REPLY_TIMEOUT")
+        << DWORD(0);
+    QTest::newRow("server killed mid-get")
+        << "kill" << QStringList{"--stall-after", "100000"}
+        << QByteArray("VELMARIC_FTP_STALL_TIMEOUT") << ERROR_INTERNET_CONNECTION_ABORTED;
 }
 
 void TstFtpPlatform::stalls()
@@ -477,7 +499,8 @@ void TstFtpPlatform::cancel()
     {
         const FtpObserverScope scope(observer);
         if (get) {
-            QVERIFY(!FtpGetFileA(s.connect, "big.bin", local.filePath("big.bin").toUtf8().constData(), false, 0,
+            QVERIFY(!FtpGetFileA(s.connect, "big.bin",
+                                 local.filePath("big.bin").toUtf8().constData(), false, 0,
                                  FTP_TRANSFER_TYPE_BINARY, 0));
         } else {
             WIN32_FIND_DATA data;
@@ -493,8 +516,8 @@ void TstFtpPlatform::cancel()
     QVERIFY(peer.writeFile("/home/velmaric/small.txt", "small"));
     if (!serverArgs.isEmpty())
         return; // the server keeps stalling or hanging
-    QVERIFY(FtpGetFileA(s.connect, "small.txt", local.filePath("small.txt").toUtf8().constData(), false, 0,
-                        FTP_TRANSFER_TYPE_BINARY, 0));
+    QVERIFY(FtpGetFileA(s.connect, "small.txt", local.filePath("small.txt").toUtf8().constData(),
+                        false, 0, FTP_TRANSFER_TYPE_BINARY, 0));
     QCOMPARE(fileBytes(local.filePath("small.txt")), QByteArray("small"));
 }
 

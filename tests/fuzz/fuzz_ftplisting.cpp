@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const auto format : {FtpListingFormat::Mlsd, FtpListingFormat::List}) {
         for (const auto &entry : parseFtpListing(text, format)) {
             // Names are whole, never empty, never the folder itself, and always UTF-8.
-            if (entry.name.empty() || entry.name == "." || entry.name == ".." || !isValidUtf8(entry.name))
+            if (entry.name.empty() || entry.name == "." || entry.name == ".." ||
+                !isValidUtf8(entry.name))
                 __builtin_trap();
         }
     }

@@ -23,7 +23,8 @@
 
 namespace {
 const uint32_t Loopback = 0x0100007F;
-const char *NoEcho = "no ICMP socket may be opened here (needs root, cap_net_raw or ping_group_range)";
+const char *NoEcho =
+    "no ICMP socket may be opened here (needs root, cap_net_raw or ping_group_range)";
 } // namespace
 
 class tst_frmNorvoPing : public QObject {
@@ -77,13 +78,17 @@ void tst_frmNorvoPing::twoPingsInARow_data()
     QTest::addColumn<QString>("boxes");
     const QString ok = "0   [ ip success ]|16777343|", local = "127.0.0.1";
     QTest::newRow("text") << local << "hello" << ok + "5 bytes|hello";
-    QTest::newRow("empty text: size 0, data box keeps the first") << local << "" << ok + "0 bytes|first data";
-    QTest::newRow("fills the data area") << local << QString(250, 'y') << ok + "250 bytes|" + QString(250, 'y');
+    QTest::newRow("empty text: size 0, data box keeps the first")
+        << local << "" << ok + "0 bytes|first data";
+    QTest::newRow("fills the data area")
+        << local << QString(250, 'y') << ok + "250 bytes|" + QString(250, 'y');
     QTest::newRow("longer than the data area")
-        << local << QString(300, 'z') << "11001   [ ip buf too_small ]|16777343|250 bytes|" + QString(250, 'z');
+        << local << QString(300, 'z')
+        << "11001   [ ip buf too_small ]|16777343|250 bytes|" + QString(250, 'z');
     for (const char *address : {"localhost", "", "255.255.255.255", "127.0.1"})
-        QTest::addRow("not dotted: '%s'", address) << address << "abc"
-                                                   << "-1   [ inet_addr: bad IP format ]|0|0 bytes|first data";
+        QTest::addRow("not dotted: '%s'", address)
+            << address << "abc"
+            << "-1   [ inet_addr: bad IP format ]|0|0 bytes|first data";
 }
 
 void tst_frmNorvoPing::twoPingsInARow()
@@ -126,7 +131,9 @@ void tst_frmNorvoPing::withoutPermission()
         QSKIP("needs root for a network namespace: this user may open ICMP sockets");
     // A message saying how to allow echoes, not "ip success" with zeros: the boxes stay empty.
     QCOMPARE(ping("127.0.0.1", "abc").join('|'), "|||||");
-    QCOMPARE(m_messages, QStringList{QStringLiteral("%1: %2").arg(int(vbExclamation)).arg(EchoNotPermittedText)});
+    QCOMPARE(
+        m_messages,
+        QStringList{QStringLiteral("%1: %2").arg(int(vbExclamation)).arg(EchoNotPermittedText)});
 }
 
 void tst_frmNorvoPing::foreignEchoesNeverTaken()
@@ -144,26 +151,30 @@ void tst_frmNorvoPing::foreignEchoesNeverTaken()
     QCOMPARE(::setsockopt(spy, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait), 0);
     auto forgeReply = [spy](uint16_t id, uint16_t seq, const QByteArray &data) {
         auto packet = icmp::buildEchoRequest(
-            id, seq, std::span(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size())));
+            id, seq,
+            std::span(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size())));
         packet[0] = icmp::TypeEchoReply;
         packet[2] = packet[3] = 0;
         const uint16_t sum = icmp::checksum(packet);
         packet[2] = uint8_t(sum >> 8);
         packet[3] = uint8_t(sum);
         sockaddr_in to{AF_INET, 0, {Loopback}, {}};
-        ::sendto(spy, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        ::sendto(spy, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
+                 sizeof to);
     };
     IcmpFile handle;
     QVERIFY(handle);
     // One echo: its reply's TTL and data, or what went wrong.
     auto echo = [&handle](const QByteArray &text) -> std::pair<int, QByteArray> {
         std::vector<char> buffer(sizeof(ICMP_ECHO_REPLY) + 400);
-        const uint32_t n = IcmpSendEcho(handle.handle(), Loopback, text.constData(), uint16_t(text.size()),
-                                        nullptr, buffer.data(), uint32_t(buffer.size()), 500);
+        const uint32_t n = IcmpSendEcho(handle.handle(), Loopback, text.constData(),
+                                        uint16_t(text.size()), nullptr, buffer.data(),
+                                        uint32_t(buffer.size()), 500);
         ICMP_ECHO_REPLY r;
         std::memcpy(&r, buffer.data(), sizeof r);
         if (n != 1 || r.Status != 0)
-            return {-1, "replies " + QByteArray::number(n) + ", status " + QByteArray::number(r.Status)};
+            return {-1, "replies " + QByteArray::number(n) + ", status " +
+                            QByteArray::number(r.Status)};
         return {r.Options.Ttl, QByteArray(buffer.data() + sizeof r, r.DataSize)};
     };
 
@@ -181,8 +192,8 @@ void tst_frmNorvoPing::foreignEchoesNeverTaken()
         const uint16_t id = uint16_t(p[24] << 8 | p[25]), seq = uint16_t(p[26] << 8 | p[27]);
         text = "ours-" + QByteArray::number(i);
         forgeReply(uint16_t(id ^ 0x0101), uint16_t(seq + 1), text); // another process
-        forgeReply(id, seq, text);                                    // an earlier request
-        forgeReply(id, uint16_t(seq + 1), "forged");                  // other data
+        forgeReply(id, seq, text);                                  // an earlier request
+        forgeReply(id, uint16_t(seq + 1), "forged");                // other data
         const auto [ttl, data] = echo(text);
         QCOMPARE(data, text);
         QVERIFY(ttl != forgedTtl);

@@ -32,15 +32,18 @@ const QString Cli = QStringLiteral(VELMARIC_CLI);
 const QString Target = QStringLiteral("10.99.4.2");
 // The router sends no time-exceeded messages: its hop stays silent.
 const QString SilentRouter = QStringLiteral(
-    "table inet silent { chain errors { type filter hook output priority 0; icmp type time-exceeded drop; }; }");
+    "table inet silent { chain errors { type filter hook output priority 0; icmp type "
+    "time-exceeded drop; }; }");
 // Router 1 forwards nothing and answers nothing: no farther hop can speed up a give-up, so
 // every attempt runs its whole time-out and the trace stays under way.
 const QString BlackHole = QStringLiteral(
-    "table inet blackhole { chain errors { type filter hook output priority 0; icmp type time-exceeded drop; }; "
+    "table inet blackhole { chain errors { type filter hook output priority 0; icmp type "
+    "time-exceeded drop; }; "
     "chain passing { type filter hook forward priority 0; drop; }; }");
 // The source's resolver (127.0.0.1) takes DNS queries in and never answers them.
 const QString SilentResolver = QStringLiteral(
-    "table inet dns { chain in { type filter hook input priority 0; udp dport 53 drop; tcp dport 53 drop; }; }");
+    "table inet dns { chain in { type filter hook input priority 0; udp dport 53 drop; tcp dport "
+    "53 drop; }; }");
 
 // Sockets this process holds, to see that a trace released its handle.
 int socketCount()
@@ -78,8 +81,11 @@ private:
     // Root opens a datagram socket first where the group range allows it, else a raw one.
     void useSocketKind(const QString &kind)
     {
-        QCOMPARE(m_chain->exec(m_chain->source(), {"sysctl", "-qw", kind == "raw" ? "net.ipv4.ping_group_range=1 0"
-                                                                 : "net.ipv4.ping_group_range=0 2147483647"}), 0);
+        QCOMPARE(m_chain->exec(m_chain->source(),
+                               {"sysctl", "-qw",
+                                kind == "raw" ? "net.ipv4.ping_group_range=1 0"
+                                              : "net.ipv4.ping_group_range=0 2147483647"}),
+                 0);
     }
     // Traces in the window, calling during() once the first attempt is under way.
     void traceInWindow(const QString &target, const std::function<void()> &during = {});
@@ -103,19 +109,21 @@ void tst_frmNorvoRoute::initTestCase()
         QSKIP("network namespaces need root");
     // Names for routers 1 and 3 only.
     QVERIFY(m_hosts.open());
-    m_hosts.write("127.0.0.1 localhost\n10.99.0.2 router-one.chain.test\n10.99.2.2 router-three.chain.test\n");
+    m_hosts.write("127.0.0.1 localhost\n10.99.0.2 router-one.chain.test\n10.99.2.2 "
+                  "router-three.chain.test\n");
     m_hosts.close();
     m_chain = std::make_unique<NetnsChain>(4, m_hosts.fileName());
     QVERIFY2(m_chain->error().isEmpty(), qPrintable(m_chain->error()));
     // Router 4 refuses these destinations by rule (rules are answered through the ICMP rate
     // limit, which the fixture turns off, unlike the separate limit of unreachable routes).
-    QVERIFY(m_chain->nft(m_chain->router(4), QStringLiteral(
-        "table inet rules { chain probes { type filter hook forward priority 0; "
-        "ip daddr 10.98.1.0/24 reject with icmp type host-unreachable; "
-        "ip daddr 10.98.2.0/24 reject with icmp type admin-prohibited; "
-        "ip daddr 10.98.3.0/24 reject with icmp type net-unreachable; "
-        "ip daddr 10.98.4.0/24 reject with icmp type port-unreachable; "
-        "ip daddr 10.98.5.0/24 drop; }; }")));
+    QVERIFY(m_chain->nft(
+        m_chain->router(4),
+        QStringLiteral("table inet rules { chain probes { type filter hook forward priority 0; "
+                       "ip daddr 10.98.1.0/24 reject with icmp type host-unreachable; "
+                       "ip daddr 10.98.2.0/24 reject with icmp type admin-prohibited; "
+                       "ip daddr 10.98.3.0/24 reject with icmp type net-unreachable; "
+                       "ip daddr 10.98.4.0/24 reject with icmp type port-unreachable; "
+                       "ip daddr 10.98.5.0/24 drop; }; }")));
     QVERIFY(enterNetns(m_chain->source())); // echoes and the window's traces go from here
     m_foreignPing.setStandardOutputFile(QProcess::nullDevice());
     m_foreignPing.setStandardErrorFile(QProcess::nullDevice());
@@ -170,19 +178,23 @@ void tst_frmNorvoRoute::statuses_data()
     QTest::addColumn<int>("ttl");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("from");
-    const struct { const char *name, *destination; int ttl, status; const char *from; } rows[] = {
-        {"echo reply of the target", "10.99.4.2", 0, 0, "10.99.4.2"},
-        {"TTL 1 expires at router 1", "10.99.4.2", 1, 11013, "10.99.0.2"},
-        {"TTL 3 expires at router 3", "10.99.4.2", 3, 11013, "10.99.2.2"},
-        {"TTL 5 reaches the target", "10.99.4.2", 5, 0, "10.99.4.2"},
-        {"host unreachable", "10.98.1.1", 0, 11003, "10.99.3.2"},
-        {"prohibited", "10.98.2.1", 0, 11004, "10.99.3.2"},
-        {"net unreachable", "10.98.3.1", 0, 11002, "10.99.3.2"},
-        {"port unreachable", "10.98.4.1", 0, 11005, "10.99.3.2"},
-        {"nobody answers", "10.98.5.1", 0, 11010, "0.0.0.0"}};
+    const struct {
+        const char *name, *destination;
+        int ttl, status;
+        const char *from;
+    } rows[] = {{"echo reply of the target", "10.99.4.2", 0, 0, "10.99.4.2"},
+                {"TTL 1 expires at router 1", "10.99.4.2", 1, 11013, "10.99.0.2"},
+                {"TTL 3 expires at router 3", "10.99.4.2", 3, 11013, "10.99.2.2"},
+                {"TTL 5 reaches the target", "10.99.4.2", 5, 0, "10.99.4.2"},
+                {"host unreachable", "10.98.1.1", 0, 11003, "10.99.3.2"},
+                {"prohibited", "10.98.2.1", 0, 11004, "10.99.3.2"},
+                {"net unreachable", "10.98.3.1", 0, 11002, "10.99.3.2"},
+                {"port unreachable", "10.98.4.1", 0, 11005, "10.99.3.2"},
+                {"nobody answers", "10.98.5.1", 0, 11010, "0.0.0.0"}};
     for (const char *kind : {"raw", "datagram"})
         for (const auto &r : rows)
-            QTest::addRow("%s: %s", kind, r.name) << kind << r.destination << r.ttl << r.status << r.from;
+            QTest::addRow("%s: %s", kind, r.name)
+                << kind << r.destination << r.ttl << r.status << r.from;
 }
 
 void tst_frmNorvoRoute::statuses()
@@ -201,8 +213,8 @@ void tst_frmNorvoRoute::statuses()
     std::vector<char> buffer(288);
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(IcmpSendEcho(handle.handle(), winsock::inet_addr(destination.toStdString()), "chain", 5,
-                          ttl ? &options : nullptr, buffer.data(), uint32_t(buffer.size()), 500),
+    QCOMPARE(IcmpSendEcho(handle.handle(), winsock::inet_addr(destination.toStdString()), "chain",
+                          5, ttl ? &options : nullptr, buffer.data(), uint32_t(buffer.size()), 500),
              status == 11010 ? 0u : 1u);
     ICMP_ECHO_REPLY reply;
     std::memcpy(&reply, buffer.data(), sizeof reply);
@@ -214,9 +226,11 @@ void tst_frmNorvoRoute::statuses()
 
 void tst_frmNorvoRoute::trace_data()
 {
-    QTest::addColumn<QString>("how"); // the command line with a raw or datagram socket, or the window
+    QTest::addColumn<QString>(
+        "how"); // the command line with a raw or datagram socket, or the window
     QTest::addColumn<int>("silentHop");
-    QTest::addColumn<int>("names"); // 0 none, 1 from the hosts file, 2 also a resolver that never answers
+    QTest::addColumn<int>(
+        "names"); // 0 none, 1 from the hosts file, 2 also a resolver that never answers
     for (const char *how : {"raw", "datagram", "window"}) {
         QTest::addRow("%s: every hop answers", how) << how << 0 << 0;
         QTest::addRow("%s: router 2 silent", how) << how << 2 << 0;
@@ -240,7 +254,9 @@ void tst_frmNorvoRoute::trace()
     const QString name[] = {{}, "\trouter-one.chain.test", {}, "\trouter-three.chain.test", {}, {}};
     for (int k = 1; k <= 5; ++k) {
         expected += k == silentHop ? QStringLiteral("Hop #\t%1\t*\t\n").arg(k)
-                                   : QStringLiteral("Hop #\t%1\t<10 ms\t10.99.%2.2%3\n").arg(k).arg(k - 1)
+                                   : QStringLiteral("Hop #\t%1\t<10 ms\t10.99.%2.2%3\n")
+                                         .arg(k)
+                                         .arg(k - 1)
                                          .arg(names ? name[k] : QString());
         attempts << QStringList(k == silentHop ? 3 : 1, QString::number(k)); // "*" after 3 attempts
     }
@@ -294,8 +310,8 @@ void tst_frmNorvoRoute::engine()
     TraceRoute::Settings settings;
     settings.maxInFlight = maxInFlight;
     settings.timeoutMs = stall ? 200 : 2400;
-    TraceRoute route(handle.handle(), winsock::inet_addr(Target.toStdString()), Target.toStdString(), 32,
-                     settings);
+    TraceRoute route(handle.handle(), winsock::inet_addr(Target.toStdString()),
+                     Target.toStdString(), 32, settings);
     QStringList steps; // each finished attempt: its TTL, "*" when unanswered
     auto record = [&](const std::optional<TraceRoute::Step> &step) {
         if (step)
@@ -323,8 +339,9 @@ void tst_frmNorvoRoute::localTarget()
     traceInWindow("127.0.0.1");
     QCOMPARE(m_window->Text3->text(), "128");
     QCOMPARE(m_window->Text2->text(), "1");
-    QCOMPARE(m_window->Text4->toPlainText(), "Tracing Route to 127.0.0.1:\n\nHop #\t1\t<10 ms\t127.0.0.1\t" +
-                                                 QString::fromStdString(entry->name) + "\n\nTrace Route Complete");
+    QCOMPARE(m_window->Text4->toPlainText(),
+             "Tracing Route to 127.0.0.1:\n\nHop #\t1\t<10 ms\t127.0.0.1\t" +
+                 QString::fromStdString(entry->name) + "\n\nTrace Route Complete");
 }
 
 void tst_frmNorvoRoute::midTrace_data()
@@ -344,8 +361,8 @@ void tst_frmNorvoRoute::midTrace()
     bool buttonsWhileTracing = false;
     QElapsedTimer timer;
     traceInWindow(Target, [&] {
-        buttonsWhileTracing =
-            m_window->isTracing() && !m_window->Command1->isEnabled() && m_window->cmdStop->isEnabled();
+        buttonsWhileTracing = m_window->isTracing() && !m_window->Command1->isEnabled() &&
+                              m_window->cmdStop->isEnabled();
         timer.start();
         if (action == "stop") {
             QTest::mouseClick(m_window->cmdStop, Qt::LeftButton);
@@ -390,15 +407,19 @@ void tst_frmNorvoRoute::unresolvedTarget()
 {
     // The command line's resolver only knows its hosts file, so nothing leaves the chain.
     QByteArray out, err;
-    QCOMPARE(m_chain->exec(m_chain->source(), {Cli, "trace", "no-such-host.chain.test"}, &out, &err), 1);
-    QCOMPARE(out, QByteArray("Tracing Route to no-such-host.chain.test:\n\n\nTrace Route Complete\n"));
+    QCOMPARE(
+        m_chain->exec(m_chain->source(), {Cli, "trace", "no-such-host.chain.test"}, &out, &err), 1);
+    QCOMPARE(out,
+             QByteArray("Tracing Route to no-such-host.chain.test:\n\n\nTrace Route Complete\n"));
     QVERIFY(err.contains("not found"));
     // The window's resolver is the system's: without a route its look-up fails at once.
     QCOMPARE(m_chain->exec(m_chain->source(), {"ip", "route", "del", "default"}), 0);
     traceInWindow("no-such-host.invalid");
-    QCOMPARE(m_chain->exec(m_chain->source(), {"ip", "route", "add", "default", "via", "10.99.0.2"}), 0);
+    QCOMPARE(
+        m_chain->exec(m_chain->source(), {"ip", "route", "add", "default", "via", "10.99.0.2"}), 0);
     QCOMPARE(m_window->Text1->text(), QString());
-    QCOMPARE(m_window->Text4->toPlainText(), "Tracing Route to no-such-host.invalid:\n\n\nTrace Route Complete");
+    QCOMPARE(m_window->Text4->toPlainText(),
+             "Tracing Route to no-such-host.invalid:\n\n\nTrace Route Complete");
     QCOMPARE(listLines(), QStringList{"1"});
 }
 

@@ -134,15 +134,18 @@ private Q_SLOTS:
         const QByteArray tail = QByteArray("tail bytes \xff\x00\x01", 14).repeated(11);
         QTest::newRow("no file") << QByteArray() << "http://127.0.0.1/" << true << true
                                  << record("http://127.0.0.1/", -1, -1, 0) + zeros;
-        QTest::newRow("empty file") << QByteArray("") << "a" << false << true << record("a", 0, -1, 0) + zeros;
-        QTest::newRow("short file") << QByteArray("0123456789") << "b" << true << false
-                                    << record("b", -1, 0, 0) + zeros;
+        QTest::newRow("empty file")
+            << QByteArray("") << "a" << false << true << record("a", 0, -1, 0) + zeros;
+        QTest::newRow("short file")
+            << QByteArray("0123456789") << "b" << true << false << record("b", -1, 0, 0) + zeros;
         QTest::newRow("reserved and bytes after the record kept")
             << record("old", -1, -1, 0x1234) + tail << "new" << false << false
             << record("new", 0, 0, 0x1234) + tail;
         QTest::newRow("40 Latin-1 characters fill the field")
-            << QByteArray() << QStringLiteral("http://127.0.0.1/caf\u00e9").leftJustified(40, u'x') << true << true
-            << record(QByteArray("http://127.0.0.1/caf\xe9").leftJustified(40, 'x'), -1, -1, 0) + zeros;
+            << QByteArray() << QStringLiteral("http://127.0.0.1/caf\u00e9").leftJustified(40, u'x')
+            << true << true
+            << record(QByteArray("http://127.0.0.1/caf\xe9").leftJustified(40, 'x'), -1, -1, 0) +
+                   zeros;
     }
     void roundTrip()
     {
@@ -160,7 +163,7 @@ private Q_SLOTS:
         QCOMPARE(m_w->lblStatus->text(), QStringLiteral("Saved."));
         QCOMPARE(m_w->lblStatus->accessibleName(), QStringLiteral("Saved."));
         QCOMPARE(g_settingsRecord.HomePage, home.leftJustified(40)); // shared copy follows at once
-        QCOMPARE(PopUpsAllowed, VbFalse);                             // applies at the next start
+        QCOMPARE(PopUpsAllowed, VbFalse);                            // applies at the next start
 
         frmOptions *again = open();
         QCOMPARE(again->txtHomePage->text(), home);

@@ -23,12 +23,13 @@ public:
         QDir().mkpath(root(home));
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral("/usr/bin/python3"),
-                        QStringList{QStringLiteral(FTPSERVER_SCRIPT), "--root", m_root.path(), "--home", home,
-                                    "--user", user, "--password", password}
-                            + extraArgs);
+                        QStringList{QStringLiteral(FTPSERVER_SCRIPT), "--root", m_root.path(),
+                                    "--home", home, "--user", user, "--password", password} +
+                            extraArgs);
         const QDeadlineTimer deadline(30000);
         while (m_port == 0 && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
-            if (!m_process.canReadLine() && !m_process.waitForReadyRead(int(deadline.remainingTime())))
+            if (!m_process.canReadLine() &&
+                !m_process.waitForReadyRead(int(deadline.remainingTime())))
                 continue;
             const QByteArray line = m_process.readLine().trimmed();
             if (line.startsWith("PORT "))
@@ -48,7 +49,10 @@ public:
     QString error() const { return m_error; }
     bool missing() const { return m_missing; }
     quint16 port() const { return m_port; }
-    QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); } // for InternetConnectA
+    QString server() const
+    {
+        return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    } // for InternetConnectA
     // A path on disk for a server path ("/home/velmaric/a.txt").
     QString root(const QString &serverPath = {}) const { return m_root.path() + serverPath; }
 
@@ -81,9 +85,9 @@ private:
     QString m_error;
 };
 
-#define REQUIRE_FTP_SERVER(peer)                                                                   \
-    do {                                                                                           \
-        if ((peer).missing())                                                                      \
-            QSKIP(qPrintable((peer).error()));                                                     \
-        QVERIFY2((peer).error().isEmpty(), qPrintable((peer).error()));                            \
+#define REQUIRE_FTP_SERVER(peer) \
+    do { \
+        if ((peer).missing()) \
+            QSKIP(qPrintable((peer).error())); \
+        QVERIFY2((peer).error().isEmpty(), qPrintable((peer).error())); \
     } while (false)

@@ -15,12 +15,14 @@ public:
     explicit NetnsChain(int routers, const QString &hostsFile = {})
         : m_prefix(QStringLiteral("vt%1").arg(getpid()))
     {
-        QStringList args{"up", m_prefix, QString::number(routers), "--owner", QString::number(getpid())};
+        QStringList args{"up", m_prefix, QString::number(routers), "--owner",
+                         QString::number(getpid())};
         if (!hostsFile.isEmpty())
             args << "--hosts" << hostsFile;
         QByteArray err;
         if (const int status = run(NETNS_CHAIN_SCRIPT, args, nullptr, &err))
-            m_error = QStringLiteral("netns-chain.sh up failed (%1): %2").arg(status).arg(QString(err));
+            m_error =
+                QStringLiteral("netns-chain.sh up failed (%1): %2").arg(status).arg(QString(err));
     }
     ~NetnsChain() { run(NETNS_CHAIN_SCRIPT, {"down", m_prefix}); }
 
@@ -71,7 +73,8 @@ private:
 // there, programs it starts begin there.
 inline bool enterNetns(const QString &ns)
 {
-    const int fd = ::open(QByteArray("/run/netns/" + ns.toLocal8Bit()).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(QByteArray("/run/netns/" + ns.toLocal8Bit()).constData(),
+                          O_RDONLY | O_CLOEXEC);
     const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
     if (fd >= 0)
         ::close(fd);

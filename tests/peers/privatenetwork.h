@@ -14,7 +14,8 @@ public:
     PrivateNetwork() : m_home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
     {
         m_unshared = m_home.valid() && ::unshare(CLONE_NEWNET) == 0;
-        m_entered = m_unshared && QProcess::execute(QStringLiteral("ip"), {"link", "set", "lo", "up"}) == 0;
+        m_entered = m_unshared &&
+                    QProcess::execute(QStringLiteral("ip"), {"link", "set", "lo", "up"}) == 0;
     }
     ~PrivateNetwork()
     {

@@ -12,23 +12,23 @@ namespace ResolverNamespace {
 inline bool inside() { return std::getenv("VELMARIC_RESOLVER_NETNS"); }
 } // namespace ResolverNamespace
 
-#define RESOLVER_NAMESPACE_TEST_MAIN(TestObject, AppClass)                                     \
-    int main(int argc, char **argv)                                                            \
-    {                                                                                          \
-        if (!ResolverNamespace::inside() && !std::getenv("VELMARIC_RESOLVER_NETNS_SKIP")) {    \
-            std::vector<char *> args{const_cast<char *>(RESOLVER_NETNS_SCRIPT)};               \
-            args.insert(args.end(), argv, argv + argc + 1);                                    \
-            execv(args[0], args.data());                                                       \
-            std::perror(RESOLVER_NETNS_SCRIPT);                                                \
-            return 127;                                                                        \
-        }                                                                                      \
-        AppClass app(argc, argv);                                                              \
-        TestObject tc;                                                                         \
-        return QTest::qExec(&tc, argc, argv);                                                  \
+#define RESOLVER_NAMESPACE_TEST_MAIN(TestObject, AppClass) \
+    int main(int argc, char **argv) \
+    { \
+        if (!ResolverNamespace::inside() && !std::getenv("VELMARIC_RESOLVER_NETNS_SKIP")) { \
+            std::vector<char *> args{const_cast<char *>(RESOLVER_NETNS_SCRIPT)}; \
+            args.insert(args.end(), argv, argv + argc + 1); \
+            execv(args[0], args.data()); \
+            std::perror(RESOLVER_NETNS_SCRIPT); \
+            return 127; \
+        } \
+        AppClass app(argc, argv); \
+        TestObject tc; \
+        return QTest::qExec(&tc, argc, argv); \
     }
 
-#define REQUIRE_RESOLVER_NAMESPACE()                                                           \
-    do {                                                                                       \
-        if (!ResolverNamespace::inside())                                                      \
-            QSKIP(std::getenv("VELMARIC_RESOLVER_NETNS_SKIP"));                                \
+#define REQUIRE_RESOLVER_NAMESPACE() \
+    do { \
+        if (!ResolverNamespace::inside()) \
+            QSKIP(std::getenv("VELMARIC_RESOLVER_NETNS_SKIP")); \
     } while (false)

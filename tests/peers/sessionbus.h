@@ -8,8 +8,7 @@
 
 // A private D-Bus session bus: its own dbus-daemon, stopped with the fixture, so tests never
 // touch the desktop's bus and can run side by side.
-class PrivateSessionBus
-{
+class PrivateSessionBus {
 public:
     PrivateSessionBus()
     {
@@ -20,8 +19,8 @@ public:
         m_daemon.start(QStringLiteral("dbus-daemon"),
                        {"--session", "--nofork", "--nopidfile", "--print-address=1"});
         const QDeadlineTimer deadline(10000);
-        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(int(deadline.remainingTime()))) {
-        }
+        while (!m_daemon.canReadLine() &&
+               m_daemon.waitForReadyRead(int(deadline.remainingTime()))) {}
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
         if (m_address.isEmpty())
             m_error = QStringLiteral("dbus-daemon gave no address: ") +

@@ -33,8 +33,9 @@ public:
             QFile conf(m_dir.filePath(QStringLiteral("tinyproxy.conf")));
             if (!conf.open(QIODevice::WriteOnly | QIODevice::Truncate))
                 break;
-            conf.write(QStringLiteral("Port %1\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 20\n"
-                                      "LogFile \"%2\"\nLogLevel Warning\nPidFile \"%3\"\n")
+            conf.write(QStringLiteral(
+                           "Port %1\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 20\n"
+                           "LogFile \"%2\"\nLogLevel Warning\nPidFile \"%3\"\n")
                            .arg(port)
                            .arg(m_dir.filePath("tinyproxy.log"), m_dir.filePath("tinyproxy.pid"))
                            .toUtf8());
@@ -55,7 +56,8 @@ public:
                 stop();
         }
         if (!m_port)
-            m_error = QStringLiteral("tinyproxy did not start: ") + QString::fromLocal8Bit(m_process.readAllStandardError());
+            m_error = QStringLiteral("tinyproxy did not start: ") +
+                      QString::fromLocal8Bit(m_process.readAllStandardError());
     }
     ~TinyproxyPeer() { stop(); }
     TinyproxyPeer(const TinyproxyPeer &) = delete;

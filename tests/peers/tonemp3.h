@@ -11,8 +11,7 @@
 
 // MP3 files made at run time: a generated sine tone encoded by lame, in a temporary folder
 // removed with the fixture.
-class ToneMp3
-{
+class ToneMp3 {
 public:
     ToneMp3()
     {
@@ -40,13 +39,16 @@ public:
             out << qint16(8000 * std::sin(2 * M_PI * 440 * i / rate));
         const QString path = m_dir.filePath(name);
         QProcess lame;
-        lame.start(QStringLiteral("lame"), QStringList{"--quiet", "-r", "-s", "44.1", "-m", "m",
-                                                       "--bitwidth", "16", "--signed", "--little-endian"}
-                                               + lameOptions + QStringList{"-", path});
+        lame.start(QStringLiteral("lame"),
+                   QStringList{"--quiet", "-r", "-s", "44.1", "-m", "m", "--bitwidth", "16",
+                               "--signed", "--little-endian"} +
+                       lameOptions + QStringList{"-", path});
         lame.write(pcm);
         lame.closeWriteChannel();
-        if (!lame.waitForFinished(60000) || lame.exitStatus() != QProcess::NormalExit || lame.exitCode() != 0) {
-            m_error = QStringLiteral("lame failed: ") + QString::fromLocal8Bit(lame.readAllStandardError());
+        if (!lame.waitForFinished(60000) || lame.exitStatus() != QProcess::NormalExit ||
+            lame.exitCode() != 0) {
+            m_error = QStringLiteral("lame failed: ") +
+                      QString::fromLocal8Bit(lame.readAllStandardError());
             return {};
         }
         return path;

@@ -18,8 +18,7 @@ extern char **environ;
 
 // An X display of the test's own (Xvfb), started before the application connects to it, so a
 // tray host can come and go there without touching any other test's display.
-class PrivateDisplay
-{
+class PrivateDisplay {
 public:
     PrivateDisplay()
     {
@@ -38,10 +37,15 @@ public:
         posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        char *argv[] = {const_cast<char *>("Xvfb"), const_cast<char *>("-displayfd"), const_cast<char *>("3"),
-                        const_cast<char *>("-screen"), const_cast<char *>("0"),
-                        const_cast<char *>("1280x1024x24"), const_cast<char *>("-nolisten"),
-                        const_cast<char *>("tcp"), nullptr};
+        char *argv[] = {const_cast<char *>("Xvfb"),
+                        const_cast<char *>("-displayfd"),
+                        const_cast<char *>("3"),
+                        const_cast<char *>("-screen"),
+                        const_cast<char *>("0"),
+                        const_cast<char *>("1280x1024x24"),
+                        const_cast<char *>("-nolisten"),
+                        const_cast<char *>("tcp"),
+                        nullptr};
         if (posix_spawnp(&m_pid, "Xvfb", &actions, nullptr, argv, environ) != 0) {
             m_pid = -1;
             m_error = QStringLiteral("Xvfb is not installed");
@@ -86,8 +90,7 @@ private:
 };
 
 // A notification area (trayer) on a display; icons embed in it by XEmbed.
-class TrayHost
-{
+class TrayHost {
 public:
     explicit TrayHost(const QString &display)
     {
@@ -99,8 +102,9 @@ public:
         env.insert(QStringLiteral("DISPLAY"), display);
         m_trayer.setProcessEnvironment(env);
         m_trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_trayer.start(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype",
-                                                  "request", "--height", "32", "--SetDockType", "true"});
+        m_trayer.start(QStringLiteral("trayer"),
+                       {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
+                        "32", "--SetDockType", "true"});
         if (!m_trayer.waitForStarted(10000))
             m_error = QStringLiteral("trayer did not start");
     }

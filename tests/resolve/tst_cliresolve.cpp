@@ -18,14 +18,26 @@ void tst_CliResolve::commands_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err"); // a line the error output must contain; empty: no output
 
-    QTest::newRow("resolve, first of several") << QStringList{"resolve", "multi.velmaric.test"} << true << 0 << "192.0.2.7\n" << "";
-    QTest::newRow("resolve, not found") << QStringList{"resolve", "nothere.velmaric.test"} << true << 1 << "" << "host name 'nothere.velmaric.test' not found";
-    QTest::newRow("resolve, no name") << QStringList{"resolve"} << false << 2 << "" << "Usage: velmaric-cli resolve NAME";
-    QTest::newRow("resolve, two names") << QStringList{"resolve", "a", "b"} << false << 2 << "" << "Usage: velmaric-cli resolve NAME";
-    QTest::newRow("reverse, entry") << QStringList{"reverse", "203.0.113.5"} << true << 0 << "reverse.velmaric.test\n" << "";
-    QTest::newRow("reverse, no entry") << QStringList{"reverse", "203.0.113.99"} << true << 1 << "" << "Call to gethostbyaddr failed.";
-    QTest::newRow("reverse, host name") << QStringList{"reverse", "reverse.velmaric.test"} << false << 1 << "" << "String passed is an invalid IP.";
-    QTest::newRow("reverse, no address") << QStringList{"reverse"} << false << 2 << "" << "Usage: velmaric-cli reverse ADDRESS";
+    QTest::newRow("resolve, first of several")
+        << QStringList{"resolve", "multi.velmaric.test"} << true << 0 << "192.0.2.7\n"
+        << "";
+    QTest::newRow("resolve, not found")
+        << QStringList{"resolve", "nothere.velmaric.test"} << true << 1 << ""
+        << "host name 'nothere.velmaric.test' not found";
+    QTest::newRow("resolve, no name") << QStringList{"resolve"} << false << 2 << ""
+                                      << "Usage: velmaric-cli resolve NAME";
+    QTest::newRow("resolve, two names") << QStringList{"resolve", "a", "b"} << false << 2 << ""
+                                        << "Usage: velmaric-cli resolve NAME";
+    QTest::newRow("reverse, entry")
+        << QStringList{"reverse", "203.0.113.5"} << true << 0 << "reverse.velmaric.test\n"
+        << "";
+    QTest::newRow("reverse, no entry") << QStringList{"reverse", "203.0.113.99"} << true << 1 << ""
+                                       << "Call to gethostbyaddr failed.";
+    QTest::newRow("reverse, host name")
+        << QStringList{"reverse", "reverse.velmaric.test"} << false << 1 << ""
+        << "String passed is an invalid IP.";
+    QTest::newRow("reverse, no address") << QStringList{"reverse"} << false << 2 << ""
+                                         << "Usage: velmaric-cli reverse ADDRESS";
 }
 
 void tst_CliResolve::commands()

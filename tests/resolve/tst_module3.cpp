@@ -15,19 +15,25 @@ private Q_SLOTS:
 void tst_Module3::failures_data()
 {
     QTest::addColumn<QString>("ipText");
-    QTest::addColumn<int>("startup"); // WSAStartup result
-    QTest::addColumn<int>("cleanup"); // WSACleanup result
+    QTest::addColumn<int>("startup");   // WSAStartup result
+    QTest::addColumn<int>("cleanup");   // WSACleanup result
     QTest::addColumn<QString>("entry"); // the name found; a null string means no entry
     QTest::addColumn<QString>("name");
     QTest::addColumn<QStringList>("messages");
 
     const QString invalid = "0:String passed is an invalid IP.";
     const QString cleanupFailed = "48:Windows Sockets error occurred in Cleanup.";
-    QTest::newRow("sockets fail") << "203.0.113.5" << 10091 << 10093 << "r" << "" << QStringList{"0:Sockets failed to initialize."};
-    QTest::newRow("found, clean-up fails") << "203.0.113.5" << 0 << 10093 << "r" << "r" << QStringList{cleanupFailed};
-    QTest::newRow("invalid, clean-up fails") << "1.2" << 0 << 10093 << "r" << "" << QStringList{invalid, cleanupFailed};
-    QTest::newRow("no entry, clean-up fails") << "203.0.113.99" << 0 << 10093 << QString() << "" << QStringList{"0:Call to gethostbyaddr failed.", cleanupFailed};
-    QTest::newRow("entry without a name") << "203.0.113.7" << 0 << 0 << "" << "" << QStringList{};
+    QTest::newRow("sockets fail") << "203.0.113.5" << 10091 << 10093 << "r"
+                                  << "" << QStringList{"0:Sockets failed to initialize."};
+    QTest::newRow("found, clean-up fails") << "203.0.113.5" << 0 << 10093 << "r"
+                                           << "r" << QStringList{cleanupFailed};
+    QTest::newRow("invalid, clean-up fails") << "1.2" << 0 << 10093 << "r"
+                                             << "" << QStringList{invalid, cleanupFailed};
+    QTest::newRow("no entry, clean-up fails")
+        << "203.0.113.99" << 0 << 10093 << QString() << ""
+        << QStringList{"0:Call to gethostbyaddr failed.", cleanupFailed};
+    QTest::newRow("entry without a name") << "203.0.113.7" << 0 << 0 << ""
+                                          << "" << QStringList{};
 }
 
 void tst_Module3::failures()
@@ -42,7 +48,10 @@ void tst_Module3::failures()
     int cleanups = 0;
     Module3::SocketLayer layer;
     layer.startup = [&](uint16_t) { return startup; };
-    layer.cleanup = [&] { ++cleanups; return cleanup; };
+    layer.cleanup = [&] {
+        ++cleanups;
+        return cleanup;
+    };
     layer.hostByAddress = [&](uint32_t a) -> std::optional<winsock::HostEntry> {
         if (entry.isNull())
             return std::nullopt;

@@ -47,14 +47,20 @@ void tst_ResolveWindows::findIt_data()
     const QString longName = QString(200, 'l') + ".velmaric.test";
     const QString box = "0|" + applicationTitle() + '|'; // the application's title on OK-only boxes
     const QStringList invalid{box + "String passed is an invalid IP."};
-    QTest::newRow("host: reverse entry") << true << "203.0.113.5" << true << "reverse.velmaric.test" << QStringList{};
-    QTest::newRow("host: one of several lines") << true << "10.1.2.3" << true << "multi.velmaric.test" << QStringList{};
-    QTest::newRow("host: long name whole") << true << "203.0.113.6" << true << longName << QStringList{};
-    QTest::newRow("host: no entry") << true << "203.0.113.99" << true << "" << QStringList{box + "Call to gethostbyaddr failed."};
+    QTest::newRow("host: reverse entry")
+        << true << "203.0.113.5" << true << "reverse.velmaric.test" << QStringList{};
+    QTest::newRow("host: one of several lines")
+        << true << "10.1.2.3" << true << "multi.velmaric.test" << QStringList{};
+    QTest::newRow("host: long name whole")
+        << true << "203.0.113.6" << true << longName << QStringList{};
+    QTest::newRow("host: no entry") << true << "203.0.113.99" << true << ""
+                                    << QStringList{box + "Call to gethostbyaddr failed."};
     QTest::newRow("host: name typed") << true << "reverse.velmaric.test" << false << "" << invalid;
     QTest::newRow("host: empty") << true << "" << false << "" << invalid;
-    QTest::newRow("ip: first of several") << false << "multi.velmaric.test" << true << "192.0.2.7" << QStringList{};
-    QTest::newRow("ip: not found") << false << "nothere.velmaric.test" << true << "" << QStringList{};
+    QTest::newRow("ip: first of several")
+        << false << "multi.velmaric.test" << true << "192.0.2.7" << QStringList{};
+    QTest::newRow("ip: not found")
+        << false << "nothere.velmaric.test" << true << "" << QStringList{};
     QTest::newRow("ip: dotted text") << false << "10.9.8.7" << false << "10.9.8.7" << QStringList{};
     QTest::newRow("ip: empty") << false << "" << false << "" << QStringList{};
 }

@@ -59,7 +59,8 @@ public:
     {
         if (m_thread.joinable()) {
             const sockaddr_in a = address();
-            ::sendto(m_fd.get(), "", 0, 0, reinterpret_cast<const sockaddr *>(&a), sizeof a); // ends serve()
+            ::sendto(m_fd.get(), "", 0, 0, reinterpret_cast<const sockaddr *>(&a),
+                     sizeof a); // ends serve()
             m_thread.join();
         }
     }
@@ -80,15 +81,16 @@ private:
         sockaddr_in from{};
         socklen_t len = sizeof from;
         ssize_t n;
-        while ((n = ::recvfrom(m_fd.get(), q, sizeof q, 0, reinterpret_cast<sockaddr *>(&from), &len)) > 12) {
+        while ((n = ::recvfrom(m_fd.get(), q, sizeof q, 0, reinterpret_cast<sockaddr *>(&from),
+                               &len)) > 12) {
             size_t end = 12; // past the name and the question's type and class
             while (end < size_t(n) && q[end])
                 end += q[end] + 1;
             end += 5;
             const bool slow = q[12] == 4 && !std::memcmp(q + 13, "slow", 4);
             if (!slow && end <= size_t(n)) {
-                q[2] = 0x81; // a response, recursion desired
-                q[3] = 0x83; // recursion available, no such name
+                q[2] = 0x81;              // a response, recursion desired
+                q[3] = 0x83;              // recursion available, no such name
                 std::memset(q + 6, 0, 6); // no answer, authority or additional records
                 ::sendto(m_fd.get(), q, end, 0, reinterpret_cast<sockaddr *>(&from), len);
             }
@@ -109,23 +111,23 @@ inline int socketCount()
 }
 } // namespace ScanNamespace
 
-#define SCAN_NAMESPACE_TEST_MAIN(TestObject, AppClass)                                         \
-    int main(int argc, char **argv)                                                            \
-    {                                                                                          \
-        if (!ScanNamespace::inside() && !std::getenv("VELMARIC_SCAN_NETNS_SKIP")) {            \
-            std::vector<char *> args{const_cast<char *>(SCAN_NETNS_SCRIPT)};                   \
-            args.insert(args.end(), argv, argv + argc + 1);                                    \
-            execv(args[0], args.data());                                                       \
-            std::perror(SCAN_NETNS_SCRIPT);                                                    \
-            return 127;                                                                        \
-        }                                                                                      \
-        AppClass app(argc, argv);                                                              \
-        TestObject tc;                                                                         \
-        return QTest::qExec(&tc, argc, argv);                                                  \
+#define SCAN_NAMESPACE_TEST_MAIN(TestObject, AppClass) \
+    int main(int argc, char **argv) \
+    { \
+        if (!ScanNamespace::inside() && !std::getenv("VELMARIC_SCAN_NETNS_SKIP")) { \
+            std::vector<char *> args{const_cast<char *>(SCAN_NETNS_SCRIPT)}; \
+            args.insert(args.end(), argv, argv + argc + 1); \
+            execv(args[0], args.data()); \
+            std::perror(SCAN_NETNS_SCRIPT); \
+            return 127; \
+        } \
+        AppClass app(argc, argv); \
+        TestObject tc; \
+        return QTest::qExec(&tc, argc, argv); \
     }
 
-#define REQUIRE_SCAN_NAMESPACE()                                                               \
-    do {                                                                                       \
-        if (!ScanNamespace::inside())                                                          \
-            QSKIP(std::getenv("VELMARIC_SCAN_NETNS_SKIP"));                                    \
+#define REQUIRE_SCAN_NAMESPACE() \
+    do { \
+        if (!ScanNamespace::inside()) \
+            QSKIP(std::getenv("VELMARIC_SCAN_NETNS_SKIP")); \
     } while (false)

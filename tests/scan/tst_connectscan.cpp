@@ -38,7 +38,8 @@ struct Scanned {
     int peak = 0;
 };
 
-Scanned scanRange(const char *host, int first, int last, int timeoutMs, int maxInFlight = scan::DefaultInFlight)
+Scanned scanRange(const char *host, int first, int last, int timeoutMs,
+                  int maxInFlight = scan::DefaultInFlight)
 {
     Scanned s;
     ConnectScan scan(target(host), uint16_t(first), uint16_t(last), timeoutMs, maxInFlight);
@@ -95,14 +96,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("host");
         QTest::addColumn<int>("port");
         QTest::addColumn<PortState>("state");
-        const struct { int port; PortState state; const char *why; } rows[] = {
-            {5001, PortState::Open, "listener"},
-            {5010, PortState::Open, "listener"},
-            {5000, PortState::Closed, "nothing listens"},
-            {5019, PortState::Closed, "nothing listens, last of range"},
-            {5016, PortState::Closed, "reset by rule"},
-            {5007, PortState::Filtered, "dropped"},
-            {5013, PortState::Filtered, "prohibited"}};
+        const struct {
+            int port;
+            PortState state;
+            const char *why;
+        } rows[] = {{5001, PortState::Open, "listener"},
+                    {5010, PortState::Open, "listener"},
+                    {5000, PortState::Closed, "nothing listens"},
+                    {5019, PortState::Closed, "nothing listens, last of range"},
+                    {5016, PortState::Closed, "reset by rule"},
+                    {5007, PortState::Filtered, "dropped"},
+                    {5013, PortState::Filtered, "prohibited"}};
         for (const char *host : {"127.0.0.1", "::1"})
             for (const auto &r : rows)
                 QTest::addRow("%s %d %s", host, r.port, r.why) << host << r.port << r.state;
@@ -161,7 +165,8 @@ private Q_SLOTS:
         QCOMPARE(int(s.states.size()), last - first + 1);
         QVERIFY(s.peak >= 1 && s.peak < 128);
         for (const auto &[port, st] : s.states)
-            QVERIFY2(st == state || std::count(ScanNamespace::listening().begin(), ScanNamespace::listening().end(), port),
+            QVERIFY2(st == state || std::count(ScanNamespace::listening().begin(),
+                                               ScanNamespace::listening().end(), port),
                      qPrintable(QString::number(port)));
         QCOMPARE(scanRange("127.0.0.1", 6000, 6099, 100, 10).peak, 10); // the caller's bound
     }
@@ -189,14 +194,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("error");
-        QTest::newRow("dotted") << "127.0.0.1" << "127.0.0.1" << "";
-        QTest::newRow("IPv6") << "::1" << "::1" << "";
-        QTest::newRow("name, IPv4 first") << "dual.velmaric.test" << "127.0.0.2" << "";
-        QTest::newRow("unknown name") << "nowhere.velmaric.test" << ""
+        QTest::newRow("dotted") << "127.0.0.1"
+                                << "127.0.0.1"
+                                << "";
+        QTest::newRow("IPv6") << "::1"
+                              << "::1"
+                              << "";
+        QTest::newRow("name, IPv4 first") << "dual.velmaric.test"
+                                          << "127.0.0.2"
+                                          << "";
+        QTest::newRow("unknown name") << "nowhere.velmaric.test"
+                                      << ""
                                       << "Host \"nowhere.velmaric.test\" not found.";
-        QTest::newRow("no answer") << "slow.velmaric.test" << ""
-                                   << "Host \"slow.velmaric.test\" could not be looked up now; try again later.";
-        QTest::newRow("empty") << "" << "" << "Enter a host name or address.";
+        QTest::newRow("no answer")
+            << "slow.velmaric.test"
+            << ""
+            << "Host \"slow.velmaric.test\" could not be looked up now; try again later.";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "Enter a host name or address.";
     }
     void resolve()
     {
@@ -217,17 +233,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("out"); // a pattern over the whole output
         QTest::addColumn<QString>("err");
         QTest::newRow("found") << QStringList{"127.0.0.1", "5000", "5019", "--timeout", "300"} << 0
-                               << "^5001\t\n5004\t\n5010\t\n127.0.0.1: 3 open, 15 closed, 2 filtered of 20 ports in \\d+\\.\\d\\d s\n$"
+                               << "^5001\t\n5004\t\n5010\t\n127.0.0.1: 3 open, 15 closed, 2 "
+                                  "filtered of 20 ports in \\d+\\.\\d\\d s\n$"
                                << "^$";
-        QTest::newRow("IPv6, service name") << QStringList{"::1", "20", "23"} << 0
-                                            << "^22\tssh\n::1: 1 open, 3 closed, 0 filtered of 4 ports in " << "^$";
+        QTest::newRow("IPv6, service name")
+            << QStringList{"::1", "20", "23"} << 0
+            << "^22\tssh\n::1: 1 open, 3 closed, 0 filtered of 4 ports in "
+            << "^$";
         QTest::newRow("unknown host") << QStringList{"nowhere.velmaric.test", "1", "2"} << 1 << "^$"
                                       << "Host \"nowhere.velmaric.test\" not found.";
-        QTest::newRow("port 0") << QStringList{"127.0.0.1", "0", "10"} << 2 << "^$" << "from 1 to 65535";
-        QTest::newRow("port 65536") << QStringList{"127.0.0.1", "1", "65536"} << 2 << "^$" << "from 1 to 65535";
-        QTest::newRow("first > last") << QStringList{"127.0.0.1", "10", "5"} << 2 << "^$" << "greater than the last";
-        QTest::newRow("bad time-out") << QStringList{"127.0.0.1", "1", "2", "--timeout", "x"} << 2 << "^$" << "time-out";
-        QTest::newRow("no last port") << QStringList{"127.0.0.1", "1"} << 2 << "^$" << "Usage:";
+        QTest::newRow("port 0") << QStringList{"127.0.0.1", "0", "10"} << 2 << "^$"
+                                << "from 1 to 65535";
+        QTest::newRow("port 65536") << QStringList{"127.0.0.1", "1", "65536"} << 2 << "^$"
+                                    << "from 1 to 65535";
+        QTest::newRow("first > last") << QStringList{"127.0.0.1", "10", "5"} << 2 << "^$"
+                                      << "greater than the last";
+        QTest::newRow("bad time-out")
+            << QStringList{"127.0.0.1", "1", "2", "--timeout", "x"} << 2 << "^$"
+            << "time-out";
+        QTest::newRow("no last port") << QStringList{"127.0.0.1", "1"} << 2 << "^$"
+                                      << "Usage:";
     }
     void cli()
     {

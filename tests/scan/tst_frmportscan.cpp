@@ -21,7 +21,8 @@ class tst_frmPortScan : public QObject {
     std::unique_ptr<frmPortScan> m_window;
     QStringList m_messages;
 
-    void start(const QString &host, const QString &first, const QString &last, const QString &timeout)
+    void start(const QString &host, const QString &first, const QString &last,
+               const QString &timeout)
     {
         m_window->txtHost->setText(host);
         m_window->txtFirstPort->setText(first);
@@ -77,14 +78,20 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("listed");
         QTest::addColumn<QString>("found");
         const QString counts = QStringLiteral("Open ports found: 3 (closed: 15, filtered: 2)");
-        QTest::newRow("open ports") << "localhost" << "5000" << "5019" << false
-                                    << QStringList{"5001 open", "5004 open", "5010 open"} << counts;
-        QTest::newRow("every port") << "::1" << "5000" << "5019" << true
-                                    << QStringList{"5000 closed", "5001 open", "5004 open", "5007 filtered",
-                                                   "5010 open", "5013 filtered", "5016 closed"}
-                                    << counts;
-        QTest::newRow("a service") << "127.0.0.1" << "21" << "23" << false
-                                   << QStringList{"22 open ssh"}
+        QTest::newRow("open ports")
+            << "localhost"
+            << "5000"
+            << "5019" << false << QStringList{"5001 open", "5004 open", "5010 open"} << counts;
+        QTest::newRow("every port")
+            << "::1"
+            << "5000"
+            << "5019" << true
+            << QStringList{"5000 closed", "5001 open",     "5004 open",  "5007 filtered",
+                           "5010 open",   "5013 filtered", "5016 closed"}
+            << counts;
+        QTest::newRow("a service") << "127.0.0.1"
+                                   << "21"
+                                   << "23" << false << QStringList{"22 open ssh"}
                                    << "Open ports found: 1 (closed: 2, filtered: 0)";
     }
     void scan()
@@ -104,11 +111,13 @@ private Q_SLOTS:
         QVERIFY(!m_window->cmdStop->isEnabled());
         QStringList shown = rows();
         if (listAll) // the closed rows between those named here are not spelled out
-            shown.removeIf([&](const QString &r) { return r.endsWith("closed") && !listed.contains(r); });
+            shown.removeIf(
+                [&](const QString &r) { return r.endsWith("closed") && !listed.contains(r); });
         QCOMPARE(shown, listed);
         QCOMPARE(m_window->lblFound->text(), found);
         QCOMPARE(m_window->lblFound->accessibleName(), found);
-        QVERIFY2(m_window->lblStatus->text().startsWith("Scanned "), qPrintable(m_window->lblStatus->text()));
+        QVERIFY2(m_window->lblStatus->text().startsWith("Scanned "),
+                 qPrintable(m_window->lblStatus->text()));
         QCOMPARE(m_window->prgScan->value(), m_window->prgScan->maximum());
         QCOMPARE(m_messages, QStringList());
     }
@@ -122,8 +131,9 @@ private Q_SLOTS:
                 order << w->objectName();
             w = w->nextInFocusChain();
         } while (w != m_window->txtHost);
-        QCOMPARE(order, (QStringList{"txtHost", "txtFirstPort", "txtLastPort", "txtTimeout", "chkListAll",
-                                     "cmdScan", "lvwPorts"})); // Stop is off while nothing runs
+        QCOMPARE(order,
+                 (QStringList{"txtHost", "txtFirstPort", "txtLastPort", "txtTimeout", "chkListAll",
+                              "cmdScan", "lvwPorts"})); // Stop is off while nothing runs
     }
 
     void badInput_data()
@@ -131,19 +141,28 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("fields"); // host, first, last, time-out
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("focus");
-        QTest::newRow("no host") << QStringList{" ", "1", "2", "100"} << "Enter a host name or address." << "txtHost";
+        QTest::newRow("no host") << QStringList{" ", "1", "2", "100"}
+                                 << "Enter a host name or address."
+                                 << "txtHost";
         QTest::newRow("port 0") << QStringList{"::1", "0", "2", "100"}
-                                << "The first port must be a number from 1 to 65535." << "txtFirstPort";
+                                << "The first port must be a number from 1 to 65535."
+                                << "txtFirstPort";
         QTest::newRow("not a number") << QStringList{"::1", "1", "x", "100"}
-                                      << "The last port must be a number from 1 to 65535." << "txtLastPort";
+                                      << "The last port must be a number from 1 to 65535."
+                                      << "txtLastPort";
         QTest::newRow("port 65536") << QStringList{"::1", "1", "65536", "100"}
-                                    << "The last port must be a number from 1 to 65535." << "txtLastPort";
+                                    << "The last port must be a number from 1 to 65535."
+                                    << "txtLastPort";
         QTest::newRow("first > last") << QStringList{"::1", "9", "8", "100"}
-                                      << "The first port must not be greater than the last port." << "txtFirstPort";
-        QTest::newRow("time-out 0") << QStringList{"::1", "1", "2", "0"}
-                                    << "The time-out must be a number of milliseconds from 1 to 600000." << "txtTimeout";
+                                      << "The first port must not be greater than the last port."
+                                      << "txtFirstPort";
+        QTest::newRow("time-out 0")
+            << QStringList{"::1", "1", "2", "0"}
+            << "The time-out must be a number of milliseconds from 1 to 600000."
+            << "txtTimeout";
         QTest::newRow("unknown host") << QStringList{"nowhere.velmaric.test", "1", "2", "100"}
-                                      << "Host \"nowhere.velmaric.test\" not found." << "txtHost";
+                                      << "Host \"nowhere.velmaric.test\" not found."
+                                      << "txtHost";
     }
     void badInput()
     {

@@ -15,7 +15,8 @@ class tst_SettingsRecord : public QObject {
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
     }
-    static QByteArray record(const QByteArray &home, int16_t allow, int16_t use, int16_t reserved = 0)
+    static QByteArray record(const QByteArray &home, int16_t allow, int16_t use,
+                             int16_t reserved = 0)
     {
         SettingsRecord r;
         r.HomePage = QString::fromLatin1(home);
@@ -55,21 +56,24 @@ private Q_SLOTS:
         const QByteArray padded = "http://127.0.0.1:8080/start.html        ";
         QTest::newRow("in force, pop-ups allowed, blanks kept")
             << record(padded, -1, -1) << QString::fromLatin1(padded) << -1 << -1;
-        QTest::newRow("pop-ups 1 is not true") << record(padded, 1, -1) << QString::fromLatin1(padded) << 1 << -1;
-        QTest::newRow("use stored 0, short text") << record("a", -1, 0) << QStringLiteral("a").leftJustified(40) << -1 << 0;
+        QTest::newRow("pop-ups 1 is not true")
+            << record(padded, 1, -1) << QString::fromLatin1(padded) << 1 << -1;
+        QTest::newRow("use stored 0, short text")
+            << record("a", -1, 0) << QStringLiteral("a").leftJustified(40) << -1 << 0;
         QTest::newRow("all zero") << QByteArray(46, '\0') << QString(40, QChar(0)) << 0 << 0;
 
         QByteArray big = record(padded, -1, -1, 5);
         big.append(QByteArray(154, '\xFF'));
-        QTest::newRow("200-byte file, tail ignored") << big << QString::fromLatin1(padded) << -1 << -1;
+        QTest::newRow("200-byte file, tail ignored")
+            << big << QString::fromLatin1(padded) << -1 << -1;
 
         QByteArray shortFile = QByteArray(40, 'x') + QByteArray("\xFF\xFF\xFF", 3);
         QTest::newRow("short file zero-padded")
             << shortFile << QString(40, QChar(u'x')) << -1 << 0x00FF;
 
         const QByteArray text = "[Settings]\nHomePage=http://example.com/\nAllowPopUps=1\n";
-        QTest::newRow("text file taken as bytes")
-            << text << QString::fromLatin1(text.left(40)) << int(int16_t(0x6C41)) << int(int16_t(0x6F6C));
+        QTest::newRow("text file taken as bytes") << text << QString::fromLatin1(text.left(40))
+                                                  << int(int16_t(0x6C41)) << int(int16_t(0x6F6C));
     }
     void fields()
     {

@@ -22,7 +22,8 @@ private Q_SLOTS:
 
     void defaultsForAbsentKeys()
     {
-        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft", "1000"), QStringLiteral("1000"));
+        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft", "1000"),
+                 QStringLiteral("1000"));
         QVERIFY(!QFile::exists(UserSettings::filePath("Velmaric"))); // reading writes nothing
         QVERIFY(UserSettings::filePath("Velmaric").startsWith(m_dir.path() + "/velmaric/"));
     }
@@ -48,7 +49,8 @@ private Q_SLOTS:
     {
         QVERIFY(UserSettings::SaveSetting("NorvoAudio", "Startup", "BackColor", "1"));
         QVERIFY(UserSettings::SaveSetting("NorvoAudio", "startup", "Backcolor", "2"));
-        QCOMPARE(UserSettings::GetSetting("NorvoAudio", "STARTUP", "BACKCOLOR"), QStringLiteral("2"));
+        QCOMPARE(UserSettings::GetSetting("NorvoAudio", "STARTUP", "BACKCOLOR"),
+                 QStringLiteral("2"));
         QFile f(UserSettings::filePath("NorvoAudio"));
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray text = f.readAll();
@@ -63,10 +65,12 @@ private Q_SLOTS:
         QVERIFY(UserSettings::SaveSetting("Velmaric", "Settings", "MainTop", "20"));
         QVERIFY(UserSettings::SaveSetting("Velmaric", "Other", "MainLeft", "30"));
         QVERIFY(UserSettings::SaveSetting("NorvoAudio", "Settings", "MainLeft", "40"));
-        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft"), QStringLiteral("10"));
+        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft"),
+                 QStringLiteral("10"));
         QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainTop"), QStringLiteral("20"));
         QCOMPARE(UserSettings::GetSetting("Velmaric", "Other", "MainLeft"), QStringLiteral("30"));
-        QCOMPARE(UserSettings::GetSetting("NorvoAudio", "Settings", "MainLeft"), QStringLiteral("40"));
+        QCOMPARE(UserSettings::GetSetting("NorvoAudio", "Settings", "MainLeft"),
+                 QStringLiteral("40"));
     }
 
     void corruptFileKeepsWhatItCanAndIsRepaired()
@@ -74,13 +78,19 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(UserSettings::directory()));
         QFile f(UserSettings::filePath("Velmaric"));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray("\x00\xFF\xFE garbage\nno section=1\n[Settings\n[Settings]\nMainTop=77\n=nokey\njunk line\n", 72));
+        f.write(QByteArray("\x00\xFF\xFE garbage\nno "
+                           "section=1\n[Settings\n[Settings]\nMainTop=77\n=nokey\njunk line\n",
+                           72));
         f.close();
-        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainTop", "d"), QStringLiteral("77"));
-        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft", "d"), QStringLiteral("d"));
+        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainTop", "d"),
+                 QStringLiteral("77"));
+        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft", "d"),
+                 QStringLiteral("d"));
         QVERIFY(UserSettings::SaveSetting("Velmaric", "Settings", "MainLeft", "5"));
-        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainTop", "d"), QStringLiteral("77"));
-        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft", "d"), QStringLiteral("5"));
+        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainTop", "d"),
+                 QStringLiteral("77"));
+        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft", "d"),
+                 QStringLiteral("5"));
     }
 
     void concurrentWritersKeepEveryKey()
@@ -91,14 +101,17 @@ private Q_SLOTS:
         for (int w = 0; w < 4; ++w)
             writers.emplace_back([w, &failed] {
                 for (int k = 0; k < 20; ++k)
-                    failed += !UserSettings::SaveSetting("Velmaric", "Settings", QStringLiteral("W%1K%2").arg(w).arg(k), "1");
+                    failed += !UserSettings::SaveSetting(
+                        "Velmaric", "Settings", QStringLiteral("W%1K%2").arg(w).arg(k), "1");
             });
         for (std::thread &t : writers)
             t.join();
         QCOMPARE(failed.load(), 0);
         for (int w = 0; w < 4; ++w)
             for (int k = 0; k < 20; ++k)
-                QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", QStringLiteral("W%1K%2").arg(w).arg(k)), "1");
+                QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings",
+                                                  QStringLiteral("W%1K%2").arg(w).arg(k)),
+                         "1");
     }
 };
 

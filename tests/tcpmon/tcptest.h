@@ -11,8 +11,8 @@
 
 #include <utility>
 
-inline iphlp::MIB_TCPROW row(uint32_t state, const char *local, unsigned lport,
-                            const char *remote, unsigned rport)
+inline iphlp::MIB_TCPROW row(uint32_t state, const char *local, unsigned lport, const char *remote,
+                             unsigned rport)
 {
     const auto port = [](unsigned p) { return (p >> 8 & 0xFF) | (p & 0xFF) << 8; };
     return {state, winsock::inet_addr(local), port(lport), winsock::inet_addr(remote), port(rport)};
@@ -35,8 +35,8 @@ inline UniqueFd loopbackSocket(uint16_t port, bool connectTo)
     a.sin_port = htons(port);
     const auto *addr = reinterpret_cast<const sockaddr *>(&a);
     const bool ok = fd.valid() && (connectTo ? ::connect(fd.get(), addr, sizeof a) == 0
-                                             : ::bind(fd.get(), addr, sizeof a) == 0
-                                                   && ::listen(fd.get(), 64) == 0);
+                                             : ::bind(fd.get(), addr, sizeof a) == 0 &&
+                                                   ::listen(fd.get(), 64) == 0);
     return ok ? std::move(fd) : UniqueFd();
 }
 
@@ -46,6 +46,7 @@ inline UniqueFd listenLoopback() { return loopbackSocket(0, false); }
 inline std::pair<UniqueFd, UniqueFd> connectPair(const UniqueFd &listener)
 {
     UniqueFd client = loopbackSocket(localPort(listener.get()), true);
-    UniqueFd server(client.valid() ? ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC) : -1);
+    UniqueFd server(client.valid() ? ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC)
+                                   : -1);
     return {std::move(client), std::move(server)};
 }

@@ -58,9 +58,9 @@ QString valueOf(const ReportListView *view, const char *caption)
 void clickHeader(ReportListView *view, int section)
 {
     QHeaderView *h = view->header();
-    QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
-                      {h->sectionViewportPosition(section) + h->sectionSize(section) / 2,
-                       h->height() / 2});
+    QTest::mouseClick(
+        h->viewport(), Qt::LeftButton, {},
+        {h->sectionViewportPosition(section) + h->sectionSize(section) / 2, h->height() / 2});
 }
 
 } // namespace
@@ -99,8 +99,8 @@ private Q_SLOTS:
         QFETCH(QString, algorithm);
         clickHeader(stat->ListView1, 0); // captions descending: unlike the load order
         // Every field different, so a value in the wrong row shows.
-        stat->fillStatistics({code, 200, 120000, 0xFFFFFFFFu, 29, 18, 3, 4, 5, 0x80000001u, 1921,
-                              7, 8, 2, 77});
+        stat->fillStatistics(
+            {code, 200, 120000, 0xFFFFFFFFu, 29, 18, 3, 4, 5, 0x80000001u, 1921, 7, 8, 2, 77});
         QCOMPARE(valueOf(stat->ListView1, "time-out algorithm"), algorithm);
         QCOMPARE(valueOf(stat->ListView1, "maximum connections"), "-1");
         QCOMPARE(valueOf(stat->ListView1, "segments received"), "-2147483647"); // signed
@@ -136,13 +136,15 @@ private Q_SLOTS:
         MIB_TCPROW upper = row(11, "1.2.3.4", 8080, "5.6.7.8", 443);
         upper.dwLocalPort |= 0xABCD0000u;
         QTest::newRow("listener") << fake << row(2, "127.0.0.1", 80, "0.0.0.0", 0)
-            << QStringList{"127.0.0.1", "80", "0.0.0.0", "0", "2", "listening"};
+                                  << QStringList{"127.0.0.1", "80", "0.0.0.0",
+                                                 "0",         "2",  "listening"};
         QTest::newRow("port 50000 unsigned")
             << fake << row(5, "192.168.1.2", 50000, "10.0.0.1", 65535)
             << QStringList{"192.168.1.2", "50000", "10.0.0.1", "65535", "5", "established"};
-        QTest::newRow("upper port bits ignored") << fake << upper
-            << QStringList{"1.2.3.4", "8080", "5.6.7.8", "443", "11", "time wait"};
-        QTest::newRow("state outside 1-12") << fake << row(0xFFFFFFFFu, "0.0.0.0", 0, "0.0.0.0", 0)
+        QTest::newRow("upper port bits ignored")
+            << fake << upper << QStringList{"1.2.3.4", "8080", "5.6.7.8", "443", "11", "time wait"};
+        QTest::newRow("state outside 1-12")
+            << fake << row(0xFFFFFFFFu, "0.0.0.0", 0, "0.0.0.0", 0)
             << QStringList{"0.0.0.0", "0", "0.0.0.0", "0", "-1", ""};
         QTest::newRow("size 0") << Source([](void *, uint32_t *size, bool) { return *size = 0; })
                                 << any << QStringList{};
@@ -179,7 +181,8 @@ private Q_SLOTS:
         g_table = {tableRow};
         table->setTableSource(source);
         QTest::mouseClick(table->Command1, Qt::LeftButton);
-        QCOMPARE(shown(table->ListView1), QList<QStringList>(texts.isEmpty() ? 0 : qsizetype(g_table.size()), texts));
+        QCOMPARE(shown(table->ListView1),
+                 QList<QStringList>(texts.isEmpty() ? 0 : qsizetype(g_table.size()), texts));
     }
 
     void tableSorting_data()
@@ -219,7 +222,6 @@ private Q_SLOTS:
             localPorts << r[1];
         QCOMPARE(localPorts, ports);
     }
-
 };
 
 QTEST_MAIN(tst_TcpWindows)

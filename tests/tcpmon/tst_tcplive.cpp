@@ -49,15 +49,15 @@ std::pair<int, QStringList> run(const QString &program, const QStringList &args)
 // `ss -tan4` rows as keys, "0.0.0.0:*" read as port 0, state names as the table's codes.
 QStringList ssRows()
 {
-    static const QStringList states{"", "UNCONN", "LISTEN", "SYN-SENT", "SYN-RECV", "ESTAB",
-                                    "FIN-WAIT-1", "FIN-WAIT-2", "CLOSE-WAIT", "CLOSING",
-                                    "LAST-ACK", "TIME-WAIT"};
+    static const QStringList states{"",           "UNCONN",  "LISTEN",     "SYN-SENT",
+                                    "SYN-RECV",   "ESTAB",   "FIN-WAIT-1", "FIN-WAIT-2",
+                                    "CLOSE-WAIT", "CLOSING", "LAST-ACK",   "TIME-WAIT"};
     QStringList list;
     for (const QString &line : run(QStringLiteral("ss"), {QStringLiteral("-tanH4")}).second) {
         const QStringList f = line.simplified().split(' ');
         if (f.size() >= 5)
-            list << QString(f[3] + ' ' + f[4]).replace(QLatin1String(":*"), ":0") + ' '
-                        + QString::number(std::max(0, int(states.indexOf(f[0]))));
+            list << QString(f[3] + ' ' + f[4]).replace(QLatin1String(":*"), ":0") + ' ' +
+                        QString::number(std::max(0, int(states.indexOf(f[0]))));
     }
     return sorted(list);
 }
@@ -116,8 +116,9 @@ private Q_SLOTS:
         QStringList printedKeys;
         for (const QString &line : printed) {
             const QStringList f = line.split('\t');
-            printedKeys << (f.size() < 5 ? line : key(f[0], f[1].toUInt(), f[2], f[3].toUInt(),
-                                                      f[4].toUInt()));
+            printedKeys << (f.size() < 5
+                                ? line
+                                : key(f[0], f[1].toUInt(), f[2], f[3].toUInt(), f[4].toUInt()));
         }
         QCOMPARE(printedKeys, keys(rows));
 

@@ -109,9 +109,8 @@ private Q_SLOTS:
         QTest::newRow("header only") << QByteArray() << true << none;
         QTest::newRow("listening") << a << true << Rows{l};
         QTest::newRow("established, high ports") << b << true << Rows{e};
-        QTest::newRow("time-wait")
-            << QByteArray(" 7: 0100007F:1F90 0100007F:D431 06 0:0 03:1770 0") << true
-            << Rows{row(11, "127.0.0.1", 8080, "127.0.0.1", 54321)};
+        QTest::newRow("time-wait") << QByteArray(" 7: 0100007F:1F90 0100007F:D431 06 0:0 03:1770 0")
+                                   << true << Rows{row(11, "127.0.0.1", 8080, "127.0.0.1", 54321)};
         QTest::newRow("fin-wait-2, tabs")
             << QByteArray("\t3:\t0A0B0C0D:0050\t01020304:0400\t05\t") << true
             << Rows{row(7, "13.12.11.10", 80, "4.3.2.1", 1024)};
@@ -119,8 +118,8 @@ private Q_SLOTS:
         QTest::newRow("truncated") << QByteArray("0: 0100007F:0277 00000000:0000") << false << none;
         QTest::newRow("bad hex") << QByteArray("0: 0100007G:0277 00000000:0000 0A") << false
                                  << none;
-        QTest::newRow("long port") << QByteArray("0: 0100007F:10277 00000000:0000 0A") << false
-                                   << none;
+        QTest::newRow("long port")
+            << QByteArray("0: 0100007F:10277 00000000:0000 0A") << false << none;
         QTest::newRow("malformed between good rows") << a + "   2: nonsense\n" + b << false << none;
     }
 
@@ -130,7 +129,8 @@ private Q_SLOTS:
         QFETCH(bool, ok);
         QFETCH(Rows, expected);
         const QByteArray text = "  sl  local_address rem_address   st tx_queue rx_queue tr "
-                                "tm->when retrnsmt   uid  timeout inode\n" + body;
+                                "tm->when retrnsmt   uid  timeout inode\n" +
+                                body;
         std::vector<MIB_TCPROW> parsed;
         QCOMPARE(parseProcTcp(view(text), parsed), ok);
         if (ok)
@@ -160,8 +160,8 @@ private Q_SLOTS:
             << QByteArrayList{listen + controlMessage(NLMSG_DONE, 0, false)} << Steps{S::Done}
             << Rows{l} << 0;
         QTest::newRow("IPv6 skipped, noop ignored")
-            << QByteArrayList{diagMessage(AF_INET6, 1, e) + controlMessage(NLMSG_NOOP, 0) + listen
-                              + done}
+            << QByteArrayList{diagMessage(AF_INET6, 1, e) + controlMessage(NLMSG_NOOP, 0) + listen +
+                              done}
             << Steps{S::Done} << Rows{l} << 0;
         QTest::newRow("error") << QByteArrayList{controlMessage(NLMSG_ERROR, -EPERM)}
                                << Steps{S::Error} << Rows{} << EPERM;
@@ -169,17 +169,18 @@ private Q_SLOTS:
             << QByteArrayList{listen, controlMessage(NLMSG_DONE, -ENOENT)}
             << Steps{S::More, S::Error} << Rows{l} << ENOENT;
         QTest::newRow("error number beyond any errno")
-            << QByteArrayList{controlMessage(NLMSG_ERROR, INT_MIN)} << Steps{S::Malformed} << Rows{} << 0;
+            << QByteArrayList{controlMessage(NLMSG_ERROR, INT_MIN)} << Steps{S::Malformed} << Rows{}
+            << 0;
         QTest::newRow("done with INT_MIN") << QByteArrayList{controlMessage(NLMSG_DONE, INT_MIN)}
                                            << Steps{S::Malformed} << Rows{} << 0;
         QTest::newRow("acknowledgement") << QByteArrayList{controlMessage(NLMSG_ERROR, 0) + done}
                                          << Steps{S::Done} << Rows{} << 0;
-        QTest::newRow("truncated message") << QByteArrayList{listen + estab.chopped(8)}
-                                           << Steps{S::Malformed} << Rows{l} << 0;
+        QTest::newRow("truncated message")
+            << QByteArrayList{listen + estab.chopped(8)} << Steps{S::Malformed} << Rows{l} << 0;
         QTest::newRow("payload shorter than a record")
             << QByteArrayList{shortPayload} << Steps{S::Malformed} << Rows{} << 0;
-        QTest::newRow("trailing partial header") << QByteArrayList{listen + QByteArray(6, '\0')}
-                                                 << Steps{S::Malformed} << Rows{l} << 0;
+        QTest::newRow("trailing partial header")
+            << QByteArrayList{listen + QByteArray(6, '\0')} << Steps{S::Malformed} << Rows{l} << 0;
         QTest::newRow("zero length")
             << QByteArrayList{zeroLength} << Steps{S::Malformed} << Rows{} << 0;
         QTest::newRow("empty datagram")
