@@ -26,7 +26,7 @@
 
 #include <memory>
 
-class TestEntries : public QObject {
+class tst_Entries : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<frmMain> m_main;
@@ -233,7 +233,7 @@ int main(int argc, char **argv)
 {
     setupProcessEnvironment(argc, argv);
     QApplication app(argc, argv);
-    TestEntries t;
+    tst_Entries t;
     return QTest::qExec(&t, argc, argv);
 }
 #include "tst_entries.moc"

@@ -14,11 +14,11 @@
 
 // The audio window's notification-area icon under a real tray host on a display of its own,
 // clicked the way a user does (xdotool).
-class TstAudioTray : public QObject {
+class tst_AudioTray : public QObject {
     Q_OBJECT
 
 public:
-    explicit TstAudioTray(const QString &display) : m_display(display) {}
+    explicit tst_AudioTray(const QString &display) : m_display(display) {}
 
 private Q_SLOTS:
     void initTestCase();
@@ -42,7 +42,7 @@ private:
     frmAudio *m_w = nullptr;
 };
 
-void TstAudioTray::initTestCase()
+void tst_AudioTray::initTestCase()
 {
     if (m_display.isEmpty())
         QSKIP("no display of the test's own (Xvfb missing)");
@@ -50,7 +50,7 @@ void TstAudioTray::initTestCase()
         QSKIP("xdotool is not installed");
 }
 
-void TstAudioTray::startTray()
+void tst_AudioTray::startTray()
 {
     m_tray.emplace(m_display);
     if (!m_tray->error().isEmpty())
@@ -58,13 +58,13 @@ void TstAudioTray::startTray()
     QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 20000);
 }
 
-void TstAudioTray::stopTray()
+void tst_AudioTray::stopTray()
 {
     m_tray.reset();
     QTRY_VERIFY_WITH_TIMEOUT(!QSystemTrayIcon::isSystemTrayAvailable(), 20000);
 }
 
-void TstAudioTray::init()
+void tst_AudioTray::init()
 {
     m_main = std::make_unique<QMainWindow>();
     auto *area = new QMdiArea;
@@ -76,7 +76,7 @@ void TstAudioTray::init()
     m_registry->registerFactory("frmAudio", [] { return new frmAudio; });
 }
 
-void TstAudioTray::cleanup()
+void tst_AudioTray::cleanup()
 {
     m_registry.reset();
     m_main.reset();
@@ -84,7 +84,7 @@ void TstAudioTray::cleanup()
 }
 
 // The window placed in its frame, as after the first pass of the event loop.
-QMdiSubWindow *TstAudioTray::open()
+QMdiSubWindow *tst_AudioTray::open()
 {
     m_w = m_registry->show<frmAudio>();
     QMdiSubWindow *sub = m_w->subWindow();
@@ -94,7 +94,7 @@ QMdiSubWindow *TstAudioTray::open()
     return sub;
 }
 
-void TstAudioTray::click(int repeat)
+void tst_AudioTray::click(int repeat)
 {
     const QPoint at = m_w->trayIcon()->geometry().center();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -107,14 +107,14 @@ void TstAudioTray::click(int repeat)
     QCOMPARE(xdotool.exitCode(), 0);
 }
 
-void TstAudioTray::clickRestores_data()
+void tst_AudioTray::clickRestores_data()
 {
     QTest::addColumn<int>("clicks");
     QTest::newRow("click") << 1;
     QTest::newRow("double-click") << 2;
 }
 
-void TstAudioTray::clickRestores()
+void tst_AudioTray::clickRestores()
 {
     QFETCH(int, clicks);
     startTray();
@@ -135,7 +135,7 @@ void TstAudioTray::clickRestores()
     QCOMPARE(sub->mdiArea()->activeSubWindow(), sub);
 }
 
-void TstAudioTray::trayGoesAwayWhileHidden()
+void tst_AudioTray::trayGoesAwayWhileHidden()
 {
     startTray();
     QMdiSubWindow *sub = open();
@@ -146,7 +146,7 @@ void TstAudioTray::trayGoesAwayWhileHidden()
     QVERIFY(!sub->isMinimized());
 }
 
-void TstAudioTray::noTrayNoHiding()
+void tst_AudioTray::noTrayNoHiding()
 {
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     QMdiSubWindow *sub = open();
@@ -167,7 +167,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     QApplication app(argc, argv);
-    TstAudioTray test(display.error().isEmpty() ? display.name() : QString());
+    tst_AudioTray test(display.error().isEmpty() ? display.name() : QString());
     return QTest::qExec(&test, argc, argv);
 }
 

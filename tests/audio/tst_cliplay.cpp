@@ -4,7 +4,7 @@
 #include <QtTest>
 
 // velmaric-cli play: one line per file in order, the exit code, and the error output.
-class TstCliPlay : public QObject {
+class tst_CliPlay : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -17,7 +17,7 @@ private:
     bool m_sound = false;
 };
 
-void TstCliPlay::initTestCase()
+void tst_CliPlay::initTestCase()
 {
     QVERIFY2(m_mp3.error().isEmpty(), qPrintable(m_mp3.error()));
     QVERIFY(!m_mp3.make("one.mp3", 0.3).isEmpty());
@@ -27,7 +27,7 @@ void TstCliPlay::initTestCase()
     m_sound = MediaEngine::outputProblem().isEmpty();
 }
 
-void TstCliPlay::play_data()
+void tst_CliPlay::play_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("needsSound");
@@ -55,7 +55,7 @@ void TstCliPlay::play_data()
                           << "";
 }
 
-void TstCliPlay::play()
+void tst_CliPlay::play()
 {
     QFETCH(QStringList, args);
     QFETCH(bool, needsSound);
@@ -80,7 +80,7 @@ int main(int argc, char **argv)
 {
     qputenv("QT_MEDIA_BACKEND", "ffmpeg"); // as the suite selects it
     QCoreApplication app(argc, argv);
-    TstCliPlay test;
+    tst_CliPlay test;
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_cliplay.moc"

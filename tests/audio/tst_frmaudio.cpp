@@ -33,7 +33,7 @@ struct MsgCall {
 
 // The audio window inside a main window of its own, playing real MP3 files through the
 // test environment's sound server.
-class TstFrmAudio : public QObject {
+class tst_frmAudio : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -74,7 +74,7 @@ private:
     QList<MsgCall> m_boxes;
 };
 
-void TstFrmAudio::initTestCase()
+void tst_frmAudio::initTestCase()
 {
     m_mp3 = std::make_unique<ToneMp3>();
     if (!m_mp3->error().isEmpty())
@@ -91,7 +91,7 @@ void TstFrmAudio::initTestCase()
     });
 }
 
-void TstFrmAudio::init()
+void tst_frmAudio::init()
 {
     m_boxes.clear();
     QFile::remove(UserSettings::filePath(App));
@@ -105,35 +105,35 @@ void TstFrmAudio::init()
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
 }
 
-void TstFrmAudio::cleanup()
+void tst_frmAudio::cleanup()
 {
     m_registry.reset();
     m_main.reset();
     m_w = nullptr;
 }
 
-frmAudio *TstFrmAudio::open()
+frmAudio *tst_frmAudio::open()
 {
     m_w = m_registry->show<frmAudio>();
     return m_w;
 }
 
-void TstFrmAudio::close() { m_w->subWindow()->close(); }
+void tst_frmAudio::close() { m_w->subWindow()->close(); }
 
-void TstFrmAudio::selectFile(const QString &name)
+void tst_frmAudio::selectFile(const QString &name)
 {
     const auto found = m_w->File1->findItems(name, Qt::MatchExactly);
     QVERIFY2(!found.isEmpty(), qPrintable(name));
     m_w->File1->setCurrentItem(found.first());
 }
 
-void TstFrmAudio::addEntry(const QString &name)
+void tst_frmAudio::addEntry(const QString &name)
 {
     selectFile(name);
     m_w->cmdAdd_Click();
 }
 
-void TstFrmAudio::pattern_data()
+void tst_frmAudio::pattern_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("listed");
@@ -145,7 +145,7 @@ void TstFrmAudio::pattern_data()
     QTest::newRow("inside") << "a.mp3b.txt" << true;
 }
 
-void TstFrmAudio::pattern()
+void tst_frmAudio::pattern()
 {
     QFETCH(QString, name);
     QFETCH(bool, listed);
@@ -161,7 +161,7 @@ void TstFrmAudio::pattern()
     QCOMPARE(pane.count(), listed ? 1 : 0);
 }
 
-void TstFrmAudio::firstOpening()
+void tst_frmAudio::firstOpening()
 {
     open();
     QCOMPARE(m_w->windowTitle(), QString("NorvoAudio"));
@@ -177,7 +177,7 @@ void TstFrmAudio::firstOpening()
     QCOMPARE(m_w->trayIcon()->toolTip(), QString("Tray Icon tip text"));
 }
 
-void TstFrmAudio::settingsKept()
+void tst_frmAudio::settingsKept()
 {
     UserSettings::SaveSetting(App, Section, "BackColor", "255");
     open();
@@ -199,7 +199,7 @@ void TstFrmAudio::settingsKept()
     QCOMPARE(m_w->File1->count(), 4);
 }
 
-void TstFrmAudio::fallbacks_data()
+void tst_frmAudio::fallbacks_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("colour");
@@ -214,7 +214,7 @@ void TstFrmAudio::fallbacks_data()
                                       << "0" << 0u;
 }
 
-void TstFrmAudio::fallbacks()
+void tst_frmAudio::fallbacks()
 {
     QFETCH(QString, folder);
     QFETCH(QString, colour);
@@ -228,7 +228,7 @@ void TstFrmAudio::fallbacks()
     QCOMPARE(m_w->File1->palette().color(QPalette::Base), frmAudio::vbColor(expectedColour));
 }
 
-void TstFrmAudio::heights()
+void tst_frmAudio::heights()
 {
     open();
     QMdiSubWindow *sub = m_w->subWindow();
@@ -244,7 +244,7 @@ void TstFrmAudio::heights()
     QVERIFY(sub->isVisible());
 }
 
-void TstFrmAudio::label4_data()
+void tst_frmAudio::label4_data()
 {
     QTest::addColumn<Qt::MouseButton>("button");
     QTest::addColumn<QString>("text");
@@ -253,7 +253,7 @@ void TstFrmAudio::label4_data()
     QTest::newRow("middle") << Qt::MiddleButton << "EXTRA BUTTONS";
 }
 
-void TstFrmAudio::label4()
+void tst_frmAudio::label4()
 {
     QFETCH(Qt::MouseButton, button);
     QFETCH(QString, text);
@@ -263,7 +263,7 @@ void TstFrmAudio::label4()
     QCOMPARE(m_w->Label4->accessibleName(), text);
 }
 
-void TstFrmAudio::editing()
+void tst_frmAudio::editing()
 {
     UserSettings::SaveSetting(App, Section, "LastEntry", m_mp3->dir());
     open();
@@ -291,7 +291,7 @@ void TstFrmAudio::editing()
     QCOMPARE(m_w->List1->count(), 0);
 }
 
-void TstFrmAudio::fileMenu()
+void tst_frmAudio::fileMenu()
 {
     UserSettings::SaveSetting(App, Section, "LastEntry", m_mp3->dir());
     open();
@@ -310,7 +310,7 @@ void TstFrmAudio::fileMenu()
     QCOMPARE(m_w->List1->item(0)->text(), m_w->File1->path() + "/" + m_w->File1->item(1)->text());
 }
 
-void TstFrmAudio::driveUnavailable()
+void tst_frmAudio::driveUnavailable()
 {
     UserSettings::SaveSetting(App, Section, "LastEntry", m_mp3->dir());
     open();
@@ -338,7 +338,7 @@ void TstFrmAudio::driveUnavailable()
     QCOMPARE(m_w->Dir1->path(), QString("/"));
 }
 
-void TstFrmAudio::playlistRepeats_data()
+void tst_frmAudio::playlistRepeats_data()
 {
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<int>("start");
@@ -349,7 +349,7 @@ void TstFrmAudio::playlistRepeats_data()
         << QStringList{"b.mp3"} << 0 << QStringList{"b.mp3", "b.mp3", "b.mp3"};
 }
 
-void TstFrmAudio::playlistRepeats()
+void tst_frmAudio::playlistRepeats()
 {
     QFETCH(QStringList, entries);
     QFETCH(int, start);
@@ -372,7 +372,7 @@ void TstFrmAudio::playlistRepeats()
     QCOMPARE(m_w->Label1->accessibleName(), shown());
 }
 
-void TstFrmAudio::paneFileThenEmptyList()
+void tst_frmAudio::paneFileThenEmptyList()
 {
     UserSettings::SaveSetting(App, Section, "LastEntry", m_mp3->dir());
     open();
@@ -392,7 +392,7 @@ void TstFrmAudio::paneFileThenEmptyList()
     QCOMPARE(engine->playbackState(), MediaEngine::State::Stopped);
 }
 
-void TstFrmAudio::brokenEntries_data()
+void tst_frmAudio::brokenEntries_data()
 {
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QStringList>("expected"); // what is assigned, in order, from the first entry
@@ -407,7 +407,7 @@ void TstFrmAudio::brokenEntries_data()
                                      << QStringList{"broken.mp3", "missing.mp3"} << true;
 }
 
-void TstFrmAudio::brokenEntries()
+void tst_frmAudio::brokenEntries()
 {
     QFETCH(QStringList, entries);
     QFETCH(QStringList, expected);
@@ -436,7 +436,7 @@ void TstFrmAudio::brokenEntries()
 }
 
 // The same window in a child process whose sound server is a dead socket.
-void TstFrmAudio::noSoundServer()
+void tst_frmAudio::noSoundServer()
 {
     QTemporaryDir dir;
     QFile conf(dir.filePath("client.conf"));
@@ -456,7 +456,7 @@ void TstFrmAudio::noSoundServer()
     QCOMPARE(child.exitCode(), 0);
 }
 
-void TstFrmAudio::noSoundServerChild()
+void tst_frmAudio::noSoundServerChild()
 {
     const QString file = qEnvironmentVariable("VELMARIC_NO_SOUND_CHILD");
     if (file.isEmpty())
@@ -475,5 +475,5 @@ void TstFrmAudio::noSoundServerChild()
     QCOMPARE(m_w->subWindow()->height(), Twips::toPixelsY(frmAudio::ExpandedHeight));
 }
 
-QTEST_MAIN(TstFrmAudio)
+QTEST_MAIN(tst_frmAudio)
 #include "tst_frmaudio.moc"

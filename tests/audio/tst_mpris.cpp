@@ -34,7 +34,7 @@ QVariantMap asMap(const QVariant &v)
 
 // The player as desktop media keys and sound applets see it: a private bus, a real engine,
 // real MP3 files, and a client on a connection of its own.
-class TstMpris : public QObject {
+class tst_Mpris : public QObject {
     Q_OBJECT
 
 public Q_SLOTS:
@@ -93,7 +93,7 @@ private:
     int m_raised = 0;
 };
 
-void TstMpris::initTestCase()
+void tst_Mpris::initTestCase()
 {
     if (const QString problem = MediaEngine::outputProblem(); !problem.isEmpty())
         QSKIP(qPrintable(problem));
@@ -115,7 +115,7 @@ void TstMpris::initTestCase()
                              SLOT(onSeeked(qlonglong, QDBusMessage))));
 }
 
-void TstMpris::init()
+void tst_Mpris::init()
 {
     const QString n = QString::number(++m_connections);
     m_engine = std::make_unique<MediaEngine>();
@@ -132,14 +132,14 @@ void TstMpris::init()
     m_seeked.clear();
 }
 
-void TstMpris::cleanup()
+void tst_Mpris::cleanup()
 {
     m_service.reset();
     m_engine.reset();
 }
 
 // The service lives in this process: wait for replies with the event loop running.
-QDBusMessage TstMpris::call(const QString &iface, const QString &method, const QVariantList &args)
+QDBusMessage tst_Mpris::call(const QString &iface, const QString &method, const QVariantList &args)
 {
     QDBusMessage msg = QDBusMessage::createMethodCall(MprisService::serviceName,
                                                       MprisService::objectPath, iface, method);
@@ -147,7 +147,7 @@ QDBusMessage TstMpris::call(const QString &iface, const QString &method, const Q
     return m_client.call(msg, QDBus::BlockWithGui, 10000);
 }
 
-QVariant TstMpris::get(const QString &iface, const QString &property)
+QVariant tst_Mpris::get(const QString &iface, const QString &property)
 {
     const QDBusMessage reply = call("org.freedesktop.DBus.Properties", "Get", {iface, property});
     return reply.type() == QDBusMessage::ReplyMessage
@@ -155,7 +155,7 @@ QVariant TstMpris::get(const QString &iface, const QString &property)
                : QVariant();
 }
 
-void TstMpris::startPlaying(const QString &file)
+void tst_Mpris::startPlaying(const QString &file)
 {
     m_engine->setFileName(file);
     QTRY_COMPARE_WITH_TIMEOUT(m_engine->playbackState(), MediaEngine::State::Playing, 10000);
@@ -163,7 +163,7 @@ void TstMpris::startPlaying(const QString &file)
     QTRY_VERIFY(m_engine->duration() > 0);
 }
 
-void TstMpris::properties_data()
+void tst_Mpris::properties_data()
 {
     QTest::addColumn<QString>("iface");
     QTest::addColumn<QString>("name");
@@ -184,7 +184,7 @@ void TstMpris::properties_data()
     QTest::newRow("MaximumRate") << playerInterface << "MaximumRate" << QVariant(1.0);
 }
 
-void TstMpris::properties()
+void tst_Mpris::properties()
 {
     QFETCH(QString, iface);
     QFETCH(QString, name);
@@ -193,7 +193,7 @@ void TstMpris::properties()
 }
 
 // Applets read these types exactly: an object path for the id, 64-bit microseconds for the length.
-void TstMpris::metadata()
+void tst_Mpris::metadata()
 {
     startPlaying(m_a);
     const QVariantMap map = asMap(get(playerInterface, "Metadata"));
@@ -207,7 +207,7 @@ void TstMpris::metadata()
     QVERIFY(get(playerInterface, "Position").toLongLong() >= 0);
 }
 
-void TstMpris::transport_data()
+void tst_Mpris::transport_data()
 {
     QTest::addColumn<QString>("before"); // the engine's state when the call arrives
     QTest::addColumn<QString>("method");
@@ -253,7 +253,7 @@ void TstMpris::transport_data()
         << "b.mp3";
 }
 
-void TstMpris::transport()
+void tst_Mpris::transport()
 {
     QFETCH(QString, before);
     QFETCH(QString, method);
@@ -280,7 +280,7 @@ void TstMpris::transport()
     QTRY_COMPARE(seenTitle(), title);
 }
 
-void TstMpris::seeking_data()
+void tst_Mpris::seeking_data()
 {
     QTest::addColumn<QString>("method");
     QTest::addColumn<bool>("currentTrack"); // SetPosition names the track playing
@@ -298,7 +298,7 @@ void TstMpris::seeking_data()
     QTest::newRow("Seek before the start") << "Seek" << true << -10'000'000LL << 0LL << 0LL;
 }
 
-void TstMpris::seeking()
+void tst_Mpris::seeking()
 {
     QFETCH(QString, method);
     QFETCH(bool, currentTrack);
@@ -325,7 +325,7 @@ void TstMpris::seeking()
     QTRY_VERIFY(m_engine->position() * 1000 >= seekedFrom);
 }
 
-void TstMpris::volume_data()
+void tst_Mpris::volume_data()
 {
     QTest::addColumn<double>("set");
     QTest::addColumn<double>("expected");
@@ -334,7 +334,7 @@ void TstMpris::volume_data()
     QTest::newRow("above full") << 2.0 << 1.0;
 }
 
-void TstMpris::volume()
+void tst_Mpris::volume()
 {
     QFETCH(double, set);
     QFETCH(double, expected);
@@ -347,13 +347,13 @@ void TstMpris::volume()
                  expected); // an engine starts at full volume
 }
 
-void TstMpris::raise()
+void tst_Mpris::raise()
 {
     QCOMPARE(call(rootInterface, "Raise").type(), QDBusMessage::ReplyMessage);
     QCOMPARE(m_raised, 1);
 }
 
-void TstMpris::openUriOtherScheme()
+void tst_Mpris::openUriOtherScheme()
 {
     const QDBusMessage reply = call(playerInterface, "OpenUri", {"http://127.0.0.1:9/a.mp3"});
     QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
@@ -362,7 +362,7 @@ void TstMpris::openUriOtherScheme()
 }
 
 // The name is held while the service lives; a second player takes an instance name.
-void TstMpris::nameLifecycle()
+void tst_Mpris::nameLifecycle()
 {
     QDBusConnectionInterface *busInterface = m_client.interface();
     QVERIFY(busInterface->isServiceRegistered(MprisService::serviceName));
@@ -381,7 +381,7 @@ void TstMpris::nameLifecycle()
 }
 
 // No bus: nothing is published and the engine plays all the same.
-void TstMpris::noBus()
+void tst_Mpris::noBus()
 {
     MediaEngine engine;
     const QDBusConnection gone = QDBusConnection::connectToBus(
@@ -400,7 +400,7 @@ int main(int argc, char **argv)
 {
     qputenv("QT_MEDIA_BACKEND", "ffmpeg"); // as the suite selects it
     QCoreApplication app(argc, argv);
-    TstMpris test;
+    tst_Mpris test;
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_mpris.moc"

@@ -32,7 +32,7 @@ void writeAll(const QString &path, const QByteArray &bytes)
 } // namespace
 
 // The editor as the frame shows it: one instance in an MDI area, through the registry.
-class TestFrmNorvoEdit : public QObject {
+class tst_frmNorvoEdit : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     std::unique_ptr<QMdiArea> m_area;
@@ -214,7 +214,7 @@ int main(int argc, char **argv)
 {
     setupProcessEnvironment(argc, argv);
     QApplication app(argc, argv);
-    TestFrmNorvoEdit t;
+    tst_frmNorvoEdit t;
     return QTest::qExec(&t, argc, argv);
 }
 #include "tst_frmnorvoedit.moc"

@@ -17,7 +17,7 @@
 
 // The FTP window against a real pyftpdlib server on loopback whose login directory is not "/":
 // every message box goes through the interceptor, every file is checked on both ends.
-class TstFrmNorvoFtp : public QObject {
+class tst_frmNorvoFTP : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
@@ -60,7 +60,7 @@ private:
 
 static const QString closeQuestion = QStringLiteral("\r\nClose Connection and Session?");
 
-void TstFrmNorvoFtp::initTestCase()
+void tst_frmNorvoFTP::initTestCase()
 {
     m_server = std::make_unique<FtpServerPeer>();
     REQUIRE_FTP_SERVER(*m_server);
@@ -76,7 +76,7 @@ void TstFrmNorvoFtp::initTestCase()
     QVERIFY(m_server->writeFile("/pub/inner.txt", "wrong inner\n"));
 }
 
-void TstFrmNorvoFtp::init()
+void tst_frmNorvoFTP::init()
 {
     m_messages.clear();
     m_answer = vbNo;
@@ -92,7 +92,7 @@ void TstFrmNorvoFtp::init()
     QVERIFY(QDir().mkpath(m_pane));
 }
 
-std::unique_ptr<frmNorvoFTP> TstFrmNorvoFtp::window(bool connect, const FtpServerPeer *peer)
+std::unique_ptr<frmNorvoFTP> tst_frmNorvoFTP::window(bool connect, const FtpServerPeer *peer)
 {
     auto w = std::make_unique<frmNorvoFTP>();
     w->load();
@@ -108,7 +108,7 @@ std::unique_ptr<frmNorvoFTP> TstFrmNorvoFtp::window(bool connect, const FtpServe
     return w;
 }
 
-void TstFrmNorvoFtp::doubleClick(frmNorvoFTP &w, const QString &key)
+void tst_frmNorvoFTP::doubleClick(frmNorvoFTP &w, const QString &key)
 {
     QTreeWidgetItem *item = w.node(key);
     QVERIFY2(item, qPrintable(key));
@@ -118,7 +118,7 @@ void TstFrmNorvoFtp::doubleClick(frmNorvoFTP &w, const QString &key)
                        w.TreeView1->visualItemRect(item).center());
 }
 
-QStringList TstFrmNorvoFtp::children(frmNorvoFTP &w, const QString &key)
+QStringList tst_frmNorvoFTP::children(frmNorvoFTP &w, const QString &key)
 {
     QStringList texts;
     if (QTreeWidgetItem *item = w.node(key))
@@ -129,7 +129,7 @@ QStringList TstFrmNorvoFtp::children(frmNorvoFTP &w, const QString &key)
     return texts;
 }
 
-void TstFrmNorvoFtp::remoteDirectory_data()
+void tst_frmNorvoFTP::remoteDirectory_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("login");
@@ -160,7 +160,7 @@ void TstFrmNorvoFtp::remoteDirectory_data()
                                         << "other/pub";
 }
 
-void TstFrmNorvoFtp::remoteDirectory()
+void tst_frmNorvoFTP::remoteDirectory()
 {
     QFETCH(QString, path);
     QFETCH(QString, login);
@@ -168,7 +168,7 @@ void TstFrmNorvoFtp::remoteDirectory()
     QCOMPARE(RemotePath::directoryOf(path, QStringLiteral("h:21"), login), directory);
 }
 
-void TstFrmNorvoFtp::focusOrderAndNames()
+void tst_frmNorvoFTP::focusOrderAndNames()
 {
     auto w = window(false);
     w->SetSessionControls(true);
@@ -190,7 +190,7 @@ void TstFrmNorvoFtp::focusOrderAndNames()
     w->fInSession = false;
 }
 
-void TstFrmNorvoFtp::guards_data()
+void tst_frmNorvoFTP::guards_data()
 {
     QTest::addColumn<bool>("connect");
     QTest::addColumn<QString>("slot");
@@ -207,7 +207,7 @@ void TstFrmNorvoFtp::guards_data()
         << true << "TreeView1_DblClick" << QStringList{"0|no Selection to enumerate"};
 }
 
-void TstFrmNorvoFtp::guards()
+void tst_frmNorvoFTP::guards()
 {
     QFETCH(bool, connect);
     QFETCH(QString, slot);
@@ -218,7 +218,7 @@ void TstFrmNorvoFtp::guards()
     QCOMPARE(m_messages, messages);
 }
 
-void TstFrmNorvoFtp::sessionControls_data()
+void tst_frmNorvoFTP::sessionControls_data()
 {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("enabled");
@@ -235,7 +235,7 @@ void TstFrmNorvoFtp::sessionControls_data()
                                     << QStringList{"cmdInternetOpen", "txtProxy"};
 }
 
-void TstFrmNorvoFtp::sessionControls()
+void tst_frmNorvoFTP::sessionControls()
 {
     QFETCH(QStringList, steps);
     QFETCH(QStringList, enabled);
@@ -260,7 +260,7 @@ void TstFrmNorvoFtp::sessionControls()
              w->txtPassword->text().isEmpty() ? QString() : QString(6, '*'));
 }
 
-void TstFrmNorvoFtp::connect_data()
+void tst_frmNorvoFTP::connect_data()
 {
     QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("password");
@@ -275,7 +275,7 @@ void TstFrmNorvoFtp::connect_data()
                                   << "secret" << QStringList{"0|Please enter a server name!"};
 }
 
-void TstFrmNorvoFtp::connect()
+void tst_frmNorvoFTP::connect()
 {
     QFETCH(QString, server);
     QFETCH(QString, password);
@@ -291,7 +291,7 @@ void TstFrmNorvoFtp::connect()
     QCOMPARE(w->hConnect != 0, messages.isEmpty());
 }
 
-void TstFrmNorvoFtp::treeAfterConnect()
+void tst_frmNorvoFTP::treeAfterConnect()
 {
     auto w = window();
     QCOMPARE(m_messages, QStringList{});
@@ -306,7 +306,7 @@ void TstFrmNorvoFtp::treeAfterConnect()
     QCOMPARE(w->TreeView1->topLevelItemCount(), 0);
 }
 
-void TstFrmNorvoFtp::openClose_data()
+void tst_frmNorvoFTP::openClose_data()
 {
     QTest::addColumn<QStringList>("clicks"); // paths after the server text
     QTest::addColumn<QString>("node");
@@ -334,7 +334,7 @@ void TstFrmNorvoFtp::openClose_data()
                           << QStringList{};
 }
 
-void TstFrmNorvoFtp::openClose()
+void tst_frmNorvoFTP::openClose()
 {
     QFETCH(QStringList, clicks);
     QFETCH(QString, node);
@@ -351,7 +351,7 @@ void TstFrmNorvoFtp::openClose()
     QCOMPARE(this->children(*w, S() + node), children);
 }
 
-void TstFrmNorvoFtp::get_data()
+void tst_frmNorvoFTP::get_data()
 {
     QTest::addColumn<QString>("node");         // path after the server text
     QTest::addColumn<QByteArray>("existing");  // local file before, null for none
@@ -380,7 +380,7 @@ void TstFrmNorvoFtp::get_data()
                            << QByteArray("one\ntwo\n") << true;
 }
 
-void TstFrmNorvoFtp::get()
+void tst_frmNorvoFTP::get()
 {
     QFETCH(QString, node);
     QFETCH(QByteArray, existing);
@@ -413,7 +413,7 @@ void TstFrmNorvoFtp::get()
     }
 }
 
-void TstFrmNorvoFtp::errorOutYesClosesAll()
+void tst_frmNorvoFTP::errorOutYesClosesAll()
 {
     auto w = window();
     w->txtProxy->setText("typed while connected");
@@ -428,7 +428,7 @@ void TstFrmNorvoFtp::errorOutYesClosesAll()
     QVERIFY(w->cmdInternetOpen->isEnabled() && !w->cmdConnect->isEnabled());
 }
 
-void TstFrmNorvoFtp::put_data()
+void tst_frmNorvoFTP::put_data()
 {
     QTest::addColumn<QString>("node"); // path after the server text
     QTest::addColumn<bool>("openFirst");
@@ -444,7 +444,7 @@ void TstFrmNorvoFtp::put_data()
                                          "/readme.txt|leaf", name + "|leaf"};
 }
 
-void TstFrmNorvoFtp::put()
+void tst_frmNorvoFTP::put()
 {
     QFETCH(QString, node);
     QFETCH(bool, openFirst);
@@ -476,7 +476,7 @@ void TstFrmNorvoFtp::put()
         QCOMPARE(frmNorvoFTP::imageKey(w->node(S() + node)), QStringLiteral("open"));
 }
 
-void TstFrmNorvoFtp::interruptedGet_data()
+void tst_frmNorvoFTP::interruptedGet_data()
 {
     QTest::addColumn<bool>("killServer"); // else the user presses Cancel
     QTest::addColumn<QStringList>("messages");
@@ -485,7 +485,7 @@ void TstFrmNorvoFtp::interruptedGet_data()
         << true << QStringList{"4|FtpGetFile Err: 12030" + closeQuestion};
 }
 
-void TstFrmNorvoFtp::interruptedGet()
+void tst_frmNorvoFTP::interruptedGet()
 {
     QFETCH(bool, killServer);
     QFETCH(QStringList, messages);
@@ -523,7 +523,7 @@ void TstFrmNorvoFtp::interruptedGet()
     QCOMPARE(existing.readAll(), QByteArray("keep me"));
 }
 
-void TstFrmNorvoFtp::unreadableDriveFallsBack()
+void tst_frmNorvoFTP::unreadableDriveFallsBack()
 {
     auto w = window(false);
     w->Drive1->setDrive(m_local->path() + "/not-mounted");
@@ -532,7 +532,7 @@ void TstFrmNorvoFtp::unreadableDriveFallsBack()
     QCOMPARE(w->File1->path(), QStringLiteral("/"));
 }
 
-void TstFrmNorvoFtp::hostileNames_data()
+void tst_frmNorvoFTP::hostileNames_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("listed"); // from the server's odd folder, else a made-up listing
@@ -546,7 +546,7 @@ void TstFrmNorvoFtp::hostileNames_data()
     QTest::newRow("bell") << "bell\a" << true;
 }
 
-void TstFrmNorvoFtp::hostileNames()
+void tst_frmNorvoFTP::hostileNames()
 {
     QFETCH(QString, name);
     QFETCH(bool, listed);
@@ -575,5 +575,5 @@ void TstFrmNorvoFtp::hostileNames()
              QStringList{});
 }
 
-QTEST_MAIN(TstFrmNorvoFtp)
+QTEST_MAIN(tst_frmNorvoFTP)
 #include "tst_frmnorvoftp.moc"

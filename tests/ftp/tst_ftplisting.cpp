@@ -4,7 +4,7 @@
 
 // Listing lines as real servers send them, row by row. Expected entries are written
 // "d name" (directory) or "f name" (file), one per list item.
-class TstFtpListing : public QObject {
+class tst_FtpListing : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void listing_data();
@@ -13,7 +13,7 @@ private Q_SLOTS:
     void names();
 };
 
-void TstFtpListing::listing_data()
+void tst_FtpListing::listing_data()
 {
     QTest::addColumn<bool>("mlsd");
     QTest::addColumn<QByteArray>("text");
@@ -71,7 +71,7 @@ void TstFtpListing::listing_data()
     QTest::newRow("empty") << false << QByteArray() << QStringList{} << quint64(0);
 }
 
-void TstFtpListing::listing()
+void tst_FtpListing::listing()
 {
     QFETCH(bool, mlsd);
     QFETCH(QByteArray, text);
@@ -87,7 +87,7 @@ void TstFtpListing::listing()
         QCOMPARE(entries.front().size, firstSize);
 }
 
-void TstFtpListing::names_data()
+void tst_FtpListing::names_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("name");
@@ -103,7 +103,7 @@ void TstFtpListing::names_data()
         << QByteArray("a\xe6\x97") << QString::fromUtf8("aæ\u0097");
 }
 
-void TstFtpListing::names()
+void tst_FtpListing::names()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, name);
@@ -112,5 +112,5 @@ void TstFtpListing::names()
              name);
 }
 
-QTEST_APPLESS_MAIN(TstFtpListing)
+QTEST_APPLESS_MAIN(tst_FtpListing)
 #include "tst_ftplisting.moc"

@@ -105,7 +105,7 @@ QByteArray binaryPayload(int size)
 
 } // namespace
 
-class TstFtpPlatform : public QObject {
+class tst_FtpPlatform : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void login_data();
@@ -128,7 +128,7 @@ private Q_SLOTS:
     void utf8AfterReconnect();
 };
 
-void TstFtpPlatform::login_data()
+void tst_FtpPlatform::login_data()
 {
     QTest::addColumn<QString>("server"); // "peer": the fixture's server
     QTest::addColumn<QByteArray>("password");
@@ -147,7 +147,7 @@ void TstFtpPlatform::login_data()
         << "" << QByteArray("x") << ERROR_INTERNET_NAME_NOT_RESOLVED << "";
 }
 
-void TstFtpPlatform::login()
+void tst_FtpPlatform::login()
 {
     QFETCH(QString, server);
     QFETCH(QByteArray, password);
@@ -173,7 +173,7 @@ void TstFtpPlatform::login()
         QVERIFY2(lastResponse().startsWith(reply), qPrintable(lastResponse()));
 }
 
-void TstFtpPlatform::listings_data()
+void tst_FtpPlatform::listings_data()
 {
     QTest::addColumn<QStringList>("serverArgs");
     QTest::addColumn<bool>("passive");
@@ -192,7 +192,7 @@ void TstFtpPlatform::listings_data()
     QTest::newRow("root") << QStringList{} << true << "/" << QStringList{"d home"};
 }
 
-void TstFtpPlatform::listings()
+void tst_FtpPlatform::listings()
 {
     QFETCH(QStringList, serverArgs);
     QFETCH(bool, passive);
@@ -217,14 +217,14 @@ void TstFtpPlatform::listings()
     QCOMPARE(got, expected);
 }
 
-void TstFtpPlatform::manyEntries_data()
+void tst_FtpPlatform::manyEntries_data()
 {
     QTest::addColumn<QStringList>("serverArgs");
     QTest::newRow("mlsd") << QStringList{"--make-files", "10000"};
     QTest::newRow("list") << QStringList{"--make-files", "10000", "--no-mlsd"};
 }
 
-void TstFtpPlatform::manyEntries()
+void tst_FtpPlatform::manyEntries()
 {
     QFETCH(QStringList, serverArgs);
     FtpServerPeer peer(serverArgs);
@@ -239,7 +239,7 @@ void TstFtpPlatform::manyEntries()
     QCOMPARE(got.back(), "f file009999.txt");
 }
 
-void TstFtpPlatform::directories_data()
+void tst_FtpPlatform::directories_data()
 {
     QTest::addColumn<QStringList>("steps"); // each changes from the previous directory
     QTest::addColumn<QString>("current");   // "" when the last step must fail with 550
@@ -251,7 +251,7 @@ void TstFtpPlatform::directories_data()
     QTest::newRow("missing") << QStringList{"nothere"} << "";
 }
 
-void TstFtpPlatform::directories()
+void tst_FtpPlatform::directories()
 {
     QFETCH(QStringList, steps);
     QFETCH(QString, current);
@@ -275,7 +275,7 @@ void TstFtpPlatform::directories()
     }
 }
 
-void TstFtpPlatform::transfers_data()
+void tst_FtpPlatform::transfers_data()
 {
     QTest::addColumn<bool>("put");
     QTest::addColumn<DWORD>("type");
@@ -304,7 +304,7 @@ void TstFtpPlatform::transfers_data()
     QTest::newRow("empty file") << false << bin << true << "empty" << QByteArray() << QByteArray();
 }
 
-void TstFtpPlatform::transfers()
+void tst_FtpPlatform::transfers()
 {
     QFETCH(bool, put);
     QFETCH(DWORD, type);
@@ -341,7 +341,7 @@ void TstFtpPlatform::transfers()
     }
 }
 
-void TstFtpPlatform::getReplacesOnlyOnSuccess_data()
+void tst_FtpPlatform::getReplacesOnlyOnSuccess_data()
 {
     QTest::addColumn<QString>("remote");
     QTest::addColumn<bool>("ok");
@@ -352,7 +352,7 @@ void TstFtpPlatform::getReplacesOnlyOnSuccess_data()
     QTest::newRow("line end in the name") << "a\r\nDELE new.txt" << false << ERROR_INVALID_NAME;
 }
 
-void TstFtpPlatform::getReplacesOnlyOnSuccess()
+void tst_FtpPlatform::getReplacesOnlyOnSuccess()
 {
     QFETCH(QString, remote);
     QFETCH(bool, ok);
@@ -379,7 +379,7 @@ void TstFtpPlatform::getReplacesOnlyOnSuccess()
     QCOMPARE(peer.readFile("/home/velmaric/new.txt"), QByteArray("new contents"));
 }
 
-void TstFtpPlatform::stalls_data()
+void tst_FtpPlatform::stalls_data()
 {
     QTest::addColumn<QString>("what");
     QTest::addColumn<QStringList>("serverArgs");
@@ -402,7 +402,7 @@ void TstFtpPlatform::stalls_data()
         << QByteArray("VELMARIC_FTP_STALL_TIMEOUT") << ERROR_INTERNET_CONNECTION_ABORTED;
 }
 
-void TstFtpPlatform::stalls()
+void tst_FtpPlatform::stalls()
 {
     QFETCH(QString, what);
     QFETCH(QStringList, serverArgs);
@@ -457,7 +457,7 @@ void TstFtpPlatform::stalls()
              QStringList{"big.bin"});
 }
 
-void TstFtpPlatform::cancel_data()
+void tst_FtpPlatform::cancel_data()
 {
     QTest::addColumn<QStringList>("serverArgs");
     QTest::addColumn<bool>("get");
@@ -466,7 +466,7 @@ void TstFtpPlatform::cancel_data()
     QTest::newRow("while waiting for a reply") << QStringList{"--hang", "MLSD"} << false;
 }
 
-void TstFtpPlatform::cancel()
+void tst_FtpPlatform::cancel()
 {
     QFETCH(QStringList, serverArgs);
     QFETCH(bool, get);
@@ -522,7 +522,7 @@ void TstFtpPlatform::cancel()
 }
 
 // The window fails on a worker thread and reports on its own.
-void TstFtpPlatform::threadHandOver()
+void tst_FtpPlatform::threadHandOver()
 {
     FtpServerPeer peer;
     REQUIRE_FTP_SERVER(peer);
@@ -539,7 +539,7 @@ void TstFtpPlatform::threadHandOver()
 }
 
 // The server ends the connection after every transfer; each new one needs OPTS UTF8 ON again.
-void TstFtpPlatform::utf8AfterReconnect()
+void tst_FtpPlatform::utf8AfterReconnect()
 {
     FtpServerPeer peer({"--require-utf8-opts", "--close-after-transfer"});
     REQUIRE_FTP_SERVER(peer);
@@ -555,5 +555,5 @@ void TstFtpPlatform::utf8AfterReconnect()
     }
 }
 
-QTEST_GUILESS_MAIN(TstFtpPlatform)
+QTEST_GUILESS_MAIN(tst_FtpPlatform)
 #include "tst_ftpplatform.moc"

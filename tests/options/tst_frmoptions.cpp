@@ -81,7 +81,7 @@ private:
 };
 } // namespace
 
-class TestFrmOptions : public QObject {
+class tst_frmOptions : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<frmOptions> m_w;
@@ -244,7 +244,7 @@ int main(int argc, char **argv)
 {
     setupProcessEnvironment(argc, argv);
     QApplication app(argc, argv);
-    TestFrmOptions t;
+    tst_frmOptions t;
     return QTest::qExec(&t, argc, argv);
 }
 #include "tst_frmoptions.moc"
