@@ -95,7 +95,7 @@ private Q_SLOTS:
         p.start(QStringLiteral(VELMARIC_BIN), {});
         QVERIFY(p.waitForStarted());
         // Closing must find the window placed, as a user's signal would.
-        QTRY_VERIFY_WITH_TIMEOUT(windowShown(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(), 90000);
         ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
