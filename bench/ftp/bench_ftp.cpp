@@ -4,6 +4,8 @@
 //       at 64 MiB and at 1 GiB (goal: no growth with the file size)
 //   (b) a 20,000-entry MLSD listing: median wall time (goal ours/curl <= 1.1)
 // Usage: bench_ftp [--runs N] [--size-mib M]
+#include "timedrun.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -20,40 +22,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace {
 
-struct Run {
-    double ms = -1; // wall time, -1 on failure
-    long maxRssKb = 0;
-};
-
-Run timedRun(const std::vector<std::string> &argv)
-{
-    std::vector<char *> args;
-    for (const auto &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    Run r;
-    if (rc != 0)
-        return r;
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const auto end = std::chrono::steady_clock::now();
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        r.ms = std::chrono::duration<double, std::milli>(end - start).count();
-    r.maxRssKb = usage.ru_maxrss;
-    return r;
-}
+using Run = TimedRun;
 
 // The best of N runs for throughput, the median for the listing: each run alternates ours and
 // the peer's so both see the same conditions.
@@ -62,8 +33,8 @@ alternate(int runs, const std::vector<std::string> &ours, const std::vector<std:
 {
     std::vector<Run> a, b;
     for (int i = 0; i < runs; ++i) {
-        a.push_back(timedRun(ours));
-        b.push_back(timedRun(peer));
+        a.push_back(timedRun(ours, false));
+        b.push_back(timedRun(peer, false));
     }
     return {a, b};
 }

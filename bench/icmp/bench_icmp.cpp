@@ -4,6 +4,8 @@
 //   (b) a trace through a 5-hop namespace chain: velmaric-cli trace vs traceroute -n -q 1
 //   (c) the same chain with router 2 silent: velmaric-cli trace vs traceroute -n
 //   (f) a process doing nothing vs the peer of (c): the floor of any ratio there
+#include "timedrun.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,34 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
-
-// Runs a program with its output discarded; returns the wall time in ms, or -1 on failure.
-double timedRun(const std::vector<std::string> &argv)
-{
-    std::vector<char *> args;
-    for (const auto &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid;
-    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    const auto end = std::chrono::steady_clock::now();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return std::chrono::duration<double, std::milli>(end - start).count();
-}
 
 double median(std::vector<double> v)
 {
@@ -60,7 +35,7 @@ void compare(const char *name, int runs, const std::vector<std::string> &ours,
     for (int i = 0; i < runs; ++i) {
         if (i > 0 && pauseSeconds > 0)
             sleep(unsigned(pauseSeconds));
-        double x = timedRun(ours), y = timedRun(peer);
+        double x = timedRun(ours, true).ms, y = timedRun(peer, true).ms;
         if (x < 0 || y < 0) {
             std::printf("%-44s failed: %s\n", name, x < 0 ? ours[0].c_str() : peer[0].c_str());
             return;
