@@ -18,7 +18,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 
@@ -64,11 +63,6 @@ class tst_frmNorvoRoute : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase()
-    {
-        m_foreignPing.kill();
-        m_foreignPing.waitForFinished();
-    }
     void init();
     void cleanup();
     void statuses_data();
@@ -121,8 +115,7 @@ private:
         return lines.join(',');
     }
     std::unique_ptr<NetnsChain> m_chain;
-    QTemporaryFile m_hosts;
-    QProcess m_foreignPing;
+    QProcess m_foreignPing; // killed with the test object
     std::unique_ptr<frmNorvoRoute> m_window;
     QStringList m_messages;
 };
@@ -131,10 +124,8 @@ void tst_frmNorvoRoute::initTestCase()
 {
     if (geteuid() != 0)
         QSKIP("network namespaces need root");
-    QVERIFY(m_hosts.open());
-    m_hosts.write("10.99.0.2 router-one.chain.test\n10.99.2.2 router-three.chain.test\n");
-    m_hosts.close();
-    m_chain = std::make_unique<NetnsChain>(4, m_hosts.fileName());
+    m_chain = std::make_unique<NetnsChain>(
+        4, "10.99.0.2 router-one.chain.test\n10.99.2.2 router-three.chain.test\n");
     QVERIFY2(m_chain->error().isEmpty(), qPrintable(m_chain->error()));
     // Router 4 refuses these destinations by rule (rules are answered through the ICMP rate
     // limit, which the fixture turns off, unlike the separate limit of unreachable routes).

@@ -12,14 +12,15 @@
 // process die first.
 class NetnsChain {
 public:
-    // hostsFile, when given, becomes the source's /etc/hosts under `ip netns exec`.
-    explicit NetnsChain(int routers, const QString &hostsFile = {})
+    // hosts, when given, is the source's /etc/hosts under `ip netns exec`.
+    explicit NetnsChain(int routers, const QByteArray &hosts = {})
     {
         QStringList args{"up", m_prefix, QString::number(routers)};
-        if (!hostsFile.isEmpty())
-            args << "--hosts" << hostsFile;
+        if (!hosts.isEmpty())
+            args << "--hosts"
+                 << "/dev/stdin";
         QByteArray err;
-        if (run(NETNS_CHAIN_SCRIPT, args, nullptr, &err) != 0)
+        if (run(NETNS_CHAIN_SCRIPT, args, nullptr, &err, hosts) != 0)
             m_error = "netns-chain.sh up failed: " + QString::fromLocal8Bit(err);
     }
     ~NetnsChain() { run(NETNS_CHAIN_SCRIPT, {"down", m_prefix}); }
