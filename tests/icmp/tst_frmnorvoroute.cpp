@@ -21,8 +21,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <cstring>
-
 namespace {
 const QString Target = QStringLiteral("10.99.4.2");
 const QString Header = QStringLiteral("Tracing Route to 10.99.4.2:\n\n");
@@ -77,13 +75,21 @@ private Q_SLOTS:
 
 private:
     // Root opens a datagram socket first where the group range allows it, else a raw one.
+    // A new namespace's range is "1 0".
     void useSocketKind(const QString &kind)
     {
+        if (std::exchange(m_kind, kind) == kind)
+            return;
         const char *range = kind == "raw" ? "1 0" : "0 2147483647";
         QCOMPARE(m_chain->exec(
                      m_chain->source(),
                      {"sysctl", "-qw", QStringLiteral("net.ipv4.ping_group_range=%1").arg(range)}),
                  0);
+    }
+    bool rule(const QString &ns, const QString &ruleset)
+    {
+        m_ruled << ns;
+        return m_chain->nft(ns, ruleset);
     }
     // Traces in the window, calling during() once the first attempt is under way.
     void traceInWindow(const QString &target, const std::function<void()> &during = {})
@@ -118,6 +124,8 @@ private:
     QProcess m_foreignPing; // killed with the test object
     std::unique_ptr<frmNorvoRoute> m_window;
     QStringList m_messages;
+    QString m_kind = QStringLiteral("raw");
+    QStringList m_ruled; // namespaces given rules by a test, cleared by the next init()
 };
 
 void tst_frmNorvoRoute::initTestCase()
@@ -146,8 +154,8 @@ void tst_frmNorvoRoute::initTestCase()
 
 void tst_frmNorvoRoute::init()
 {
-    for (int k : {0, 1, 2})
-        QVERIFY(m_chain->nft(m_chain->router(k), QString()));
+    for (const QString &ns : std::exchange(m_ruled, {}))
+        QVERIFY(m_chain->nft(ns, QString()));
     useSocketKind("raw");
     m_messages.clear();
     setMsgBoxHandler([this](const QString &text, int, const QString &) {
@@ -170,14 +178,13 @@ void tst_frmNorvoRoute::cleanup()
 void tst_frmNorvoRoute::statuses_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("echo"); // destination TTL (0: the default) status source
-    const char *rows[][2] = {{"echo reply of the target", "10.99.4.2 0 0 10.99.4.2"},
-                             {"TTL 1 expires at router 1", "10.99.4.2 1 11013 10.99.0.2"},
-                             {"host unreachable", "10.98.1.1 0 11003 10.99.3.2"},
-                             {"prohibited", "10.98.2.1 0 11004 10.99.3.2"},
-                             {"net unreachable", "10.98.3.1 0 11002 10.99.3.2"},
-                             {"port unreachable", "10.98.4.1 0 11005 10.99.3.2"},
-                             {"nobody answers", "10.98.5.1 0 11010 0.0.0.0"}};
+    QTest::addColumn<QString>("echo"); // destination, status, address the reply came from
+    const char *rows[][2] = {{"echo reply of the target", "10.99.4.2 0 10.99.4.2"},
+                             {"host unreachable", "10.98.1.1 11003 10.99.3.2"},
+                             {"prohibited", "10.98.2.1 11004 10.99.3.2"},
+                             {"net unreachable", "10.98.3.1 11002 10.99.3.2"},
+                             {"port unreachable", "10.98.4.1 11005 10.99.3.2"},
+                             {"nobody answers", "10.98.5.1 11010 0.0.0.0"}};
     for (const char *kind : {"raw", "datagram"})
         for (const auto &r : rows)
             QTest::addRow("%s: %s", kind, r[0]) << kind << r[1];
@@ -189,25 +196,19 @@ void tst_frmNorvoRoute::statuses()
     QFETCH(QString, echo);
     const QStringList e = echo.split(' ');
     useSocketKind(kind);
-    IcmpFile handle;
-    QVERIFY(handle);
-    QCOMPARE(echoSocketOf(handle.handle())->kind() == EchoSocket::Kind::Raw, kind == "raw");
-    IP_OPTION_INFORMATION options;
-    options.Ttl = uint8_t(e[1].toInt());
-    std::vector<char> buffer(288);
+    QCOMPARE(echoSocketOf(IcmpFile().handle())->kind() == EchoSocket::Kind::Raw, kind == "raw");
+    // The ping window's echo, from the command line: status and address lines.
+    QByteArray out;
     QElapsedTimer timer;
     timer.start();
-    const uint32_t replies = IcmpSendEcho(handle.handle(), winsock::inet_addr(e[0].toStdString()),
-                                          "chain", 5, options.Ttl ? &options : nullptr,
-                                          buffer.data(), uint32_t(buffer.size()), 500);
-    ICMP_ECHO_REPLY reply;
-    std::memcpy(&reply, buffer.data(), sizeof reply);
-    const QString got = QStringLiteral("%1 %2 %3")
-                            .arg(replies)
-                            .arg(reply.Status)
-                            .arg(QString::fromStdString(winsock::inet_ntoa(reply.Address)));
-    QCOMPARE(got, QStringLiteral("%1 %2 %3").arg(e[2] == "11010" ? 0 : 1).arg(e[2], e[3]));
-    if (e[2] == "11010")
+    const int exitCode = m_chain->exec(m_chain->source(), {VELMARIC_CLI, "ping", e[0], "chain"},
+                                       &out);
+    const QStringList lines = QString(out).split('\n');
+    QCOMPARE(exitCode, e[1] == "0" ? 0 : 1);
+    QVERIFY2(lines[0].startsWith("Return Status : " + e[1] + "   ["), out.constData());
+    const qint32 address = qint32(winsock::inet_addr(e[2].toStdString())); // shown signed
+    QCOMPARE(lines.value(1), "Address(decimal) : " + QString::number(address));
+    if (e[1] == "11010")
         QVERIFY(timer.elapsed() >= 490); // the whole time-out, not an early give-up
 }
 
@@ -233,9 +234,9 @@ void tst_frmNorvoRoute::trace()
     QFETCH(int, names);
     useSocketKind(how == "datagram" ? "datagram" : "raw");
     if (silentHop)
-        QVERIFY(m_chain->nft(m_chain->router(silentHop), SilentRouter));
+        QVERIFY(rule(m_chain->router(silentHop), SilentRouter));
     if (names == 2)
-        QVERIFY(m_chain->nft(m_chain->source(), SilentResolver));
+        QVERIFY(rule(m_chain->source(), SilentResolver));
     if (how == "window") {
         m_window->Text3->setText("20");
         traceInWindow(Target);
@@ -317,8 +318,8 @@ void tst_frmNorvoRoute::midTrace()
     QFETCH(QString, action);
     QFETCH(bool, namePending);
     // With names on, hop 1 answers at once and the look-up of its name keeps it under way.
-    QVERIFY(m_chain->nft(namePending ? m_chain->source() : m_chain->router(1),
-                         namePending ? SilentResolver : BlackHole));
+    QVERIFY(rule(namePending ? m_chain->source() : m_chain->router(1),
+                 namePending ? SilentResolver : BlackHole));
     m_window->Check1->setChecked(namePending);
     const int socketsBefore = rawSockets();
     QPointer<frmNorvoRoute> window = m_window.get();
