@@ -145,6 +145,10 @@ void tst_frmNorvoRoute::initTestCase()
                        "ip daddr 10.98.3.0/24 reject with icmp type net-unreachable; "
                        "ip daddr 10.98.4.0/24 reject with icmp type port-unreachable; "
                        "ip daddr 10.98.5.0/24 drop; }; }")));
+    // An address of the target whose value in network byte order is above 2^31: the ping
+    // shows it as a negative number.
+    QCOMPARE(m_chain->exec(m_chain->router(5), {"ip", "addr", "add", "10.97.0.200", "dev", "lo"}),
+             0);
     QVERIFY(enterNetns(m_chain->source())); // echoes and the window's traces go from here
     m_foreignPing.setStandardOutputFile(QProcess::nullDevice());
     m_foreignPing.setStandardErrorFile(QProcess::nullDevice());
@@ -180,6 +184,7 @@ void tst_frmNorvoRoute::statuses_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("echo"); // destination, status, address the reply came from
     const char *rows[][2] = {{"echo reply of the target", "10.99.4.2 0 10.99.4.2"},
+                             {"echo reply from above 2^31", "10.97.0.200 0 10.97.0.200"},
                              {"host unreachable", "10.98.1.1 11003 10.99.3.2"},
                              {"prohibited", "10.98.2.1 11004 10.99.3.2"},
                              {"net unreachable", "10.98.3.1 11002 10.99.3.2"},
