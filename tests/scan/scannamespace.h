@@ -1,133 +1,96 @@
 #pragma once
-#include "uniquefd.h"
+// Scanner tests run in the resolver fixture's namespace (resolver-netns.sh: nothing but a
+// loopback, an /etc of its own) and add what a scan needs: listeners, firewall rules for the
+// filtered ports, a dual-stack name, and a name server asked after the hosts file.
+#include "resolvernamespace.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
+#include <QUdpSocket>
 
-#include <arpa/inet.h>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
-// Scanner tests run inside a network namespace of their own made by scan-netns.sh; main()
-// starts the program again through it, which sets VELMARIC_SCAN_NETNS inside the namespace or
-// VELMARIC_SCAN_NETNS_SKIP to the reason there is none.
 namespace ScanNamespace {
-inline bool inside() { return std::getenv("VELMARIC_SCAN_NETNS"); }
+// Listened on both loopbacks; the rules make 5007 and 6000-6999 drop every probe, 5013 answer
+// "administratively prohibited" and 5016 reset.
+inline const QList<quint16> Listening{22, 5001, 5004, 5010};
 
-// Ports with a listener; the namespace's rules make 5007 and 5013 filtered, 5016 closed.
-inline const std::vector<quint16> &listening()
-{
-    static const std::vector<quint16> ports{22, 5001, 5004, 5010};
-    return ports;
-}
-
-// Listeners on both IPv4 and IPv6 loopback; connections wait in the backlog, never taken.
-inline std::vector<std::unique_ptr<QTcpServer>> listen()
-{
-    std::vector<std::unique_ptr<QTcpServer>> servers;
-    for (quint16 port : listening()) {
-        auto s = std::make_unique<QTcpServer>();
-        if (!s->listen(QHostAddress::Any, port))
-            return {};
-        s->pauseAccepting();
-        servers.push_back(std::move(s));
-    }
-    return servers;
-}
-
-// The namespace's name server on 127.0.0.1:53 (after the hosts file): "no such name" to every
-// query, except that names whose first label is "slow" get no answer at all.
-class NameServer {
+class Peers {
 public:
-    NameServer()
-    {
-        m_fd = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        sockaddr_in a = address();
-        if (!m_fd || ::bind(m_fd.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
-            return;
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~NameServer()
-    {
-        if (m_thread.joinable()) {
-            const sockaddr_in a = address();
-            ::sendto(m_fd.get(), "", 0, 0, reinterpret_cast<const sockaddr *>(&a),
-                     sizeof a); // ends serve()
-            m_thread.join();
-        }
-    }
-    bool running() const { return m_thread.joinable(); }
+    Peers() : m_error(make()) {}
+    const QString &error() const { return m_error; }
 
 private:
-    static sockaddr_in address()
+    QString make()
     {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(53);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return a;
-    }
-    void serve()
-    {
-        unsigned char q[512];
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        ssize_t n;
-        while ((n = ::recvfrom(m_fd.get(), q, sizeof q, 0, reinterpret_cast<sockaddr *>(&from),
-                               &len)) > 12) {
-            size_t end = 12; // past the name and the question's type and class
-            while (end < size_t(n) && q[end])
-                end += q[end] + 1;
-            end += 5;
-            const bool slow = q[12] == 4 && !std::memcmp(q + 13, "slow", 4);
-            if (!slow && end <= size_t(n)) {
-                q[2] = 0x81;              // a response, recursion desired
-                q[3] = 0x83;              // recursion available, no such name
-                std::memset(q + 6, 0, 6); // no answer, authority or additional records
-                ::sendto(m_fd.get(), q, end, 0, reinterpret_cast<sockaddr *>(&from), len);
-            }
-            len = sizeof from;
+        for (quint16 port : Listening) {
+            auto &s = m_listeners.emplace_back(std::make_unique<QTcpServer>());
+            if (!s->listen(QHostAddress::Any, port))
+                return s->errorString();
+            s->pauseAccepting(); // connections wait in the backlog
         }
+        // The name server answers on the test's thread: "no such name", except that names
+        // whose first label is "slow" get no answer at all.
+        if (!m_dns.bind(QHostAddress::LocalHost, 53))
+            return m_dns.errorString();
+        QObject::connect(&m_dns, &QUdpSocket::readyRead, [this] {
+            while (m_dns.hasPendingDatagrams()) {
+                const QNetworkDatagram query = m_dns.receiveDatagram();
+                QByteArray q = query.data();
+                qsizetype end = 12; // past the name, then the question's type and class
+                while (end < q.size() && q[end])
+                    end += uchar(q[end]) + 1;
+                if (end + 5 > q.size() || q.mid(12, 5) == "\4slow")
+                    continue;
+                q[2] = char(0x81); // a response, recursion desired
+                q[3] = char(0x83); // recursion available, no such name
+                m_dns.writeDatagram(query.makeReply(q.left(end + 5).replace(6, 6, QByteArray(6, '\0'))));
+            }
+        });
+        // dual.velmaric.test lists its IPv6 address first; the scanner takes the IPv4 one.
+        if (!rewrite("hosts", "::1 dual.velmaric.test\n127.0.0.2 dual.velmaric.test\n", "#") ||
+            !rewrite("nsswitch.conf", "hosts: files dns\n", "hosts:") ||
+            !rewrite("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"))
+            return QStringLiteral("cannot write the namespace's /etc");
+        QProcess nft;
+        nft.start(QStringLiteral("nft"), {"-f", "-"});
+        nft.write("table inet probes { chain input { type filter hook input priority 0;\n"
+                  "tcp dport { 5007, 6000-6999 } drop\n"
+                  "tcp dport 5013 reject with icmpx type admin-prohibited\n"
+                  "tcp dport 5016 reject with tcp reset; }\n}\n");
+        nft.closeWriteChannel();
+        return nft.waitForFinished() && !nft.exitCode() ? QString() : nft.readAllStandardError();
     }
-    UniqueFd m_fd;
-    std::thread m_thread;
-};
+    // Rewrites a file of the namespace's own /etc (which `ip netns exec` mounted over the
+    // machine's): the lines not starting with `replaced` (none when it is empty), then `text`.
+    static bool rewrite(const char *name, const QByteArray &text, const char *replaced = "")
+    {
+        QFile file("/etc/netns/" + qgetenv("VELMARIC_RESOLVER_NETNS") + '/' + name);
+        QByteArray kept;
+        for (const QByteArray &line : (file.open(QIODevice::ReadWrite) ? file.readAll() : QByteArray())
+                                          .split('\n'))
+            if (!line.isEmpty() && !line.startsWith(replaced))
+                kept += line + '\n';
+        return file.resize(0) && file.seek(0) && file.write(kept + text) > 0;
+    }
 
-// Sockets this process holds, to see that a scan released every one.
-inline int socketCount()
-{
-    int n = 0;
-    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
-        n += fd.symLinkTarget().contains(QLatin1String("socket:"));
-    return n;
-}
+    std::vector<std::unique_ptr<QTcpServer>> m_listeners;
+    QUdpSocket m_dns;
+    QString m_error;
+};
 } // namespace ScanNamespace
 
-#define SCAN_NAMESPACE_TEST_MAIN(TestObject, AppClass) \
-    int main(int argc, char **argv) \
-    { \
-        if (!ScanNamespace::inside() && !std::getenv("VELMARIC_SCAN_NETNS_SKIP")) { \
-            std::vector<char *> args{const_cast<char *>(SCAN_NETNS_SCRIPT)}; \
-            args.insert(args.end(), argv, argv + argc + 1); \
-            execv(args[0], args.data()); \
-            std::perror(SCAN_NETNS_SCRIPT); \
-            return 127; \
-        } \
-        AppClass app(argc, argv); \
-        TestObject tc; \
-        return QTest::qExec(&tc, argc, argv); \
-    }
-
-#define REQUIRE_SCAN_NAMESPACE() \
+// In initTestCase: skips outside a namespace, fails when its peers cannot be made.
+#define INIT_SCAN_NAMESPACE(peers) \
     do { \
-        if (!ScanNamespace::inside()) \
-            QSKIP(std::getenv("VELMARIC_SCAN_NETNS_SKIP")); \
+        REQUIRE_RESOLVER_NAMESPACE(); \
+        if (QStandardPaths::findExecutable(QStringLiteral("nft")).isEmpty()) \
+            QSKIP("the nft tool (nftables) is missing"); \
+        peers = std::make_unique<ScanNamespace::Peers>(); \
+        QVERIFY2(peers->error().isEmpty(), qPrintable(peers->error())); \
     } while (false)
