@@ -10,8 +10,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <map>
-
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -19,22 +17,17 @@ namespace {
 // Listened on both loopbacks; the rules below make 5007 and 6000-6999 drop every probe, 5013
 // answer "administratively prohibited" and 5016 reset.
 const QList<quint16> Listening{22, 5001, 5004, 5010};
-const char *const Rules = "table inet probes { chain input { type filter hook input priority 0;\n"
-                          "tcp dport { 5007, 6000-6999 } drop\n"
-                          "tcp dport 5013 reject with icmpx type admin-prohibited\n"
-                          "tcp dport 5016 reject with tcp reset; }\n}\n";
+const QString Rules = "table inet probes { chain input { type filter hook input priority 0;\n"
+                      "tcp dport { 5007, 6000-6999 } drop\n"
+                      "tcp dport 5013 reject with icmpx type admin-prohibited\n"
+                      "tcp dport 5016 reject with tcp reset; }\n}\n";
 
-// Rewrites a file of the namespace's own /etc (which `ip netns exec` mounted over the machine's):
-// the lines not starting with `replaced` (none when it is empty), then `text`.
-bool rewrite(const char *name, const QByteArray &text, const char *replaced = "")
+// Writes or adds to a file of the namespace's own /etc, which `ip netns exec` mounted over the
+// machine's.
+bool put(const char *name, const QByteArray &text, QIODevice::OpenMode how = QIODevice::Truncate)
 {
     QFile file("/etc/netns/" + qgetenv("VELMARIC_RESOLVER_NETNS") + '/' + name);
-    QByteArray kept;
-    for (const QByteArray &line :
-         (file.open(QIODevice::ReadWrite) ? file.readAll() : QByteArray()).split('\n'))
-        if (!line.isEmpty() && !line.startsWith(replaced))
-            kept += line + '\n';
-    return file.resize(0) && file.seek(0) && file.write(kept + text) > 0;
+    return file.open(QIODevice::WriteOnly | how) && file.write(text) == text.size();
 }
 
 // "port state" lines of one engine scan of 127.0.0.1, by port; none when it did not finish.
@@ -45,13 +38,13 @@ QStringList scanned(int first, int last, int timeoutMs, int *peak = nullptr,
     std::string error;
     scan::resolveTarget("127.0.0.1", target, error);
     scan::ConnectScan scan(target, uint16_t(first), uint16_t(last), timeoutMs, maxInFlight);
-    std::multimap<int, const char *> states;
+    QMultiMap<int, const char *> states;
     QStringList lines;
     if (scan.run([&](const scan::PortResult &r) {
-            states.emplace(r.port, scan::stateText(r.state));
+            states.insert(r.port, scan::stateText(r.state));
         }) == scan::ConnectScan::Outcome::Finished)
-        for (const auto &[port, state] : states)
-            lines << QStringLiteral("%1 %2").arg(port).arg(state);
+        for (auto it = states.cbegin(); it != states.cend(); ++it)
+            lines << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
     if (peak)
         *peak = scan.peakInFlight();
     return lines;
@@ -123,12 +116,11 @@ class tst_PortScan : public QObject {
     {
         QStringList lines;
         const QAbstractItemModel *m = m_window->lvwPorts->model();
-        for (int r = 0; r < m->rowCount(); ++r) {
-            QStringList cells;
-            for (int c = 0; c < m->columnCount(); ++c)
-                cells << m->index(r, c).data().toString();
-            lines << cells.join(' ').trimmed();
-        }
+        for (int r = 0; r < m->rowCount(); ++r)
+            lines << QStringLiteral("%1 %2 %3")
+                         .arg(m->index(r, 0).data().toString(), m->index(r, 1).data().toString(),
+                              m->index(r, 2).data().toString())
+                         .trimmed();
         return lines;
     }
 
@@ -146,14 +138,11 @@ private Q_SLOTS:
         QVERIFY2(m_dns.bind(QHostAddress::LocalHost, 53), qPrintable(m_dns.errorString()));
         connect(&m_dns, &QUdpSocket::readyRead, this, &tst_PortScan::answer);
         // dual.velmaric.test lists its IPv6 address first; the scanner takes the IPv4 one.
-        QVERIFY(rewrite("hosts", "::1 dual.velmaric.test\n127.0.0.2 dual.velmaric.test\n", "#"));
-        QVERIFY(rewrite("nsswitch.conf", "hosts: files dns\n", "hosts:"));
-        QVERIFY(rewrite("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"));
-        QProcess nft;
-        nft.start(QStringLiteral("nft"), {"-f", "-"});
-        nft.write(Rules);
-        nft.closeWriteChannel();
-        QVERIFY2(nft.waitForFinished() && !nft.exitCode(), nft.readAllStandardError());
+        QVERIFY(put("hosts", "::1 dual.velmaric.test\n127.0.0.2 dual.velmaric.test\n",
+                    QIODevice::Append));
+        QVERIFY(put("nsswitch.conf", "hosts: files dns\n"));
+        QVERIFY(put("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"));
+        QCOMPARE(QProcess::execute(QStringLiteral("nft"), {Rules}), 0);
     }
     void init()
     {
@@ -188,27 +177,21 @@ private Q_SLOTS:
             QCOMPARE(scanned(7000, 7031, 300), expected(7000, 7031));
     }
 
-    // A low descriptor limit bounds the connections in flight, and the scan still ends whole.
-    void descriptorLimit_data()
-    {
-        QTest::addColumn<int>("first");
-        QTest::addColumn<int>("last");
-        QTest::newRow("closed ports end at once") << 1 << 3000;
-        QTest::newRow("dropped ports stay in flight") << 6000 << 6299;
-    }
+    // A low descriptor limit bounds the connections in flight, and the scan still ends whole,
+    // whether ports end at once (closed) or stay in flight (dropped).
     void descriptorLimit()
     {
-        QFETCH(int, first);
-        QFETCH(int, last);
         rlimit old{};
         QCOMPARE(getrlimit(RLIMIT_NOFILE, &old), 0);
         const rlimit low{128, old.rlim_max};
-        QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
         int peak = 0;
-        const QStringList lines = scanned(first, last, 100, &peak);
-        QCOMPARE(setrlimit(RLIMIT_NOFILE, &old), 0);
-        QCOMPARE(lines, expected(first, last));
-        QVERIFY(peak >= 1 && peak < 128);
+        for (const auto &[first, last] : {std::pair{1, 3000}, {6000, 6299}}) {
+            QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+            const QStringList lines = scanned(first, last, 100, &peak);
+            QCOMPARE(setrlimit(RLIMIT_NOFILE, &old), 0);
+            QCOMPARE(lines, expected(first, last));
+            QVERIFY(peak >= 1 && peak < 128);
+        }
         scanned(6000, 6099, 100, &peak, 10);
         QCOMPARE(peak, 10); // the caller's bound
     }
