@@ -165,14 +165,11 @@ private Q_SLOTS:
     // source and reach itself; that is no listener.
     void selfConnectIsClosed()
     {
-        const auto write = [](const QByteArray &range) {
-            QFile f(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
-            return f.open(QIODevice::ReadWrite) && f.write(range) == range.size();
-        };
-        QFile old(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        const auto restore = qScopeGuard([&, range = old.readAll()] { write(range); });
-        QVERIFY(write("7000 7031"));
+        QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+        QVERIFY(range.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+        const auto restore = qScopeGuard(
+            [&, old = range.readAll()] { range.seek(0), range.write(old); });
+        QVERIFY(range.seek(0) && range.write("7000 7031") == 9);
         for (int round = 0; round < 20; ++round)
             QCOMPARE(scanned(7000, 7031, 300), expected(7000, 7031));
     }
