@@ -97,14 +97,11 @@ QStringList ssRows()
     return list;
 }
 
-// A connected pair through the listener: the client end, then the accepted end.
-std::pair<UniqueFd, UniqueFd> connectPair(const UniqueFd &listener)
+// A connected pair through the listener at `a`: the client end, then the accepted end.
+std::pair<UniqueFd, UniqueFd> connectPair(const UniqueFd &listener, const sockaddr_in &a)
 {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
     UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::getsockname(listener.get(), reinterpret_cast<sockaddr *>(&a), &len) ||
-        ::connect(client.get(), reinterpret_cast<sockaddr *>(&a), len))
+    if (::connect(client.get(), reinterpret_cast<const sockaddr *>(&a), sizeof a))
         return {UniqueFd(), UniqueFd()};
     return {std::move(client), UniqueFd(::accept4(listener.get(), nullptr, nullptr, 0))};
 }
@@ -391,11 +388,12 @@ private Q_SLOTS:
         if (!network.entered())
             QSKIP("needs root for a private network namespace");
         UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        const sockaddr_in any{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        QVERIFY(!::bind(listener.get(), reinterpret_cast<const sockaddr *>(&any), sizeof any));
-        QVERIFY(!::listen(listener.get(), 8));
-        auto estab = connectPair(listener), halfClosed = connectPair(listener),
-             closed = connectPair(listener);
+        // Port 80 of this namespace's own loopback: nothing else uses it.
+        const sockaddr_in a{AF_INET, htons(80), {htonl(INADDR_LOOPBACK)}, {}};
+        QVERIFY(!::bind(listener.get(), reinterpret_cast<const sockaddr *>(&a), sizeof a) &&
+                !::listen(listener.get(), 8));
+        auto estab = connectPair(listener, a), halfClosed = connectPair(listener, a),
+             closed = connectPair(listener, a);
         QVERIFY(estab.second.valid() && halfClosed.second.valid() && closed.second.valid());
         halfClosed.first.reset(); // client FIN-WAIT-2, server CLOSE-WAIT
         closed.first.reset();
