@@ -4,12 +4,10 @@
 #include "messagebox.h"
 #include "richtextbox.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextCursor>
 
 #include <memory>
 #include <optional>
@@ -21,15 +19,14 @@ class tst_frmNorvoEdit : public QObject {
     QStringList m_boxes;
     int m_answer = vbNo;
 
-    QString path(const QString &name) const { return m_dir->filePath(name); }
-    QByteArray read(const QString &name) const
+    static QByteArray read(const QString &name)
     {
-        QFile f(path(name));
+        QFile f(name);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
     }
-    void write(const QString &name, const QByteArray &bytes) const
+    static void write(const QString &name, const QByteArray &bytes)
     {
-        QFile f(path(name));
+        QFile f(name);
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
     }
 
@@ -37,19 +34,18 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
         m_boxes.clear();
-        setMsgBoxHandler([this](const QString &text, int style, const QString &title) {
-            m_boxes << QStringLiteral("%1 %2: %3").arg(style).arg(title, text);
+        setMsgBoxHandler([this](const QString &text, int style, const QString &) {
+            m_boxes << QString::number(style) + QLatin1Char(' ') + text;
             return m_answer;
         });
-        // Save As names doc.txt.
         frmNorvoEdit::setFileDialogHandler(
-            [this](QWidget *, bool, const QString &) { return path(QStringLiteral("doc.txt")); });
+            [](QWidget *, bool, const QString &) { return QStringLiteral("doc.txt"); });
         m_w = std::make_unique<frmNorvoEdit>();
         m_w->load();
         m_w->show();
     }
-    void cleanup() { m_w.reset(); }
 
     // Open one format, save as another, byte for byte; the caption follows the file.
     void openSave_data()
@@ -76,9 +72,9 @@ private Q_SLOTS:
         QFETCH(QString, to);
         QFETCH(QByteArray, saved);
         write(from, source);
-        QVERIFY(m_w->openFile(path(from)));
+        QVERIFY(m_w->openFile(from));
         QCOMPARE(m_w->windowTitle(), from + QStringLiteral(" - NorvoEdit"));
-        QVERIFY(m_w->saveFile(path(to)));
+        QVERIFY(m_w->saveFile(to));
         QCOMPARE(read(to), saved);
         QCOMPARE(m_w->windowTitle(), to + QStringLiteral(" - NorvoEdit"));
         QCOMPARE(m_boxes, QStringList());
@@ -92,29 +88,28 @@ private Q_SLOTS:
         QTest::addColumn<bool>("named"); // the text came from doc.txt
         QTest::addColumn<QString>("action");
         QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("box"); // its start|text it holds
+        QTest::addColumn<QString>("box");     // its start|text it holds
         QTest::addColumn<QByteArray>("file"); // doc.txt afterwards
         QTest::addColumn<bool>("done");
-        const QString question = QStringLiteral("51 NorvoEdit: The text in %1 has changed.\n\n|"
+        const QString question = QStringLiteral("51 The text in %1 has changed.\n\n|"
                                                 "Do you want to save the changes?");
         const QByteArray old("old");
         QTest::newRow("close, Yes saves the file")
-            << true << "close" << int(vbYes) << question.arg("doc.txt") << old + " text" << true;
+            << true << "close" << int(vbYes) << question.arg("doc.txt") << old + " new" << true;
         QTest::newRow("close, Yes on a new text asks for a name")
-            << false << "close" << int(vbYes) << question.arg("Untitled") << QByteArray("new text")
+            << false << "close" << int(vbYes) << question.arg("Untitled") << QByteArray(" new")
             << true;
         QTest::newRow("close, No drops the changes")
             << true << "close" << int(vbNo) << question.arg("doc.txt") << old << true;
         QTest::newRow("close, Cancel keeps the window")
             << true << "close" << int(vbCancel) << question.arg("doc.txt") << old << false;
         QTest::newRow("open a missing file")
-            << false << "missing.txt" << 0 << "48 NorvoEdit: Could not open \"|" << old << false;
+            << false << "missing.txt" << 0 << "48 Could not open \"|" << old << false;
         QTest::newRow("open a file over the limit")
-            << false << "huge.txt" << 0 << "48 NorvoEdit: \"|huge.txt\" is too large" << old
-            << false;
+            << false << "huge.txt" << 0 << "48 \"|huge.txt\" is too large" << old << false;
         QTest::newRow("save on a full disk")
-            << true << "save" << 0 << "48 NorvoEdit: Could not save \"|doc.txt\": File too large."
-            << old << false;
+            << true << "save" << 0 << "48 Could not save \"|doc.txt\": File too large." << old
+            << false;
     }
     void changesAreKept()
     {
@@ -125,30 +120,30 @@ private Q_SLOTS:
         QFETCH(QByteArray, file);
         QFETCH(bool, done);
         write(QStringLiteral("doc.txt"), "old");
-        QFile huge(path(QStringLiteral("huge.txt"))); // sparse, so it costs no disk
+        QFile huge(QStringLiteral("huge.txt")); // sparse, so it costs no disk
         QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(DocumentFile::MaxBytes + 1));
         if (named)
-            QVERIFY(m_w->openFile(path(QStringLiteral("doc.txt"))));
-        m_w->rtfText->moveCursor(QTextCursor::End);
-        const QString text = named ? QStringLiteral("old text") : QStringLiteral("new text");
-        QTest::keyClicks(m_w->rtfText, text.mid(named ? 3 : 0));
-        const QString caption = QStringLiteral("*%1 - NorvoEdit").arg(named ? "doc.txt" : "Untitled");
+            QVERIFY(m_w->openFile(QStringLiteral("doc.txt")));
+        QTest::keyClicks(m_w->rtfText, QStringLiteral(" new"));
+        const QString text = named ? QStringLiteral("old new") : QStringLiteral(" new");
+        const QString caption =
+            QStringLiteral("*%1 - NorvoEdit").arg(named ? "doc.txt" : "Untitled");
         QCOMPARE(m_w->windowTitle(), caption);
         m_answer = answer;
         {
             std::optional<FullDisk> full;
             if (action == QLatin1String("save"))
                 full.emplace();
-            QCOMPARE(action == QLatin1String("close") ? m_w->close()
+            QCOMPARE(action == QLatin1String("close")  ? m_w->close()
                      : action == QLatin1String("save") ? m_w->mnuFileSave_Click()
-                                                       : m_w->openFile(path(action)),
+                                                       : m_w->openFile(action),
                      done);
         }
         QVERIFY2(m_boxes.size() == 1 && m_boxes[0].startsWith(box.section(u'|', 0, 0)) &&
                      m_boxes[0].contains(box.section(u'|', 1)),
                  qPrintable(m_boxes.join(u'\n')));
         QCOMPARE(read(QStringLiteral("doc.txt")), file);
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), (QStringList{"doc.txt", "huge.txt"}));
+        QCOMPARE(QDir().entryList(QDir::Files), (QStringList{"doc.txt", "huge.txt"}));
         if (done) {
             m_w->load();
             QCOMPARE(m_w->windowTitle(), QStringLiteral("Untitled - NorvoEdit"));
@@ -158,7 +153,7 @@ private Q_SLOTS:
         QCOMPARE(m_w->windowTitle(), caption);
         // Still changed, so New asks too; once the changes are dropped, closing asks nothing.
         m_answer = vbNo;
-        m_w->mnuFileNew->trigger();
+        m_w->mnuFileNew_Click();
         QVERIFY(m_w->rtfText->toPlainText().isEmpty());
         QVERIFY(m_w->close());
         QCOMPARE(m_boxes.size(), 2);

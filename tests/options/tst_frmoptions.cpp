@@ -42,12 +42,10 @@ private Q_SLOTS:
             m_boxes << QString::number(style) + QLatin1Char(' ') + text;
             return int(vbOK);
         });
-        PopUpsAllowed = VbFalse;
         m_w = std::make_unique<frmOptions>();
         m_w->load();
         m_w->show();
     }
-    void cleanup() { m_w.reset(); }
 
     // What Save leaves in the file, byte for byte, and what the window shows when it opens
     // again; a value the record can't hold, or a failed write, is refused with a message.
@@ -108,11 +106,11 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), after);
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{"norvo.ini"});
-        QCOMPARE(PopUpsAllowed, VbFalse); // applies at the next start
         const QString boxes = m_boxes.join(u'|');
-        QVERIFY2(message.isEmpty() ? boxes.isEmpty()
-                                   : m_boxes.size() == 1 && boxes.startsWith(QLatin1String("48 ")) &&
-                                         boxes.contains(message),
+        QVERIFY2(message.isEmpty()
+                     ? boxes.isEmpty()
+                     : m_boxes.size() == 1 && boxes.startsWith(QLatin1String("48 ")) &&
+                           boxes.contains(message),
                  qPrintable(boxes));
         QCOMPARE(m_w->lblStatus->text(), message.isEmpty() ? QStringLiteral("Saved.") : QString());
         QCOMPARE(m_w->lblStatus->accessibleName(), m_w->lblStatus->text());
@@ -124,7 +122,6 @@ private Q_SLOTS:
         QCOMPARE(m_w->chkAllowPopUps->isChecked(), allow);
         QCOMPARE(m_w->chkUseSettings->isChecked(), use);
     }
-
 };
 
 QTEST_MAIN(tst_frmOptions)
