@@ -51,7 +51,7 @@ private Q_SLOTS:
     // again; a value the record can't hold, or a failed write, is refused with a message.
     void save_data()
     {
-        QTest::addColumn<QByteArray>("before"); // null: no file
+        QTest::addColumn<QByteArray>("before"); // null: no file at all
         QTest::addColumn<QString>("home");
         QTest::addColumn<bool>("allow");
         QTest::addColumn<bool>("use");
@@ -90,6 +90,7 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(QByteArray, after);
         QFile file(QString::fromLatin1(SettingsFileName));
+        QVERIFY(file.remove()); // the empty one the window made when it opened
         if (!before.isNull()) {
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
             file.close();
