@@ -70,7 +70,10 @@ QString write(const QString &path, const QTextDocument &doc)
     }
     QSaveFile file(path);
     const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    // commit() misses a write that fails while the buffer is flushed, so flush first. A short
+    // write gives no reason; the second flush either writes the rest or says why it can't.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
+        (!file.flush() && !file.flush()) || !file.commit())
         return tr("Could not save \"%1\": %2.").arg(path, file.errorString());
     return {};
 }

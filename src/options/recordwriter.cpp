@@ -62,7 +62,9 @@ QString save(const QString &path, const QString &homePage, bool allowPopUps, boo
     }
     if (written < SettingsRecord::RecordLength)
         out.write(QByteArray(SettingsRecord::RecordLength - written, '\0'));
-    if (!out.commit())
+    // commit() misses a write that fails while the buffer is flushed, so flush first. A short
+    // write gives no reason; the second flush either writes the rest or says why it can't.
+    if ((!out.flush() && !out.flush()) || !out.commit())
         return tr("Could not save %1: %2.").arg(path, out.errorString());
     return {};
 }
