@@ -1,9 +1,10 @@
 #include "documentfile.h"
 
+#include "wholefile.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringConverter>
 #include <QTextDocument>
 
@@ -70,10 +71,7 @@ QString write(const QString &path, const QTextDocument &doc)
     }
     QSaveFile file(path);
     const QByteArray bytes = text.toUtf8();
-    // commit() misses a write that fails while the buffer is flushed, so flush first. A short
-    // write gives no reason; the second flush either writes the rest or says why it can't.
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
-        (!file.flush() && !file.flush()) || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || !writeAll(file, bytes) || !commitWhole(file))
         return tr("Could not save \"%1\": %2.").arg(path, file.errorString());
     return {};
 }

@@ -1,7 +1,9 @@
+#include "fulldisk.h"
 #include "usersettings.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -112,6 +114,19 @@ private Q_SLOTS:
                 QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings",
                                                   QStringLiteral("W%1K%2").arg(w).arg(k)),
                          "1");
+    }
+
+    void fullDiskKeepsTheOldFile()
+    {
+        // Room for the lock file but not for the longer new text: a short write.
+        const QString old(4000, u'x');
+        QVERIFY(UserSettings::SaveSetting("Velmaric", "Settings", "MainLeft", old));
+        {
+            const FullDisk full(QFileInfo(UserSettings::filePath("Velmaric")).size());
+            QVERIFY(!UserSettings::SaveSetting("Velmaric", "Settings", "MainTop", "20"));
+        }
+        QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainLeft"), old);
+        QCOMPARE(QDir(UserSettings::directory()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 };
 
