@@ -66,18 +66,6 @@ QStringList listing(HINTERNET connect, const QString &pattern)
     return out;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
-
 QByteArray sha(const QByteArray &b)
 {
     return QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex();
@@ -234,7 +222,7 @@ void tst_FtpPlatform::listings()
                              local.filePath("u").toUtf8().constData(), false, 0,
                              FTP_TRANSFER_TYPE_BINARY, 0),
                  qPrintable(lastResponse()));
-        QCOMPARE(fileBytes(local.filePath("u")), QByteArray("u"));
+        QCOMPARE(readFile(local.filePath("u")), QByteArray("u"));
     }
 }
 
@@ -302,7 +290,7 @@ void tst_FtpPlatform::transfers()
                         : FtpGetFileA(s.connect, r.constData(), l.constData(), false,
                                       INTERNET_FLAG_RELOAD, type, 0);
     QCOMPARE(ok ? 0u : GetLastError(), error);
-    QCOMPARE(sha(put ? peer.readFile(remotePath) : fileBytes(localPath)),
+    QCOMPARE(sha(put ? peer.readFile(remotePath) : readFile(localPath)),
              sha(ok ? expected : QByteArray("old contents")));
     QCOMPARE(localEntries(local), QStringList{name});
     QCOMPARE(peer.readFile(home + "/keep.txt"), QByteArray("keep"));
@@ -383,12 +371,12 @@ void tst_FtpPlatform::interrupted()
     QCOMPARE(call == "connect" ? s.error : call == "close" ? 0u : GetLastError(), error);
     QVERIFY2(clock.elapsed() < 10000, "not given up promptly");
     scope.reset();
-    QCOMPARE(fileBytes(target), QByteArray("keep me"));
+    QCOMPARE(readFile(target), QByteArray("keep me"));
     QCOMPARE(localEntries(local), QStringList{"big.bin"});
     if (serverArgs.isEmpty() && s.connect) { // still usable: libcurl logs in again by itself
         QVERIFY(FtpGetFileA(s.connect, "small.txt", local.filePath("s").toUtf8().constData(), false,
                             0, FTP_TRANSFER_TYPE_BINARY, 0));
-        QCOMPARE(fileBytes(local.filePath("s")), QByteArray("small"));
+        QCOMPARE(readFile(local.filePath("s")), QByteArray("small"));
     }
 }
 
