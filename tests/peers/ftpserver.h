@@ -36,7 +36,8 @@ public:
                             extraArgs + (withProxy ? proxy : QStringList{}));
         while (!m_port && (m_process.canReadLine() || m_process.waitForReadyRead(30000))) {
             const QList<QByteArray> words = m_process.readLine().trimmed().split(' ');
-            (words[0] == "PORT" ? m_port : m_proxyPort) = words.value(1).toUShort();
+            if (words[0] == "PORT" || words[0] == "PROXY")
+                (words[0] == "PORT" ? m_port : m_proxyPort) = words.value(1).toUShort();
         }
         if (!m_port)
             m_process.waitForFinished(1000);

@@ -38,7 +38,7 @@ def start_tinyproxy(folder):
         with open(conf, "w") as f:
             f.write('Port %d\nListen 127.0.0.1\nAllow 127.0.0.1\nLogLevel Warning\n'
                     'LogFile "%s/log"\nPidFile "%s/pid"\n' % (port, folder, folder))
-        proxy = subprocess.Popen([program, "-d", "-c", conf],
+        proxy = subprocess.Popen([program, "-d", "-c", conf], stdout=subprocess.DEVNULL,
                                  preexec_fn=lambda: ctypes.CDLL(None).prctl(1, 9))  # PDEATHSIG
         deadline = time.monotonic() + 10
         while proxy.poll() is None and time.monotonic() < deadline:
