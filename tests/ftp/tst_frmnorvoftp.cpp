@@ -5,7 +5,6 @@
 #include "messagebox.h"
 #include "remotepath.h"
 
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,38 +16,46 @@
 
 // The FTP window against a real pyftpdlib server on loopback whose login directory is not "/":
 // every message box goes through the interceptor, every file is checked on both ends.
+//
+// A user's session is written as steps separated by ";" (paths after the server text):
+//   click BUTTON | call SLOT (also a disabled button's) | sel PATH | none (no selection) |
+//   dbl PATH (double-click) | local NAME (the binary payload into the local folder) |
+//   local NAME=TEXT | pick (the first local file) | set BOX=TEXT | listed NAME (a made-up
+//   listing entry below the root) | yes (Yes to the close question) | close (the window)
+// and what must hold afterwards as "what=value":
+//   pane (local file names) | local:NAME, server:PATH (contents, "binary" for the payload) |
+//   tree:PATH (children with their images) | image:PATH | enabled (buttons) |
+//   handles (session, connection, in session) | boxes (server, user, password, proxy)
+struct Session {
+    bool connected; // the fixture's server, user and password filled in and connected first
+    QString steps;
+    QStringList messages = {}; // each the "style|text" of a box, or a part of it
+    QStringList after = {};
+};
+Q_DECLARE_METATYPE(Session)
+
+namespace {
+const QByteArray binary("binary\r\n\0bytes\n", 15);
+const QString saved = QStringLiteral("can't be saved in the local folder");
+} // namespace
+
 class tst_frmNorvoFTP : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
     void init();
+    void cleanup();
     void remoteDirectory_data();
     void remoteDirectory();
-    void focusOrderAndNames();
-    void guards_data();
-    void guards();
-    void sessionControls_data();
-    void sessionControls();
-    void connect_data();
-    void connect();
-    void treeAfterConnect();
-    void openClose_data();
-    void openClose();
-    void get_data();
-    void get();
-    void errorOutYesClosesAll();
-    void put_data();
-    void put();
+    void keyboardAndNames();
+    void sessions_data();
+    void sessions();
     void interruptedGet_data();
     void interruptedGet();
-    void unreadableDriveFallsBack();
-    void hostileNames_data();
-    void hostileNames();
 
 private:
-    std::unique_ptr<frmNorvoFTP> window(bool connect = true, const FtpServerPeer *peer = nullptr);
-    void doubleClick(frmNorvoFTP &w, const QString &key);
-    QStringList children(frmNorvoFTP &w, const QString &key);
+    std::unique_ptr<frmNorvoFTP> window(const FtpServerPeer &peer, bool connect);
+    QString what(frmNorvoFTP &w, const QString &key);
     QString S() const { return m_server->server(); }
 
     std::unique_ptr<FtpServerPeer> m_server;
@@ -57,8 +64,6 @@ private:
     QStringList m_messages; // "style|text" of each box
     int m_answer = vbNo;
 };
-
-static const QString closeQuestion = QStringLiteral("\r\nClose Connection and Session?");
 
 void tst_frmNorvoFTP::initTestCase()
 {
@@ -92,41 +97,59 @@ void tst_frmNorvoFTP::init()
     QVERIFY(QDir().mkpath(m_pane));
 }
 
-std::unique_ptr<frmNorvoFTP> tst_frmNorvoFTP::window(bool connect, const FtpServerPeer *peer)
+// Puts leave nothing on the shared server.
+void tst_frmNorvoFTP::cleanup()
+{
+    for (const char *folder : {"", "/empty", "/pub"})
+        QFile::remove(m_server->root(FtpServerPeer::home + QString(folder) + "/sent.bin"));
+}
+
+std::unique_ptr<frmNorvoFTP> tst_frmNorvoFTP::window(const FtpServerPeer &peer, bool connect)
 {
     auto w = std::make_unique<frmNorvoFTP>();
     w->load();
     w->show();
     w->Dir1->setPath(m_pane);
+    w->txtServer->setText(peer.server());
+    w->txtUser->setText(FtpServerPeer::user);
+    w->txtPassword->setText(FtpServerPeer::password);
     if (connect) {
         w->cmdInternetOpen->click();
-        w->txtServer->setText((peer ? peer : m_server.get())->server());
-        w->txtUser->setText(FtpServerPeer::user);
-        w->txtPassword->setText(FtpServerPeer::password);
         w->cmdConnect->click();
     }
     return w;
 }
 
-void tst_frmNorvoFTP::doubleClick(frmNorvoFTP &w, const QString &key)
+QString tst_frmNorvoFTP::what(frmNorvoFTP &w, const QString &key)
 {
-    QTreeWidgetItem *item = w.node(key);
-    QVERIFY2(item, qPrintable(key));
-    w.TreeView1->setCurrentItem(item);
-    w.TreeView1->scrollToItem(item);
-    QTest::mouseDClick(w.TreeView1->viewport(), Qt::LeftButton, {},
-                       w.TreeView1->visualItemRect(item).center());
-}
-
-QStringList tst_frmNorvoFTP::children(frmNorvoFTP &w, const QString &key)
-{
-    QStringList texts;
-    if (QTreeWidgetItem *item = w.node(key))
-        for (int i = 0; i < item->childCount(); ++i)
-            texts << item->child(i)->text(0) + QLatin1Char('|') +
-                         frmNorvoFTP::imageKey(item->child(i));
-    texts.sort();
-    return texts;
+    const QString arg = key.section(':', 1);
+    const auto contents = [](const QByteArray &b) {
+        return b == binary ? QStringLiteral("binary") : QString::fromUtf8(b);
+    };
+    if (key.startsWith("local:"))
+        return contents(readFile(m_pane + '/' + arg));
+    if (key.startsWith("server:"))
+        return contents(m_server->readFile(FtpServerPeer::home + arg));
+    if (key.startsWith("image:"))
+        return frmNorvoFTP::imageKey(w.node(S() + arg));
+    if (key == "handles")
+        return QStringLiteral("%1%2%3").arg(w.hOpen != 0).arg(w.hConnect != 0).arg(w.fInSession);
+    QStringList out;
+    if (key == "pane")
+        out = QDir(m_pane).entryList(QDir::Files | QDir::Hidden);
+    const QTreeWidgetItem *node = key.startsWith("tree:") ? w.node(S() + arg) : nullptr;
+    for (int i = 0; node && i < node->childCount(); ++i)
+        out << node->child(i)->text(0).mid(S().size()) + '|' +
+                   frmNorvoFTP::imageKey(node->child(i));
+    for (auto *b :
+         {w.cmdInternetOpen, w.cmdClosehOpen, w.cmdConnect, w.cmdDisconnect, w.cmdGet, w.cmdPut})
+        if (key == "enabled" && b->isEnabled())
+            out << b->objectName();
+    for (auto *box : {w.txtServer, w.txtUser, w.txtPassword, w.txtProxy})
+        if (key == "boxes")
+            out << box->text();
+    out.sort();
+    return out.join(',');
 }
 
 void tst_frmNorvoFTP::remoteDirectory_data()
@@ -137,27 +160,12 @@ void tst_frmNorvoFTP::remoteDirectory_data()
     QTest::newRow("first level, login /") << "h:21/pub"
                                           << "/"
                                           << "/pub";
-    QTest::newRow("directory part of a first-level file") << "h:21/"
-                                                          << "/"
-                                                          << "/";
-    QTest::newRow("root") << "h:21"
-                          << "/"
-                          << "/";
-    QTest::newRow("first level, login home") << "h:21/pub"
-                                             << "/home/u"
-                                             << "/home/u/pub";
+    QTest::newRow("root, login /") << "h:21"
+                                   << "/"
+                                   << "/";
     QTest::newRow("deeper, login home") << "h:21/pub/a b"
                                         << "/home/u/"
                                         << "/home/u/pub/a b";
-    QTest::newRow("root, login home") << "h:21"
-                                      << "/home/u"
-                                      << "/home/u";
-    QTest::newRow("server text later on") << "xh:21/pub"
-                                          << "/"
-                                          << "1/pub";
-    QTest::newRow("server text absent") << "other/pub"
-                                        << "/"
-                                        << "other/pub";
 }
 
 void tst_frmNorvoFTP::remoteDirectory()
@@ -168,12 +176,10 @@ void tst_frmNorvoFTP::remoteDirectory()
     QCOMPARE(RemotePath::directoryOf(path, QStringLiteral("h:21"), login), directory);
 }
 
-void tst_frmNorvoFTP::focusOrderAndNames()
+// Tab order and names for the keyboard and assistive technology; an unreadable drive falls back.
+void tst_frmNorvoFTP::keyboardAndNames()
 {
-    auto w = window(false);
-    w->SetSessionControls(true);
-    w->fInSession = true;
-    w->SetSessionControls(true);
+    auto w = window(*m_server, true);
     const QStringList order{
         "cmdInternetOpen", "txtProxy",      "cmdClosehOpen", "txtServer", "txtUser", "txtPassword",
         "cmdConnect",      "cmdDisconnect", "chkPassive",    "Drive1",    "Dir1",    "File1",
@@ -183,321 +189,209 @@ void tst_frmNorvoFTP::focusOrderAndNames()
         if (c->focusPolicy() & Qt::TabFocus && order.contains(c->objectName()))
             chain << c->objectName();
     QCOMPARE(chain, order);
-    for (const QString &name : order)
-        QVERIFY2(!w->findChild<QWidget *>(name)->accessibleName().isEmpty(), qPrintable(name));
-    QCOMPARE(w->label4->buddy(), w->txtPassword);
-    QCOMPARE(w->windowTitle(), QStringLiteral("F-T-P"));
-    w->fInSession = false;
+    for (QWidget *c : w->findChildren<QWidget *>())
+        QVERIFY2(!(c->focusPolicy() & Qt::TabFocus) || !c->accessibleName().isEmpty(),
+                 qPrintable(c->objectName()));
+    for (QLabel *label : w->findChildren<QLabel *>())
+        QVERIFY2(label->buddy(), qPrintable(label->text()));
+    QCOMPARE(w->txtPassword->echoMode(), QLineEdit::Password);
+    w->Drive1->setDrive(m_local->path() + "/not-mounted");
+    QCOMPARE(QStringList({w->Drive1->drive(), w->Dir1->path(), w->File1->path()}),
+             QStringList({"/", "/", "/"}));
 }
 
-void tst_frmNorvoFTP::guards_data()
+void tst_frmNorvoFTP::sessions_data()
 {
-    QTest::addColumn<bool>("connect");
-    QTest::addColumn<QString>("slot");
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("get, no session") << false << "cmdGet_Click" << QStringList{"0|Not in session"};
-    QTest::newRow("put, no session") << false << "cmdPut_Click" << QStringList{};
+    QTest::addColumn<Session>("s");
+    const QString question = "\r\nClose Connection and Session?";
+    const QStringList folder{"0|FtpGetFile Extd Err: 550 ", "4|FtpGetFile Err: 12003" + question};
+    const QString root = "tree:=/empty|closed,/odd|closed,/pub|closed,/readme.txt|leaf";
+    // Guards against clicks out of turn.
+    QTest::newRow("get, no session") << Session{false, "call cmdGet_Click", {"0|Not in session"}};
+    QTest::newRow("put, no session") << Session{false, "call cmdPut_Click"};
     QTest::newRow("open, no session")
-        << false << "TreeView1_DblClick" << QStringList{"0|No in session!"};
+        << Session{false, "call TreeView1_DblClick", {"0|No in session!"}};
     QTest::newRow("get, nothing selected")
-        << true << "cmdGet_Click" << QStringList{"0|Please select the item to GET!"};
-    QTest::newRow("put, nothing selected")
-        << true << "cmdPut_Click" << QStringList{"0|Please select a remote directory to PUT to!"};
+        << Session{true, "none;call cmdGet_Click", {"0|Please select the item to GET!"}};
+    QTest::newRow("put, nothing selected") << Session{
+        true, "none;call cmdPut_Click", {"0|Please select a remote directory to PUT to!"}};
     QTest::newRow("open, nothing selected")
-        << true << "TreeView1_DblClick" << QStringList{"0|no Selection to enumerate"};
-}
-
-void tst_frmNorvoFTP::guards()
-{
-    QFETCH(bool, connect);
-    QFETCH(QString, slot);
-    QFETCH(QStringList, messages);
-    auto w = window(connect);
-    w->TreeView1->clearSelection();
-    QVERIFY(QMetaObject::invokeMethod(w.get(), qPrintable(slot)));
-    QCOMPARE(m_messages, messages);
-}
-
-void tst_frmNorvoFTP::sessionControls_data()
-{
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QStringList>("enabled");
-    const QStringList open{"txtServer",     "txtUser", "txtPassword", "chkPassive",
-                           "cmdClosehOpen", "optBin",  "optAscii"};
-    QTest::newRow("idle") << QStringList{} << QStringList{"cmdInternetOpen", "txtProxy"};
-    QTest::newRow("session open") << QStringList{"cmdInternetOpen"}
-                                  << open + QStringList{"cmdConnect"};
-    QTest::newRow("connected") << QStringList{"cmdInternetOpen", "cmdConnect"}
-                               << open + QStringList{"cmdDisconnect", "cmdGet", "cmdPut"};
-    QTest::newRow("disconnected") << QStringList{"cmdInternetOpen", "cmdConnect", "cmdDisconnect"}
-                                  << open + QStringList{"cmdConnect"};
-    QTest::newRow("session closed") << QStringList{"cmdInternetOpen", "cmdConnect", "cmdClosehOpen"}
-                                    << QStringList{"cmdInternetOpen", "txtProxy"};
-}
-
-void tst_frmNorvoFTP::sessionControls()
-{
-    QFETCH(QStringList, steps);
-    QFETCH(QStringList, enabled);
-    auto w = window(false);
-    w->txtServer->setText(S());
-    w->txtUser->setText(FtpServerPeer::user);
-    w->txtPassword->setText(FtpServerPeer::password);
-    for (const QString &step : steps)
-        w->findChild<QPushButton *>(step)->click();
-    QStringList actual;
-    for (const char *name :
-         {"cmdInternetOpen", "cmdClosehOpen", "txtProxy", "txtServer", "txtUser", "txtPassword",
-          "cmdConnect", "chkPassive", "cmdDisconnect", "optBin", "optAscii", "cmdGet", "cmdPut"})
-        if (w->findChild<QWidget *>(name)->isEnabled())
-            actual << name;
-    enabled.sort();
-    actual.sort();
-    QCOMPARE(actual, enabled);
-    QCOMPARE(m_messages, QStringList{});
-    QCOMPARE(w->TreeView1->topLevelItemCount(), int(w->fInSession));
-    QCOMPARE(w->txtPassword->displayText(),
-             w->txtPassword->text().isEmpty() ? QString() : QString(6, '*'));
-}
-
-void tst_frmNorvoFTP::connect_data()
-{
-    QTest::addColumn<QString>("server");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("good password") << S() << "secret" << QStringList{};
+        << Session{true, "none;call TreeView1_DblClick", {"0|no Selection to enumerate"}};
+    // Session and connection.
+    QTest::newRow("idle") << Session{false, "", {}, {"enabled=cmdInternetOpen", "handles=000"}};
+    QTest::newRow("session open") << Session{
+        false, "click cmdInternetOpen", {}, {"enabled=cmdClosehOpen,cmdConnect", "handles=100"}};
+    QTest::newRow("connected") << Session{
+        true, "", {}, {"enabled=cmdClosehOpen,cmdDisconnect,cmdGet,cmdPut", "handles=111", root}};
+    QTest::newRow("disconnected") << Session{
+        true, "click cmdDisconnect", {}, {"enabled=cmdClosehOpen,cmdConnect", "handles=100"}};
+    QTest::newRow("session closed")
+        << Session{true, "click cmdClosehOpen", {}, {"enabled=cmdInternetOpen", "handles=000"}};
+    QTest::newRow("window closed") << Session{true, "close", {}, {"handles=000"}};
     // The reply text is the server's line as sent, its number included.
-    QTest::newRow("bad password")
-        << S() << "wrong"
-        << QStringList{"0|InternetConnect Extd Err: 530 530 Authentication failed.",
-                       "4|InternetConnect Err: 12003" + closeQuestion};
-    QTest::newRow("empty server") << ""
-                                  << "secret" << QStringList{"0|Please enter a server name!"};
-}
-
-void tst_frmNorvoFTP::connect()
-{
-    QFETCH(QString, server);
-    QFETCH(QString, password);
-    QFETCH(QStringList, messages);
-    auto w = window(false);
-    w->cmdInternetOpen->click();
-    w->txtServer->setText(server);
-    w->txtUser->setText(FtpServerPeer::user);
-    w->txtPassword->setText(password);
-    w->cmdConnect->click();
-    QCOMPARE(m_messages, messages);
-    QCOMPARE(w->fInSession, messages.isEmpty());
-    QCOMPARE(w->hConnect != 0, messages.isEmpty());
-}
-
-void tst_frmNorvoFTP::treeAfterConnect()
-{
-    auto w = window();
-    QCOMPARE(m_messages, QStringList{});
-    QCOMPARE(w->TreeView1->topLevelItemCount(), 1);
-    QCOMPARE(w->TreeView1->topLevelItem(0)->text(0), S());
-    QCOMPARE(frmNorvoFTP::imageKey(w->TreeView1->topLevelItem(0)), QString());
-    QCOMPARE(children(*w, S()), (QStringList{S() + "/empty|closed", S() + "/odd|closed",
-                                             S() + "/pub|closed", S() + "/readme.txt|leaf"}));
-    // Closing the window closes the connection and the session.
-    QVERIFY(w->close());
-    QVERIFY(!w->hOpen && !w->hConnect && !w->fInSession);
-    QCOMPARE(w->TreeView1->topLevelItemCount(), 0);
-}
-
-void tst_frmNorvoFTP::openClose_data()
-{
-    QTest::addColumn<QStringList>("clicks"); // paths after the server text
-    QTest::addColumn<QString>("node");
-    QTest::addColumn<QString>("image");
-    QTest::addColumn<QStringList>("children");
-    QTest::addColumn<QStringList>("messages");
-    const QStringList inner{"/pub/inner.txt|leaf"};
-    QTest::newRow("open") << QStringList{"/pub"} << "/pub"
-                          << "open" << inner << QStringList{};
-    QTest::newRow("close") << QStringList{"/pub", "/pub"} << "/pub"
-                           << "closed" << QStringList{} << QStringList{};
-    QTest::newRow("reopen") << QStringList{"/pub", "/pub", "/pub"} << "/pub"
-                            << "open" << inner << QStringList{};
-    QTest::newRow("empty") << QStringList{"/empty"} << "/empty"
-                           << "open" << QStringList{} << QStringList{"0|This directory is empty!"};
-    QTest::newRow("empty, closed again")
-        << QStringList{"/empty", "/empty"} << "/empty"
-        << "closed" << QStringList{} << QStringList{"0|This directory is empty!"};
-    QTest::newRow("file") << QStringList{"/readme.txt"} << "/readme.txt"
-                          << "leaf" << QStringList{} << QStringList{};
-    QTest::newRow("root") << QStringList{""} << ""
-                          << ""
-                          << QStringList{"/empty|closed", "/odd|closed", "/pub|closed",
-                                         "/readme.txt|leaf"}
-                          << QStringList{};
-}
-
-void tst_frmNorvoFTP::openClose()
-{
-    QFETCH(QStringList, clicks);
-    QFETCH(QString, node);
-    QFETCH(QString, image);
-    QFETCH(QStringList, children);
-    QFETCH(QStringList, messages);
-    auto w = window();
-    for (const QString &click : clicks)
-        doubleClick(*w, S() + click);
-    QCOMPARE(m_messages, messages);
-    QCOMPARE(frmNorvoFTP::imageKey(w->node(S() + node)), image);
-    for (QString &child : children)
-        child.prepend(S());
-    QCOMPARE(this->children(*w, S() + node), children);
-}
-
-void tst_frmNorvoFTP::get_data()
-{
-    QTest::addColumn<QString>("node");         // path after the server text
-    QTest::addColumn<QByteArray>("existing");  // local file before, null for none
-    QTest::addColumn<QStringList>("messages"); // prefixes
-    QTest::addColumn<QString>("localName");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("ascii");
-    const QStringList failed{"0|FtpGetFile Extd Err: 550 ",
-                             "4|FtpGetFile Err: 12003" + closeQuestion};
-    QTest::newRow("first-level file")
-        << "/readme.txt" << QByteArray() << QStringList{} << "readme.txt"
-        << QByteArray("the login directory's readme\n") << false;
-    QTest::newRow("file in a folder") << "/pub/inner.txt" << QByteArray() << QStringList{}
-                                      << "inner.txt" << QByteArray("inner\n") << false;
-    QTest::newRow("replaces a local file")
-        << "/readme.txt" << QByteArray("older and longer local text") << QStringList{}
-        << "readme.txt" << QByteArray("the login directory's readme\n") << false;
-    QTest::newRow("folder node") << "/pub" << QByteArray() << failed << "pub" << QByteArray()
-                                 << false;
-    QTest::newRow("root") << "" << QByteArray()
-                          << QStringList{"0|Please enter the directory to CD"} + failed << S()
-                          << QByteArray() << false;
-    QTest::newRow("binary") << "/odd/dos.txt" << QByteArray() << QStringList{} << "dos.txt"
-                            << QByteArray("one\r\ntwo\r\n") << false;
-    QTest::newRow("ascii") << "/odd/dos.txt" << QByteArray() << QStringList{} << "dos.txt"
-                           << QByteArray("one\ntwo\n") << true;
-}
-
-void tst_frmNorvoFTP::get()
-{
-    QFETCH(QString, node);
-    QFETCH(QByteArray, existing);
-    QFETCH(QStringList, messages);
-    QFETCH(QString, localName);
-    QFETCH(QByteArray, content);
-    QFETCH(bool, ascii);
-    auto w = window();
-    (ascii ? w->optAscii : w->optBin)->click();
-    if (node.count('/') > 1)
-        doubleClick(*w, S() + node.section('/', 0, 1));
-    QFile local(m_pane + '/' + localName);
-    if (!existing.isNull()) {
-        QVERIFY(local.open(QIODevice::WriteOnly));
-        local.write(existing);
-        local.close();
-        w->File1->refresh();
-    }
-    w->TreeView1->setCurrentItem(w->node(S() + node));
-    w->cmdGet->click();
-    QCOMPARE(m_messages.size(), messages.size());
-    for (int i = 0; i < messages.size(); ++i)
-        QVERIFY2(m_messages[i].startsWith(messages[i]), qPrintable(m_messages[i]));
-    QCOMPARE(QDir(m_pane).entryList(QDir::Files),
-             content.isNull() ? QStringList{} : QStringList{localName});
-    QCOMPARE(w->File1->count(), content.isNull() ? 0 : 1);
-    if (!content.isNull()) {
-        QVERIFY(local.open(QIODevice::ReadOnly));
-        QCOMPARE(local.readAll(), content);
-    }
-}
-
-void tst_frmNorvoFTP::errorOutYesClosesAll()
-{
-    auto w = window();
-    w->txtProxy->setText("typed while connected");
-    w->TreeView1->setCurrentItem(w->node(S() + "/pub"));
-    m_answer = vbYes;
-    w->cmdGet->click();
-    QCOMPARE(m_messages.size(), 2);
-    QVERIFY(!w->hOpen && !w->hConnect && !w->fInSession);
-    QCOMPARE(w->TreeView1->topLevelItemCount(), 0);
-    for (QLineEdit *box : {w->txtServer, w->txtUser, w->txtPassword, w->txtProxy})
-        QCOMPARE(box->text(), QString());
-    QVERIFY(w->cmdInternetOpen->isEnabled() && !w->cmdConnect->isEnabled());
-}
-
-void tst_frmNorvoFTP::put_data()
-{
-    QTest::addColumn<QString>("node"); // path after the server text
-    QTest::addColumn<bool>("openFirst");
-    QTest::addColumn<QString>("serverPath");
-    QTest::addColumn<QStringList>("children");
-    const QString name = QStringLiteral("/sent file.bin");
-    QTest::newRow("closed folder")
-        << "/empty" << false << "/empty" << QStringList{"/empty" + name + "|leaf"};
-    QTest::newRow("open folder") << "/pub" << true << "/pub"
-                                 << QStringList{"/pub/inner.txt|leaf", "/pub" + name + "|leaf"};
-    QTest::newRow("root") << "" << false << ""
-                          << QStringList{"/empty|closed", "/odd|closed", "/pub|closed",
-                                         "/readme.txt|leaf", name + "|leaf"};
-}
-
-void tst_frmNorvoFTP::put()
-{
-    QFETCH(QString, node);
-    QFETCH(bool, openFirst);
-    QFETCH(QString, serverPath);
-    QFETCH(QStringList, children);
-    const QString home = FtpServerPeer::home;
-    const QByteArray bytes("binary\r\n\0bytes\n", 15);
-    QFile file(m_pane + "/sent file.bin");
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    auto w = window();
-    if (openFirst)
-        doubleClick(*w, S() + node);
+    QTest::newRow("bad password") << Session{
+        false,
+        "set txtPassword=wrong;click cmdInternetOpen;click cmdConnect",
+        {"0|InternetConnect Extd Err: 530 530 Authentication failed.",
+         "4|InternetConnect Err: 12003" + question},
+        {"handles=100"}};
+    QTest::newRow("empty server") << Session{
+        false,
+        "set txtServer=;click cmdInternetOpen;click cmdConnect",
+        {"0|Please enter a server name!"},
+        {"handles=100"}};
+    QTest::newRow("error, Yes closes all")
+        << Session{true,
+                   "set txtProxy=typed while connected;sel /pub;yes;click cmdGet",
+                   folder,
+                   {"handles=000", "boxes=,,,", "enabled=cmdInternetOpen"}};
+    // The tree.
+    QTest::newRow("open") << Session{
+        true, "dbl /pub", {}, {"image:/pub=open", "tree:/pub=/pub/inner.txt|leaf"}};
+    QTest::newRow("close") << Session{
+        true, "dbl /pub;dbl /pub", {}, {"image:/pub=closed", "tree:/pub="}};
+    QTest::newRow("reopen") << Session{true,
+                                       "dbl /pub;dbl /pub;dbl /pub",
+                                       {},
+                                       {"image:/pub=open", "tree:/pub=/pub/inner.txt|leaf"}};
+    QTest::newRow("empty") << Session{
+        true, "dbl /empty", {"0|This directory is empty!"}, {"image:/empty=open", "tree:/empty="}};
+    QTest::newRow("empty, closed again") << Session{
+        true, "dbl /empty;dbl /empty", {"0|This directory is empty!"}, {"image:/empty=closed"}};
+    QTest::newRow("file") << Session{true, "dbl /readme.txt", {}, {"image:/readme.txt=leaf"}};
+    QTest::newRow("root") << Session{true, "dbl ", {}, {root}};
+    // Get.
+    const QString readme = "local:readme.txt=the login directory's readme\n";
+    QTest::newRow("get a first-level file")
+        << Session{true, "sel /readme.txt;click cmdGet", {}, {"pane=readme.txt", readme}};
+    QTest::newRow("get a file in a folder")
+        << Session{true,
+                   "dbl /pub;sel /pub/inner.txt;click cmdGet",
+                   {},
+                   {"pane=inner.txt", "local:inner.txt=inner\n"}};
+    QTest::newRow("get replaces a local file")
+        << Session{true,
+                   "local readme.txt=older and longer local text;sel /readme.txt;click cmdGet",
+                   {},
+                   {"pane=readme.txt", readme}};
+    QTest::newRow("get a folder") << Session{true, "sel /pub;click cmdGet", folder, {"pane="}};
+    QTest::newRow("get the root") << Session{true,
+                                             "sel ;click cmdGet",
+                                             QStringList{"0|Please enter the directory to CD"} +
+                                                 folder,
+                                             {"pane="}};
+    QTest::newRow("get binary") << Session{
+        true, "dbl /odd;sel /odd/dos.txt;click cmdGet", {}, {"local:dos.txt=one\r\ntwo\r\n"}};
+    QTest::newRow("get ascii") << Session{true,
+                                          "click optAscii;dbl /odd;sel /odd/dos.txt;click cmdGet",
+                                          {},
+                                          {"local:dos.txt=one\ntwo\n"}};
     // Put needs a folder node and a local file.
-    w->TreeView1->setCurrentItem(w->node(S() + "/readme.txt"));
-    w->cmdPut->click();
-    w->TreeView1->setCurrentItem(w->node(S() + node));
-    w->cmdPut->click();
-    w->File1->setCurrentRow(0);
-    w->cmdPut->click();
-    QCOMPARE(m_messages, (QStringList{"0|Please select a remote directory to PUT to!",
-                                      "0|Please select a local file to put"}));
-    QCOMPARE(m_server->readFile(home + serverPath + "/sent file.bin"), bytes);
-    QVERIFY(QFile::remove(m_server->root(home + serverPath + "/sent file.bin")));
-    for (QString &child : children)
-        child.prepend(S());
-    QCOMPARE(this->children(*w, S() + node), children);
-    if (!node.isEmpty())
-        QCOMPARE(frmNorvoFTP::imageKey(w->node(S() + node)), QStringLiteral("open"));
+    QTest::newRow("put into a closed folder") << Session{
+        true,
+        "local sent.bin;sel /readme.txt;click cmdPut;sel /empty;click cmdPut;pick;"
+        "click cmdPut",
+        {"0|Please select a remote directory to PUT to!", "0|Please select a local file to put"},
+        {"server:/empty/sent.bin=binary", "image:/empty=open", "tree:/empty=/empty/sent.bin|leaf"}};
+    QTest::newRow("put into an open folder")
+        << Session{true,
+                   "local sent.bin;dbl /pub;sel /pub;pick;click cmdPut",
+                   {},
+                   {"server:/pub/sent.bin=binary", "image:/pub=open",
+                    "tree:/pub=/pub/inner.txt|leaf,/pub/sent.bin|leaf"}};
+    QTest::newRow("put into the root")
+        << Session{true,
+                   "local sent.bin;sel ;pick;click cmdPut",
+                   {},
+                   {"server:/sent.bin=binary", root + ",/sent.bin|leaf"}};
+    // Names that must never become local paths, listed by the server or made up.
+    for (const QString &name :
+         QStringList{"..", ".", "../../escape", "..\\escape", "line\nbreak", QString(300, 'n')})
+        QTest::newRow(qPrintable("made-up " + QString(name).replace('\n', "\\n").left(20)))
+            << Session{
+                   true, "listed " + name + ";sel /" + name + ";click cmdGet", {saved}, {"pane="}};
+    for (const QString &name : QStringList{"back\\slash", "bell\a"})
+        QTest::newRow(qPrintable("listed " + name))
+            << Session{true, "dbl /odd;sel /odd/" + name + ";click cmdGet", {saved}, {"pane="}};
+}
+
+void tst_frmNorvoFTP::sessions()
+{
+    QFETCH(Session, s);
+    auto w = window(*m_server, s.connected);
+    QCOMPARE(m_messages, QStringList{});
+    for (const QString &step : s.steps.split(';', Qt::SkipEmptyParts)) {
+        const QString verb = step.section(' ', 0, 0), arg = step.section(' ', 1);
+        const QString name = arg.section('=', 0, 0), text = arg.section('=', 1);
+        QTreeWidgetItem *item = w->node(S() + arg);
+        if (verb == "click") {
+            w->findChild<QAbstractButton *>(arg)->click();
+        } else if (verb == "call") {
+            QVERIFY(QMetaObject::invokeMethod(w.get(), qPrintable(arg)));
+        } else if (verb == "none") {
+            w->TreeView1->clearSelection();
+        } else if (verb == "sel" || verb == "dbl") {
+            QVERIFY2(item, qPrintable(step));
+            w->TreeView1->setCurrentItem(item);
+            w->TreeView1->scrollToItem(item);
+            if (verb == "dbl")
+                QTest::mouseDClick(w->TreeView1->viewport(), Qt::LeftButton, {},
+                                   w->TreeView1->visualItemRect(item).center());
+        } else if (verb == "local") {
+            QVERIFY(writeFile(m_pane + '/' + name, arg.contains('=') ? text.toUtf8() : binary));
+            w->File1->refresh();
+        } else if (verb == "pick") {
+            w->File1->setCurrentRow(0);
+        } else if (verb == "set") {
+            w->findChild<QLineEdit *>(name)->setText(text);
+        } else if (verb == "listed") {
+            w->colEntryNames = {arg};
+            w->colEntryAttributes = {FILE_ATTRIBUTE_NORMAL};
+            w->AddTreeNodes(S());
+        } else if (verb == "yes") {
+            m_answer = vbYes;
+        } else {
+            QCOMPARE(verb, QStringLiteral("close"));
+            QVERIFY(w->close());
+        }
+    }
+    QCOMPARE(m_messages.size(), s.messages.size());
+    for (int i = 0; i < m_messages.size(); ++i) {
+        QVERIFY2(m_messages[i].contains(s.messages[i]), qPrintable(m_messages[i]));
+        QVERIFY2(!m_messages[i].contains('\a') &&
+                     !QString(m_messages[i]).remove("\r\n").contains('\n'),
+                 qPrintable(m_messages[i]));
+    }
+    for (const QString &fact : s.after)
+        QCOMPARE(fact.section('=', 0, 0) + '=' + what(*w, fact.section('=', 0, 0)), fact);
+    // Always: the local list shows the folder, nothing lands beside it, the tree is the session.
+    QCOMPARE(w->File1->count(), QDir(m_pane).entryList(QDir::Files | QDir::Hidden).size());
+    QCOMPARE(
+        QDir(m_local->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{"pane"});
+    QCOMPARE(w->TreeView1->topLevelItemCount(), int(w->fInSession));
 }
 
 void tst_frmNorvoFTP::interruptedGet_data()
 {
     QTest::addColumn<bool>("killServer"); // else the user presses Cancel
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("cancelled") << false << QStringList{"4|FtpGetFile Err: 12017" + closeQuestion};
-    QTest::newRow("server killed")
-        << true << QStringList{"4|FtpGetFile Err: 12030" + closeQuestion};
+    QTest::addColumn<QString>("message");
+    const QString question = "\r\nClose Connection and Session?";
+    QTest::newRow("cancelled") << false << "4|FtpGetFile Err: 12017" + question;
+    QTest::newRow("server killed") << true << "4|FtpGetFile Err: 12030" + question;
 }
 
 void tst_frmNorvoFTP::interruptedGet()
 {
     QFETCH(bool, killServer);
-    QFETCH(QStringList, messages);
+    QFETCH(QString, message);
     // The server stops sending after 64 KiB, so the transfer waits until it is interrupted.
     FtpServerPeer stalling({"--stall-after", "65536"});
     REQUIRE_FTP_SERVER(stalling);
     QVERIFY(
         stalling.writeFile(QString(FtpServerPeer::home) + "/big.bin", QByteArray(1 << 20, 'b')));
-    QFile existing(m_pane + "/big.bin");
-    QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("keep me") == 7);
-    existing.close();
-    auto w = window(true, &stalling);
+    QVERIFY(writeFile(m_pane + "/big.bin", "keep me"));
+    auto w = window(stalling, true);
     QCOMPARE(m_messages, QStringList{});
     FtpProgress::setShowDelay(0);
     bool interrupted = false;
@@ -517,62 +411,9 @@ void tst_frmNorvoFTP::interruptedGet()
     w->TreeView1->setCurrentItem(w->node(stalling.server() + "/big.bin"));
     w->cmdGet->click();
     QVERIFY(interrupted);
-    QCOMPARE(m_messages, messages);
+    QCOMPARE(m_messages, QStringList{message});
     QCOMPARE(QDir(m_pane).entryList(QDir::Files | QDir::Hidden), QStringList{"big.bin"});
-    QVERIFY(existing.open(QIODevice::ReadOnly));
-    QCOMPARE(existing.readAll(), QByteArray("keep me"));
-}
-
-void tst_frmNorvoFTP::unreadableDriveFallsBack()
-{
-    auto w = window(false);
-    w->Drive1->setDrive(m_local->path() + "/not-mounted");
-    QCOMPARE(w->Drive1->drive(), QStringLiteral("/"));
-    QCOMPARE(w->Dir1->path(), QStringLiteral("/"));
-    QCOMPARE(w->File1->path(), QStringLiteral("/"));
-}
-
-void tst_frmNorvoFTP::hostileNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("listed"); // from the server's odd folder, else a made-up listing
-    QTest::newRow("parent") << ".." << false;
-    QTest::newRow("itself") << "." << false;
-    QTest::newRow("slash") << "../../escape" << false;
-    QTest::newRow("backslash, made up") << "..\\escape" << false;
-    QTest::newRow("300 characters") << QString(300, 'n') << false;
-    QTest::newRow("control character") << "line\nbreak" << false;
-    QTest::newRow("backslash") << "back\\slash" << true;
-    QTest::newRow("bell") << "bell\a" << true;
-}
-
-void tst_frmNorvoFTP::hostileNames()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, listed);
-    auto w = window();
-    QString parent = S();
-    if (listed) {
-        parent += "/odd";
-        doubleClick(*w, parent);
-    } else {
-        w->colEntryNames = {name};
-        w->colEntryAttributes = {FILE_ATTRIBUTE_NORMAL};
-        w->AddTreeNodes(S());
-    }
-    QTreeWidgetItem *item = w->node(parent + '/' + name);
-    QVERIFY(item);
-    w->TreeView1->setCurrentItem(item);
-    w->cmdGet->click();
-    QCOMPARE(m_messages.size(), 1);
-    QVERIFY2(m_messages[0].contains("can't be saved in the local folder"),
-             qPrintable(m_messages[0]));
-    QVERIFY(!m_messages[0].contains('\n') && !m_messages[0].contains('\a'));
-    QCOMPARE(
-        QDir(m_local->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-        QStringList{"pane"});
-    QCOMPARE(QDir(m_pane).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{});
+    QCOMPARE(readFile(m_pane + "/big.bin"), QByteArray("keep me"));
 }
 
 QTEST_MAIN(tst_frmNorvoFTP)
