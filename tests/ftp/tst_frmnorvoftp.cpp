@@ -4,6 +4,7 @@
 #include "localpanes.h"
 #include "messagebox.h"
 #include "remotepath.h"
+#include "tablerows.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -18,25 +19,78 @@
 // every message box goes through the interceptor, every file is checked on both ends.
 //
 // A user's session is written as steps separated by ";" (paths after the server text):
-//   click BUTTON | call SLOT (also a disabled button's) | sel PATH | none (no selection) |
-//   dbl PATH (double-click) | local NAME (the binary payload into the local folder) |
-//   local NAME=TEXT | pick (the first local file) | set BOX=TEXT | listed NAME (a made-up
-//   listing entry below the root) | yes (Yes to the close question) | close (the window)
-// and what must hold afterwards as "what=value":
+//   connect (the fixture's server) | click BUTTON | call SLOT (also a disabled button's) |
+//   sel PATH | none (no selection) | dbl PATH (double-click) | local NAME (the binary payload
+//   into the local folder) | local NAME=TEXT | pick (the first local file) | set BOX=TEXT |
+//   listed NAME (a made-up listing entry below the root) | yes (to the close question) | close
+// then the boxes shown (each "style|text" or a part of it), and what must hold as "what=value":
 //   pane (local file names) | local:NAME, server:PATH (contents, "binary" for the payload) |
 //   tree:PATH (children with their images) | image:PATH | enabled (buttons) |
 //   handles (session, connection, in session) | boxes (server, user, password, proxy)
-struct Session {
-    bool connected; // the fixture's server, user and password filled in and connected first
-    QString steps;
-    QStringList messages = {}; // each the "style|text" of a box, or a part of it
-    QStringList after = {};
-};
-Q_DECLARE_METATYPE(Session)
+static const char sessionTable[] = R"(
+get, no session :: call cmdGet_Click :: 0|Not in session
+put, no session :: call cmdPut_Click
+open, no session :: call TreeView1_DblClick :: 0|No in session!
+get, nothing selected :: connect; none; call cmdGet_Click :: 0|Please select the item to GET!
+put, nothing selected :: connect; none; call cmdPut_Click
+    :: 0|Please select a remote directory to PUT to!
+open, nothing selected :: connect; none; call TreeView1_DblClick :: 0|no Selection to enumerate
+idle :: :: :: enabled=cmdInternetOpen; handles=000
+session open :: click cmdInternetOpen :: :: enabled=cmdClosehOpen,cmdConnect; handles=100
+connected :: connect :: :: enabled=cmdClosehOpen,cmdDisconnect,cmdGet,cmdPut; handles=111;
+    tree:=/empty|closed,/odd|closed,/pub|closed,/readme.txt|leaf
+disconnected :: connect; click cmdDisconnect :: :: enabled=cmdClosehOpen,cmdConnect; handles=100
+session closed :: connect; click cmdClosehOpen :: :: enabled=cmdInternetOpen; handles=000
+window closed :: connect; close :: :: handles=000
+bad password :: set txtPassword=wrong; connect
+    :: 0|InternetConnect Extd Err: 530 530 Authentication failed.; 4|InternetConnect Err: 12003
+    :: handles=100
+empty server :: set txtServer=; connect :: 0|Please enter a server name! :: handles=100
+error, Yes closes all :: connect; set txtProxy=typed; sel /pub; yes; click cmdGet
+    :: 0|FtpGetFile Extd Err: 550; 4|FtpGetFile Err: 12003
+    :: handles=000; boxes=,,,; enabled=cmdInternetOpen
+open :: connect; dbl /pub :: :: image:/pub=open; tree:/pub=/pub/inner.txt|leaf
+close :: connect; dbl /pub; dbl /pub :: :: image:/pub=closed; tree:/pub=
+reopen :: connect; dbl /pub; dbl /pub; dbl /pub :: :: image:/pub=open;
+    tree:/pub=/pub/inner.txt|leaf
+empty :: connect; dbl /empty :: 0|This directory is empty! :: image:/empty=open; tree:/empty=
+empty, closed again :: connect; dbl /empty; dbl /empty :: 0|This directory is empty!
+    :: image:/empty=closed
+file :: connect; dbl /readme.txt :: :: image:/readme.txt=leaf
+root :: connect; dbl :: :: tree:=/empty|closed,/odd|closed,/pub|closed,/readme.txt|leaf
+get a first-level file :: connect; sel /readme.txt; click cmdGet
+    :: :: pane=readme.txt; local:readme.txt=the login directory's readme\n
+get a file in a folder :: connect; dbl /pub; sel /pub/inner.txt; click cmdGet
+    :: :: pane=inner.txt; local:inner.txt=inner\n
+get replaces a local file :: connect; local readme.txt=older and longer; sel /readme.txt;
+    click cmdGet :: :: pane=readme.txt; local:readme.txt=the login directory's readme\n
+get a folder :: connect; sel /pub; click cmdGet :: 0|FtpGetFile Extd Err: 550;
+    4|FtpGetFile Err: 12003 :: pane=
+get the root :: connect; sel; click cmdGet :: 0|Please enter the directory to CD;
+    0|FtpGetFile Extd Err: 550; 4|FtpGetFile Err: 12003 :: pane=
+get binary :: connect; dbl /odd; sel /odd/dos.txt; click cmdGet :: :: local:dos.txt=one\r\ntwo\r\n
+get ascii :: connect; click optAscii; dbl /odd; sel /odd/dos.txt; click cmdGet
+    :: :: local:dos.txt=one\ntwo\n
+put into a closed folder :: connect; local sent.bin; sel /readme.txt; click cmdPut; sel /empty;
+    click cmdPut; pick; click cmdPut :: 0|Please select a remote directory to PUT to!;
+    0|Please select a local file to put :: server:/empty/sent.bin=binary; image:/empty=open;
+    tree:/empty=/empty/sent.bin|leaf
+put into an open folder :: connect; local sent.bin; dbl /pub; sel /pub; pick; click cmdPut
+    :: :: server:/pub/sent.bin=binary; image:/pub=open;
+    tree:/pub=/pub/inner.txt|leaf,/pub/sent.bin|leaf
+put into the root :: connect; local sent.bin; sel; pick; click cmdPut :: :: server:/sent.bin=binary;
+    tree:=/empty|closed,/odd|closed,/pub|closed,/readme.txt|leaf,/sent.bin|leaf
+listed backslash :: connect; dbl /odd; sel /odd/back\slash; click cmdGet :: can't be saved :: pane=
+listed bell :: connect; dbl /odd; sel /odd/bell\a; click cmdGet :: can't be saved :: pane=
+made-up parent :: connect; listed ..; sel /..; click cmdGet :: can't be saved :: pane=
+made-up itself :: connect; listed .; sel /.; click cmdGet :: can't be saved :: pane=
+made-up slash :: connect; listed ../../x; sel /../../x; click cmdGet :: can't be saved :: pane=
+made-up backslash :: connect; listed ..\x; sel /..\x; click cmdGet :: can't be saved :: pane=
+made-up line end :: connect; listed a\nb; sel /a\nb; click cmdGet :: can't be saved :: pane=
+)";
 
 namespace {
 const QByteArray binary("binary\r\n\0bytes\n", 15);
-const QString saved = QStringLiteral("can't be saved in the local folder");
 } // namespace
 
 class tst_frmNorvoFTP : public QObject {
@@ -202,129 +256,36 @@ void tst_frmNorvoFTP::keyboardAndNames()
 
 void tst_frmNorvoFTP::sessions_data()
 {
-    QTest::addColumn<Session>("s");
-    const QString question = "\r\nClose Connection and Session?";
-    const QStringList folder{"0|FtpGetFile Extd Err: 550 ", "4|FtpGetFile Err: 12003" + question};
-    const QString root = "tree:=/empty|closed,/odd|closed,/pub|closed,/readme.txt|leaf";
-    // Guards against clicks out of turn.
-    QTest::newRow("get, no session") << Session{false, "call cmdGet_Click", {"0|Not in session"}};
-    QTest::newRow("put, no session") << Session{false, "call cmdPut_Click"};
-    QTest::newRow("open, no session")
-        << Session{false, "call TreeView1_DblClick", {"0|No in session!"}};
-    QTest::newRow("get, nothing selected")
-        << Session{true, "none;call cmdGet_Click", {"0|Please select the item to GET!"}};
-    QTest::newRow("put, nothing selected") << Session{
-        true, "none;call cmdPut_Click", {"0|Please select a remote directory to PUT to!"}};
-    QTest::newRow("open, nothing selected")
-        << Session{true, "none;call TreeView1_DblClick", {"0|no Selection to enumerate"}};
-    // Session and connection.
-    QTest::newRow("idle") << Session{false, "", {}, {"enabled=cmdInternetOpen", "handles=000"}};
-    QTest::newRow("session open") << Session{
-        false, "click cmdInternetOpen", {}, {"enabled=cmdClosehOpen,cmdConnect", "handles=100"}};
-    QTest::newRow("connected") << Session{
-        true, "", {}, {"enabled=cmdClosehOpen,cmdDisconnect,cmdGet,cmdPut", "handles=111", root}};
-    QTest::newRow("disconnected") << Session{
-        true, "click cmdDisconnect", {}, {"enabled=cmdClosehOpen,cmdConnect", "handles=100"}};
-    QTest::newRow("session closed")
-        << Session{true, "click cmdClosehOpen", {}, {"enabled=cmdInternetOpen", "handles=000"}};
-    QTest::newRow("window closed") << Session{true, "close", {}, {"handles=000"}};
-    // The reply text is the server's line as sent, its number included.
-    QTest::newRow("bad password") << Session{
-        false,
-        "set txtPassword=wrong;click cmdInternetOpen;click cmdConnect",
-        {"0|InternetConnect Extd Err: 530 530 Authentication failed.",
-         "4|InternetConnect Err: 12003" + question},
-        {"handles=100"}};
-    QTest::newRow("empty server") << Session{
-        false,
-        "set txtServer=;click cmdInternetOpen;click cmdConnect",
-        {"0|Please enter a server name!"},
-        {"handles=100"}};
-    QTest::newRow("error, Yes closes all")
-        << Session{true,
-                   "set txtProxy=typed while connected;sel /pub;yes;click cmdGet",
-                   folder,
-                   {"handles=000", "boxes=,,,", "enabled=cmdInternetOpen"}};
-    // The tree.
-    QTest::newRow("open") << Session{
-        true, "dbl /pub", {}, {"image:/pub=open", "tree:/pub=/pub/inner.txt|leaf"}};
-    QTest::newRow("close") << Session{
-        true, "dbl /pub;dbl /pub", {}, {"image:/pub=closed", "tree:/pub="}};
-    QTest::newRow("reopen") << Session{true,
-                                       "dbl /pub;dbl /pub;dbl /pub",
-                                       {},
-                                       {"image:/pub=open", "tree:/pub=/pub/inner.txt|leaf"}};
-    QTest::newRow("empty") << Session{
-        true, "dbl /empty", {"0|This directory is empty!"}, {"image:/empty=open", "tree:/empty="}};
-    QTest::newRow("empty, closed again") << Session{
-        true, "dbl /empty;dbl /empty", {"0|This directory is empty!"}, {"image:/empty=closed"}};
-    QTest::newRow("file") << Session{true, "dbl /readme.txt", {}, {"image:/readme.txt=leaf"}};
-    QTest::newRow("root") << Session{true, "dbl ", {}, {root}};
-    // Get.
-    const QString readme = "local:readme.txt=the login directory's readme\n";
-    QTest::newRow("get a first-level file")
-        << Session{true, "sel /readme.txt;click cmdGet", {}, {"pane=readme.txt", readme}};
-    QTest::newRow("get a file in a folder")
-        << Session{true,
-                   "dbl /pub;sel /pub/inner.txt;click cmdGet",
-                   {},
-                   {"pane=inner.txt", "local:inner.txt=inner\n"}};
-    QTest::newRow("get replaces a local file")
-        << Session{true,
-                   "local readme.txt=older and longer local text;sel /readme.txt;click cmdGet",
-                   {},
-                   {"pane=readme.txt", readme}};
-    QTest::newRow("get a folder") << Session{true, "sel /pub;click cmdGet", folder, {"pane="}};
-    QTest::newRow("get the root") << Session{true,
-                                             "sel ;click cmdGet",
-                                             QStringList{"0|Please enter the directory to CD"} +
-                                                 folder,
-                                             {"pane="}};
-    QTest::newRow("get binary") << Session{
-        true, "dbl /odd;sel /odd/dos.txt;click cmdGet", {}, {"local:dos.txt=one\r\ntwo\r\n"}};
-    QTest::newRow("get ascii") << Session{true,
-                                          "click optAscii;dbl /odd;sel /odd/dos.txt;click cmdGet",
-                                          {},
-                                          {"local:dos.txt=one\ntwo\n"}};
-    // Put needs a folder node and a local file.
-    QTest::newRow("put into a closed folder") << Session{
-        true,
-        "local sent.bin;sel /readme.txt;click cmdPut;sel /empty;click cmdPut;pick;"
-        "click cmdPut",
-        {"0|Please select a remote directory to PUT to!", "0|Please select a local file to put"},
-        {"server:/empty/sent.bin=binary", "image:/empty=open", "tree:/empty=/empty/sent.bin|leaf"}};
-    QTest::newRow("put into an open folder")
-        << Session{true,
-                   "local sent.bin;dbl /pub;sel /pub;pick;click cmdPut",
-                   {},
-                   {"server:/pub/sent.bin=binary", "image:/pub=open",
-                    "tree:/pub=/pub/inner.txt|leaf,/pub/sent.bin|leaf"}};
-    QTest::newRow("put into the root")
-        << Session{true,
-                   "local sent.bin;sel ;pick;click cmdPut",
-                   {},
-                   {"server:/sent.bin=binary", root + ",/sent.bin|leaf"}};
-    // Names that must never become local paths, listed by the server or made up.
-    for (const QString &name :
-         QStringList{"..", ".", "../../escape", "..\\escape", "line\nbreak", QString(300, 'n')})
-        QTest::newRow(qPrintable("made-up " + QString(name).replace('\n', "\\n").left(20)))
-            << Session{
-                   true, "listed " + name + ";sel /" + name + ";click cmdGet", {saved}, {"pane="}};
-    for (const QString &name : QStringList{"back\\slash", "bell\a"})
-        QTest::newRow(qPrintable("listed " + name))
-            << Session{true, "dbl /odd;sel /odd/" + name + ";click cmdGet", {saved}, {"pane="}};
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("after");
+    const auto parts = [](const QString &cell) {
+        return cell.split(QRegularExpression(";\\s*"), Qt::SkipEmptyParts);
+    };
+    for (const QStringList &row : tableRows(sessionTable))
+        QTest::newRow(qPrintable(row[0]))
+            << row.value(1) << parts(row.value(2)) << parts(row.value(3));
+    const QString name(300, 'n');
+    QTest::newRow("made-up 300 characters")
+        << "connect; listed " + name + "; sel /" + name + "; click cmdGet"
+        << QStringList{"can't be saved"} << QStringList{"pane="};
 }
 
 void tst_frmNorvoFTP::sessions()
 {
-    QFETCH(Session, s);
-    auto w = window(*m_server, s.connected);
-    QCOMPARE(m_messages, QStringList{});
-    for (const QString &step : s.steps.split(';', Qt::SkipEmptyParts)) {
-        const QString verb = step.section(' ', 0, 0), arg = step.section(' ', 1);
+    QFETCH(QString, steps);
+    QFETCH(QStringList, messages);
+    QFETCH(QStringList, after);
+    auto w = window(*m_server, false);
+    for (const QString &step : steps.split(';', Qt::SkipEmptyParts)) {
+        const QString verb = step.trimmed().section(' ', 0, 0),
+                      arg = step.trimmed().section(' ', 1);
         const QString name = arg.section('=', 0, 0), text = arg.section('=', 1);
         QTreeWidgetItem *item = w->node(S() + arg);
-        if (verb == "click") {
+        if (verb == "connect") {
+            w->cmdInternetOpen->click();
+            w->cmdConnect->click();
+        } else if (verb == "click") {
             w->findChild<QAbstractButton *>(arg)->click();
         } else if (verb == "call") {
             QVERIFY(QMetaObject::invokeMethod(w.get(), qPrintable(arg)));
@@ -355,14 +316,14 @@ void tst_frmNorvoFTP::sessions()
             QVERIFY(w->close());
         }
     }
-    QCOMPARE(m_messages.size(), s.messages.size());
+    QCOMPARE(m_messages.size(), messages.size());
     for (int i = 0; i < m_messages.size(); ++i) {
-        QVERIFY2(m_messages[i].contains(s.messages[i]), qPrintable(m_messages[i]));
+        QVERIFY2(m_messages[i].contains(messages[i]), qPrintable(m_messages[i]));
         QVERIFY2(!m_messages[i].contains('\a') &&
                      !QString(m_messages[i]).remove("\r\n").contains('\n'),
                  qPrintable(m_messages[i]));
     }
-    for (const QString &fact : s.after)
+    for (const QString &fact : after)
         QCOMPARE(fact.section('=', 0, 0) + '=' + what(*w, fact.section('=', 0, 0)), fact);
     // Always: the local list shows the folder, nothing lands beside it, the tree is the session.
     QCOMPARE(w->File1->count(), QDir(m_pane).entryList(QDir::Files | QDir::Hidden).size());
