@@ -76,21 +76,6 @@ QStringList localEntries(const QTemporaryDir &dir)
     return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-// One environment variable (none for an empty name) set for one test.
-struct EnvGuard {
-    QByteArray name;
-    EnvGuard(const QByteArray &n, const QByteArray &value) : name(n)
-    {
-        if (!name.isEmpty())
-            qputenv(name.constData(), value);
-    }
-    ~EnvGuard()
-    {
-        if (!name.isEmpty())
-            qunsetenv(name.constData());
-    }
-};
-
 } // namespace
 
 class tst_FtpPlatform : public QObject {
@@ -128,7 +113,6 @@ void tst_FtpPlatform::login_data()
     QTest::newRow("missing") << "peer" << pw << QStringList{"nothere"} << "12003 550 550 " + home;
 }
 
-// On a worker thread, as the window does, whose error and reply are handed back.
 void tst_FtpPlatform::login()
 {
     QFETCH(QString, server);
@@ -146,27 +130,16 @@ void tst_FtpPlatform::login()
         QVERIFY(gone.listen(QHostAddress::LocalHost));
         server = QStringLiteral("127.0.0.1:%1").arg(gone.serverPort());
     }
-    bool ok = false;
-    QString current;
-    FtpLastError saved;
-    std::thread([&] {
-        const Login s(server, password.toUtf8().constData());
-        ok = s.connect;
-        for (const QString &directory : directories)
-            ok = FtpSetCurrentDirectoryA(s.connect, directory.toUtf8().constData());
-        saved = FtpSaveLastError();
-        if (s.connect)
-            current = QString::fromStdString(FtpCurrentDirectory(s.connect));
-    }).join();
-    SetLastError(0);
-    FtpRestoreLastError(saved);
-    QString got = current;
-    if (!ok) {
-        const DWORD error = GetLastError();
+    const Login s(server, password.toUtf8().constData());
+    bool ok = s.connect;
+    for (const QString &directory : directories)
+        ok = FtpSetCurrentDirectoryA(s.connect, directory.toUtf8().constData());
+    const DWORD error = GetLastError();
+    QString got = s.connect ? QString::fromStdString(FtpCurrentDirectory(s.connect)) : "";
+    if (!ok)
         got = QString::number(error) +
               (error == ERROR_INTERNET_EXTENDED_ERROR ? ' ' + lastResponse().left(7) : "") +
-              (current.isEmpty() ? "" : ' ' + current);
-    }
+              (got.isEmpty() ? "" : ' ' + got);
     QCOMPARE(got, outcome);
 }
 
@@ -209,7 +182,8 @@ void tst_FtpPlatform::listings()
     QVERIFY(QDir().mkpath(peer.root(home + "/a dir")));
     QVERIFY(peer.writeFile(home + "/b file.txt", "b"));
     QVERIFY(peer.writeFile(home + '/' + utf8Name, "u"));
-    const EnvGuard env("VELMARIC_FTP_REPLY_TIMEOUT", "5");
+    qputenv("VELMARIC_FTP_REPLY_TIMEOUT", "5");
+    const auto unset = qScopeGuard([] { qunsetenv("VELMARIC_FTP_REPLY_TIMEOUT"); });
     const Login s(peer.server(), FtpServerPeer::password, passive);
     QVERIFY(s.connect);
     QTemporaryDir local;
@@ -335,7 +309,9 @@ void tst_FtpPlatform::interrupted()
     QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(200 * 1024 * 1024)); // sparse
     big.close();
     QVERIFY(peer.writeFile(home + "/small.txt", "small"));
-    const EnvGuard env(timeout, "1");
+    if (!timeout.isEmpty())
+        qputenv(timeout.constData(), "1");
+    const auto unset = qScopeGuard([&] { qunsetenv(timeout.constData()); });
     QTemporaryDir local;
     const QString target = local.filePath("big.bin");
     QVERIFY(writeFile(target, "keep me"));

@@ -39,22 +39,14 @@ public:
             if (words[0] == "PORT" || words[0] == "PROXY")
                 (words[0] == "PORT" ? m_port : m_proxyPort) = words.value(1).toUShort();
         }
-        if (!m_port)
-            m_process.waitForFinished(1000);
-        m_missing = !m_port && m_process.exitCode() == 77;
     }
     ~FtpServerPeer() { kill(); }
     FtpServerPeer(const FtpServerPeer &) = delete;
     FtpServerPeer &operator=(const FtpServerPeer &) = delete;
 
-    QString error() const
-    {
-        return m_port      ? QString()
-               : m_missing ? "python3-pyftpdlib is not installed"
-                           : "ftpserver.py did not start";
-    }
-    bool missing() const { return m_missing; }
+    bool started() const { return m_port; }
     QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // tinyproxy's address, empty when it is not installed.
     QString proxy() const
     {
         return m_proxyPort ? QStringLiteral("127.0.0.1:%1").arg(m_proxyPort) : "";
@@ -82,12 +74,6 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     quint16 m_proxyPort = 0;
-    bool m_missing = false;
 };
 
-#define REQUIRE_FTP_SERVER(peer) \
-    do { \
-        if ((peer).missing()) \
-            QSKIP(qPrintable((peer).error())); \
-        QVERIFY2((peer).error().isEmpty(), qPrintable((peer).error())); \
-    } while (false)
+#define REQUIRE_FTP_SERVER(peer) QVERIFY2((peer).started(), "ftpserver.py did not start")

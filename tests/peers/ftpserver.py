@@ -15,13 +15,9 @@ import subprocess
 import sys
 import time
 
-try:
-    from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import DTPHandler, FTPHandler
-    from pyftpdlib.servers import FTPServer
-except ImportError:
-    print("python3-pyftpdlib is not installed", file=sys.stderr)
-    sys.exit(77)
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
 
 
 def start_tinyproxy(folder):
@@ -57,19 +53,17 @@ def main():
     p.add_argument("--user", default="velmaric")
     p.add_argument("--password", default="secret")
     p.add_argument("--root", required=True)
-    p.add_argument("--home", default="/", help="login directory, below the root")
-    p.add_argument("--proxy", metavar="FOLDER", help="start tinyproxy too, its files in FOLDER")
-    p.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
-    p.add_argument("--stall-after", type=int, default=-1,
-                   help="data connections stop sending after this many bytes")
-    p.add_argument("--hang", default="",
-                   help="commands (comma-separated, e.g. MLSD,LIST) that never get a reply")
-    p.add_argument("--require-utf8-opts", action="store_true",
-                   help="refuse listings and transfers until OPTS UTF8 ON on this connection")
-    p.add_argument("--close-after-transfer", action="store_true",
-                   help="end the control connection after each completed transfer")
-    p.add_argument("--make-files", type=int, default=0,
-                   help="create this many empty files in a folder 'many' of the login directory")
+    p.add_argument("--home", default="/")  # the login directory, below the root
+    p.add_argument("--proxy", metavar="FOLDER")  # start tinyproxy too, its files in FOLDER
+    p.add_argument("--no-mlsd", action="store_true")  # offer LIST only
+    p.add_argument("--stall-after", type=int, default=-1)  # data stops after so many bytes
+    p.add_argument("--hang", default="")  # commands (e.g. MLSD,LIST) that never get a reply
+    # refuse listings and transfers until OPTS UTF8 ON on this connection
+    p.add_argument("--require-utf8-opts", action="store_true")
+    # end the control connection after each completed transfer
+    p.add_argument("--close-after-transfer", action="store_true")
+    # create this many empty files in a folder "many" of the login directory
+    p.add_argument("--make-files", type=int, default=0)
     a = p.parse_args()
 
     root = os.path.realpath(a.root)
