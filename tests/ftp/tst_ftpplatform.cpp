@@ -83,12 +83,8 @@ class tst_FtpPlatform : public QObject {
 private Q_SLOTS:
     void login_data();
     void login();
-    void listings_data();
-    void listings();
-    void transfers_data();
-    void transfers();
-    void interrupted_data();
-    void interrupted();
+    void calls_data();
+    void calls();
 };
 
 void tst_FtpPlatform::login_data()
@@ -143,216 +139,182 @@ void tst_FtpPlatform::login()
     QCOMPARE(got, outcome);
 }
 
-void tst_FtpPlatform::listings_data()
+// One call on a fresh server whose login directory holds "a dir", big.bin (200 MB, sparse),
+// keep.txt and a UTF-8 name; before a get the local file holds "old contents".
+struct Call {
+    QStringList args = {};    // ftpserver.py switches
+    QString call = "get";     // get, put, list, connect (to a silent port) or close
+    QString name = "big.bin"; // the remote file, or the listing's pattern
+    QByteArray source = {};   // the remote file of a get, the local one of a put; null: none
+    QByteArray want = {};     // the bytes received, or the sorted entries listed
+    DWORD error = 0;          // of a get, put or connect
+    bool passive = true;
+    DWORD type = FTP_TRANSFER_TYPE_BINARY;
+    QByteArray timeout = {}; // "VARIABLE=seconds" for the row
+    QString action = {};     // "kill" or "cancel" once 100000 bytes (or a listing) ran
+};
+Q_DECLARE_METATYPE(Call)
+
+void tst_FtpPlatform::calls_data()
 {
-    QTest::addColumn<QStringList>("serverArgs");
-    QTest::addColumn<bool>("passive");
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<QStringList>("expected");
-    const QStringList files{"d a dir", "f b file.txt", QString::fromUtf8("f grüße 日本.txt")};
-    QStringList many;
+    QTest::addColumn<Call>("c");
+    const QByteArray files =
+        QString::fromUtf8("d a dir\nf big.bin\nf grüße 日本.txt\nf keep.txt").toUtf8();
+    QByteArray many;
     for (int i = 0; i < 10000; ++i)
-        many << QString::asprintf("f file%06d.txt", i);
-    // The command not meant for the server gets no reply, so using it would fail the row.
-    const QStringList mlsd{"--hang", "LIST"}, list{"--no-mlsd", "--hang", "MLSD"};
-    QTest::newRow("mlsd, passive") << mlsd << true << "*.*" << files;
-    QTest::newRow("mlsd, active") << mlsd << false << "*.*" << files;
-    QTest::newRow("list, passive") << list << true << "*.*" << files;
-    QTest::newRow("list, active") << list << false << "*.*" << files;
-    QTest::newRow("empty folder") << QStringList{} << true << "a dir" << QStringList{"error 18"};
-    QTest::newRow("root") << QStringList{} << true << "/" << QStringList{"d home"};
-    QTest::newRow("10000 entries, mlsd")
-        << QStringList{"--make-files", "10000"} << true << "many" << many;
-    QTest::newRow("10000 entries, list")
-        << QStringList{"--make-files", "10000", "--no-mlsd"} << true << "many" << many;
-    // Each new connection needs OPTS UTF8 ON again.
-    QTest::newRow("utf-8 after the server hangs up")
-        << QStringList{"--require-utf8-opts", "--close-after-transfer"} << true << "*.*" << files;
-}
-
-void tst_FtpPlatform::listings()
-{
-    QFETCH(QStringList, serverArgs);
-    QFETCH(bool, passive);
-    QFETCH(QString, pattern);
-    QFETCH(QStringList, expected);
-    FtpServerPeer peer(serverArgs);
-    REQUIRE_FTP_SERVER(peer);
-    const QString utf8Name = QString::fromUtf8("grüße 日本.txt");
-    QVERIFY(QDir().mkpath(peer.root(home + "/a dir")));
-    QVERIFY(peer.writeFile(home + "/b file.txt", "b"));
-    QVERIFY(peer.writeFile(home + '/' + utf8Name, "u"));
-    qputenv("VELMARIC_FTP_REPLY_TIMEOUT", "5");
-    const auto unset = qScopeGuard([] { qunsetenv("VELMARIC_FTP_REPLY_TIMEOUT"); });
-    const Login s(peer.server(), FtpServerPeer::password, passive);
-    QVERIFY(s.connect);
-    QTemporaryDir local;
-    // Once more on the new connection when the server hung up after the transfer.
-    const int rounds = serverArgs.contains("--close-after-transfer") ? 2 : 1;
-    for (int round = 0; round < rounds; ++round) {
-        QCOMPARE(listing(s.connect, pattern), expected);
-        QCOMPARE(FtpCurrentDirectory(s.connect), home.toStdString());
-        QVERIFY2(FtpGetFileA(s.connect, utf8Name.toUtf8().constData(),
-                             local.filePath("u").toUtf8().constData(), false, 0,
-                             FTP_TRANSFER_TYPE_BINARY, 0),
-                 qPrintable(lastResponse()));
-        QCOMPARE(readFile(local.filePath("u")), QByteArray("u"));
-    }
-}
-
-void tst_FtpPlatform::transfers_data()
-{
-    QTest::addColumn<bool>("put");
-    QTest::addColumn<DWORD>("type");
-    QTest::addColumn<bool>("passive");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("source");   // on the sending side, null for none
-    QTest::addColumn<QByteArray>("expected"); // on the receiving side, null when the call fails
-    QTest::addColumn<DWORD>("error");
-
+        many += QByteArray(i ? "\n" : "") + QString::asprintf("f file%06d.txt", i).toLatin1();
     QByteArray binary = "a\r\nb\n\r";
     for (unsigned i = 0; i < 3 * 1024 * 1024 + 17; ++i)
         binary += char((i * 7919u) >> 3);
-    const QByteArray text = "one\ntwo\r\nthree\n\rfour", none;
-    const DWORD bin = FTP_TRANSFER_TYPE_BINARY, asc = FTP_TRANSFER_TYPE_ASCII;
+    const QString utf8 = QString::fromUtf8("grüße #1%.txt"),
+                  utf8Put = QString::fromUtf8("日本 ?.txt");
+    const QStringList stall{"--stall-after", "100000"}, hang{"--hang", "MLSD"};
+    // The command not meant for the server gets no reply, so using it would fail the row.
+    const QStringList mlsd{"--hang", "LIST"}, list{"--no-mlsd", "--hang", "MLSD"};
+    const QByteArray reply = "VELMARIC_FTP_REPLY_TIMEOUT=";
+    const DWORD ascii = FTP_TRANSFER_TYPE_ASCII;
+    QTest::newRow("mlsd, passive")
+        << Call{.args = mlsd, .call = "list", .name = "*.*", .want = files, .timeout = reply + "5"};
+    QTest::newRow("mlsd, active") << Call{.args = mlsd,
+                                          .call = "list",
+                                          .name = "*.*",
+                                          .want = files,
+                                          .passive = false,
+                                          .timeout = reply + "5"};
+    QTest::newRow("list, passive")
+        << Call{.args = list, .call = "list", .name = "*.*", .want = files, .timeout = reply + "5"};
+    QTest::newRow("list, active") << Call{.args = list,
+                                          .call = "list",
+                                          .name = "*.*",
+                                          .want = files,
+                                          .passive = false,
+                                          .timeout = reply + "5"};
+    QTest::newRow("empty folder") << Call{.call = "list", .name = "a dir", .want = "error 18"};
+    QTest::newRow("root") << Call{.call = "list", .name = "/", .want = "d home"};
+    QTest::newRow("10000 entries, mlsd")
+        << Call{.args = {"--make-files", "10000"}, .call = "list", .name = "many", .want = many};
+    QTest::newRow("10000 entries, list") << Call{.args = {"--make-files", "10000", "--no-mlsd"},
+                                                 .call = "list",
+                                                 .name = "many",
+                                                 .want = many};
+    // Each new connection needs OPTS UTF8 ON again.
+    QTest::newRow("utf-8 after the server hangs up")
+        << Call{.args = {"--require-utf8-opts", "--close-after-transfer"},
+                .call = "list",
+                .name = "*.*",
+                .want = files};
     QTest::newRow("get binary, passive, utf-8 name")
-        << false << bin << true << QString::fromUtf8("grüße #1%.txt") << binary << binary << 0u;
+        << Call{.name = utf8, .source = binary, .want = binary};
     QTest::newRow("get binary, active")
-        << false << bin << false << "d.bin" << binary << binary << 0u;
+        << Call{.name = "d.bin", .source = binary, .want = binary, .passive = false};
     QTest::newRow("put binary, passive, utf-8 name")
-        << true << bin << true << QString::fromUtf8("日本 ?.txt") << binary << binary << 0u;
+        << Call{.call = "put", .name = utf8Put, .source = binary, .want = binary};
     QTest::newRow("put binary, active")
-        << true << bin << false << "d.bin" << binary << binary << 0u;
+        << Call{.call = "put", .name = "d.bin", .source = binary, .want = binary, .passive = false};
     // pyftpdlib sends LF as CR LF in ASCII mode and stores CR LF as LF.
     QTest::newRow("get ascii gives LF")
-        << false << asc << true << "t.txt" << QByteArray("a\nb\nc") << QByteArray("a\nb\nc") << 0u;
-    QTest::newRow("put ascii, CR LF not doubled")
-        << true << asc << true << "t.txt" << text << QByteArray("one\ntwo\nthree\n\rfour") << 0u;
-    QTest::newRow("empty file") << false << bin << true << "e" << QByteArray("") << QByteArray("")
-                                << 0u;
-    QTest::newRow("missing remote file")
-        << false << bin << true << "nothere.txt" << none << none << ERROR_INTERNET_EXTENDED_ERROR;
-    QTest::newRow("a folder") << false << bin << true << "sub" << none << none
-                              << ERROR_INTERNET_EXTENDED_ERROR;
-    QTest::newRow("line end in the name")
-        << false << bin << true << "a\r\nDELE keep.txt" << none << none << ERROR_INVALID_NAME;
-}
-
-// A get replaces the local file only when it succeeds and leaves nothing else behind.
-void tst_FtpPlatform::transfers()
-{
-    QFETCH(bool, put);
-    QFETCH(DWORD, type);
-    QFETCH(bool, passive);
-    QFETCH(QString, name);
-    QFETCH(QByteArray, source);
-    QFETCH(QByteArray, expected);
-    QFETCH(DWORD, error);
-    FtpServerPeer peer;
-    REQUIRE_FTP_SERVER(peer);
-    QVERIFY(peer.writeFile(home + "/keep.txt", "keep"));
-    QVERIFY(QDir().mkpath(peer.root(home + "/sub")));
-    QTemporaryDir local;
-    const QString localPath = local.filePath(name), remotePath = home + '/' + name;
-    QVERIFY(writeFile(localPath, put ? source : QByteArray("old contents")));
-    if (!put && !source.isNull())
-        QVERIFY(peer.writeFile(remotePath, source));
-    const Login s(peer.server(), FtpServerPeer::password, passive);
-    QVERIFY(s.connect);
-    const QByteArray l = localPath.toUtf8(), r = name.toUtf8();
-    const bool ok = put ? FtpPutFileA(s.connect, l.constData(), r.constData(), type, 0)
-                        : FtpGetFileA(s.connect, r.constData(), l.constData(), false,
-                                      INTERNET_FLAG_RELOAD, type, 0);
-    QCOMPARE(ok ? 0u : GetLastError(), error);
-    QCOMPARE(sha(put ? peer.readFile(remotePath) : readFile(localPath)),
-             sha(ok ? expected : QByteArray("old contents")));
-    QCOMPARE(localEntries(local), QStringList{name});
-    QCOMPARE(peer.readFile(home + "/keep.txt"), QByteArray("keep"));
-}
-
-void tst_FtpPlatform::interrupted_data()
-{
-    QTest::addColumn<QStringList>("serverArgs");
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<QByteArray>("timeout"); // set to 1 s for the row
-    QTest::addColumn<QString>("action");     // taken once 100000 bytes (or a listing) ran
-    QTest::addColumn<DWORD>("error");
-    const QStringList stall{"--stall-after", "100000"}, hangMlsd{"--hang", "MLSD"};
-    QTest::newRow("no greeting") << QStringList{} << "connect"
-                                 << QByteArray("VELMARIC_FTP_CONNECT_TIMEOUT") << "" << 12002u;
-    QTest::newRow("no reply to MLSD")
-        << hangMlsd << "list" << QByteArray("VELMARIC_FTP_REPLY_TIMEOUT") << "" << 12002u;
-    QTest::newRow("data stops") << stall << "get" << QByteArray("VELMARIC_FTP_STALL_TIMEOUT") << ""
-                                << 12002u;
+        << Call{.name = "t.txt", .source = "a\nb\nc", .want = "a\nb\nc", .type = ascii};
+    QTest::newRow("put ascii, CR LF not doubled") << Call{.call = "put",
+                                                          .name = "t.txt",
+                                                          .source = "one\ntwo\r\nthree\n\rfour",
+                                                          .want = "one\ntwo\nthree\n\rfour",
+                                                          .type = ascii};
+    QTest::newRow("empty file") << Call{.name = "e", .source = "", .want = ""};
+    QTest::newRow("missing remote file") << Call{.name = "nothere", .error = 12003};
+    QTest::newRow("a folder") << Call{.name = "a dir", .error = 12003};
+    QTest::newRow("line end in the name") << Call{.name = "a\r\nDELE keep.txt", .error = 123};
+    QTest::newRow("no greeting") << Call{
+        .call = "connect", .error = 12002, .timeout = "VELMARIC_FTP_CONNECT_TIMEOUT=1"};
+    QTest::newRow("no reply to MLSD") << Call{
+        .args = hang, .call = "list", .name = "*.*", .want = "error 12002", .timeout = reply + "1"};
+    QTest::newRow("data stops") << Call{
+        .args = stall, .error = 12002, .timeout = "VELMARIC_FTP_STALL_TIMEOUT=1"};
     QTest::newRow("no reply to QUIT at closing")
-        << QStringList{"--hang", "QUIT"} << "close" << QByteArray() << "" << 0u;
-    QTest::newRow("server killed mid-get") << stall << "get" << QByteArray() << "kill" << 12030u;
-    QTest::newRow("cancel during a 200 MB get")
-        << QStringList{} << "get" << QByteArray() << "cancel" << 12017u;
+        << Call{.args = {"--hang", "QUIT"}, .call = "close"};
+    QTest::newRow("server killed mid-get") << Call{.args = stall, .error = 12030, .action = "kill"};
+    QTest::newRow("cancel during a 200 MB get") << Call{.error = 12017, .action = "cancel"};
     QTest::newRow("cancel while the data stalls")
-        << stall << "get" << QByteArray() << "cancel" << 12017u;
-    QTest::newRow("cancel while waiting for a reply")
-        << hangMlsd << "list" << QByteArray() << "cancel" << 12017u;
+        << Call{.args = stall, .error = 12017, .action = "cancel"};
+    QTest::newRow("cancel while waiting for a reply") << Call{
+        .args = hang, .call = "list", .name = "*.*", .want = "error 12017", .action = "cancel"};
 }
 
-// Every way a call can hang or break ends promptly with its error and the local file intact.
-void tst_FtpPlatform::interrupted()
+// Every call ends promptly with its result; a failed one leaves the local file as it was.
+void tst_FtpPlatform::calls()
 {
-    QFETCH(QStringList, serverArgs);
-    QFETCH(QString, call);
-    QFETCH(QByteArray, timeout);
-    QFETCH(QString, action);
-    QFETCH(DWORD, error);
-    FtpServerPeer peer(serverArgs);
+    QFETCH(Call, c);
+    FtpServerPeer peer(c.args);
     REQUIRE_FTP_SERVER(peer);
+    const QString utf8Name = QString::fromUtf8("grüße 日本.txt");
     QFile big(peer.root(home + "/big.bin"));
-    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(200 * 1024 * 1024)); // sparse
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(200 * 1024 * 1024));
     big.close();
-    QVERIFY(peer.writeFile(home + "/small.txt", "small"));
-    if (!timeout.isEmpty())
-        qputenv(timeout.constData(), "1");
-    const auto unset = qScopeGuard([&] { qunsetenv(timeout.constData()); });
+    QVERIFY(QDir().mkpath(peer.root(home + "/a dir")));
+    QVERIFY(peer.writeFile(home + "/keep.txt", "keep"));
+    QVERIFY(peer.writeFile(home + '/' + utf8Name, "u"));
+    if (c.call == "get" && !c.source.isNull())
+        QVERIFY(peer.writeFile(home + '/' + c.name, c.source));
     QTemporaryDir local;
-    const QString target = local.filePath("big.bin");
-    QVERIFY(writeFile(target, "keep me"));
+    const QString localName = c.call == "get" || c.call == "put" ? c.name : "local";
+    const QString localPath = local.filePath(localName);
+    const QByteArray old = "old contents";
+    QVERIFY(writeFile(localPath, c.call == "put" ? c.source : old));
+    const QByteArray variable = c.timeout.split('=').value(0);
+    if (!variable.isEmpty())
+        qputenv(variable.constData(), c.timeout.split('=').value(1));
+    const auto unset = qScopeGuard([&] { qunsetenv(variable.constData()); });
     QTcpServer silent; // listens, never answers
     QVERIFY(silent.listen(QHostAddress::LocalHost));
 
     FtpCallObserver observer;
     std::jthread canceller;
     observer.progress = [&](std::uint64_t done, std::uint64_t) {
-        if (call == "get" && done < 100000)
+        if (c.call == "get" && done < 100000)
             return;
-        if (action == "kill")
+        if (c.action == "kill")
             peer.kill();
-        else if (action == "cancel" && !canceller.joinable()) // from another thread, as Cancel
+        else if (c.action == "cancel" && !canceller.joinable()) // from another thread, as Cancel
             canceller = std::jthread([&observer] { observer.cancelled = true; });
     };
     std::optional<FtpObserverScope> scope(std::in_place, observer);
     QElapsedTimer clock;
     clock.start();
-    Login s(call == "connect" ? QStringLiteral("127.0.0.1:%1").arg(silent.serverPort())
-                              : peer.server());
-    QCOMPARE(s.connect != 0, call != "connect");
-    WIN32_FIND_DATA data;
-    if (call == "close") {
-        QVERIFY(InternetCloseHandle(s.connect));
-        s.connect = 0;
-    } else if (call == "list") {
-        QCOMPARE(FtpFindFirstFileA(s.connect, "*.*", &data, 0, 0), HINTERNET(0));
-    } else if (call == "get") {
-        QVERIFY(!FtpGetFileA(s.connect, "big.bin", target.toUtf8().constData(), false, 0,
-                             FTP_TRANSFER_TYPE_BINARY, 0));
-    }
-    QCOMPARE(call == "connect" ? s.error : call == "close" ? 0u : GetLastError(), error);
+    Login s(c.call == "connect" ? QStringLiteral("127.0.0.1:%1").arg(silent.serverPort())
+                                : peer.server(),
+            FtpServerPeer::password, c.passive);
+    QCOMPARE(s.connect != 0, c.call != "connect");
+    const QByteArray l = localPath.toUtf8(), r = c.name.toUtf8();
+    bool ok = c.call == "close" && InternetCloseHandle(std::exchange(s.connect, 0));
+    QByteArray got;
+    if (c.call == "list")
+        got = listing(s.connect, c.name).join('\n').toUtf8();
+    else if (c.call == "get")
+        ok = FtpGetFileA(s.connect, r.constData(), l.constData(), false, INTERNET_FLAG_RELOAD,
+                         c.type, 0);
+    else if (c.call == "put")
+        ok = FtpPutFileA(s.connect, l.constData(), r.constData(), c.type, 0);
+    const DWORD error = c.call == "connect" ? s.error : ok ? 0 : GetLastError();
     QVERIFY2(clock.elapsed() < 10000, "not given up promptly");
     scope.reset();
-    QCOMPARE(readFile(target), QByteArray("keep me"));
-    QCOMPARE(localEntries(local), QStringList{"big.bin"});
-    if (serverArgs.isEmpty() && s.connect) { // still usable: libcurl logs in again by itself
-        QVERIFY(FtpGetFileA(s.connect, "small.txt", local.filePath("s").toUtf8().constData(), false,
-                            0, FTP_TRANSFER_TYPE_BINARY, 0));
-        QCOMPARE(readFile(local.filePath("s")), QByteArray("small"));
+    if (c.call == "list") {
+        QCOMPARE(got, c.want);
+    } else {
+        QCOMPARE(c.call == "close" ? 0 : error, c.error);
+        QCOMPARE(sha(c.call == "put" ? peer.readFile(home + '/' + c.name) : readFile(localPath)),
+                 sha(ok && c.call != "close" ? c.want : old));
+    }
+    QCOMPARE(localEntries(local), QStringList{localName});
+    QCOMPARE(peer.readFile(home + "/keep.txt"), QByteArray("keep"));
+    // The connection still works (libcurl logs in again by itself), twice for the server that
+    // hangs up after each transfer, and stays in the login directory.
+    const bool usable = s.connect && !c.args.join(' ').contains(QRegularExpression("hang|stall"));
+    for (int round = 0; usable && round < 2; ++round) {
+        QVERIFY2(FtpGetFileA(s.connect, utf8Name.toUtf8().constData(),
+                             local.filePath("u").toUtf8().constData(), false, 0,
+                             FTP_TRANSFER_TYPE_BINARY, 0),
+                 qPrintable(lastResponse()));
+        QCOMPARE(readFile(local.filePath("u")), QByteArray("u"));
+        QCOMPARE(FtpCurrentDirectory(s.connect), home.toStdString());
     }
 }
 
