@@ -13,14 +13,13 @@ inline QList<QStringList> tableRows(const char *table)
             lines << line;
     QList<QStringList> rows;
     for (const QString &line : lines) {
-        QStringList cells = line.split("::");
-        for (QString &cell : cells)
-            cell = cell.trimmed()
-                       .replace("\\n", "\n")
-                       .replace("\\r", "\r")
-                       .replace("\\t", "\t")
-                       .replace("\\a", "\a");
-        rows << cells;
+        rows << QStringList();
+        for (const QString &cell : line.split("::"))
+            rows.last() << cell.trimmed()
+                               .replace("\\n", "\n")
+                               .replace("\\r", "\r")
+                               .replace("\\t", "\t")
+                               .replace("\\a", "\a");
     }
     return rows;
 }

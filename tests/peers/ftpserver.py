@@ -1,10 +1,9 @@
 #!/usr/bin/python3
-"""A loopback FTP server for tests and benchmarks (pyftpdlib).
-
-Prints "PORT <n>" on stdout once it listens (after "PROXY <n>" with --proxy), then serves until
-killed. One user with full rights over --root; after login the user is in --home (a folder below
-the root, so the login directory is not "/").
-"""
+# A loopback FTP server for tests and benchmarks (pyftpdlib).
+#
+# Prints "PORT <n>" on stdout once it listens (after "PROXY <n>" with --proxy), then serves until
+# killed. One user with full rights over --root; after login the user is in --home (a folder below
+# the root, so the login directory is not "/").
 import argparse
 import ctypes
 import logging
@@ -21,8 +20,8 @@ from pyftpdlib.servers import FTPServer
 
 
 def start_tinyproxy(folder):
-    """tinyproxy on a free loopback port, ended with this process; its port, 0 if not installed.
-    It takes CONNECT to any port: the passive data ports are chosen at random."""
+    # tinyproxy on a free loopback port, ended with this process; its port, 0 if not installed.
+    # It takes CONNECT to any port: the passive data ports are chosen at random.
     program = shutil.which("tinyproxy")
     if not program:
         return 0
