@@ -81,73 +81,23 @@ QStringList localEntries(const QTemporaryDir &dir)
 class tst_FtpPlatform : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void login_data();
-    void login();
     void calls_data();
     void calls();
 };
 
-void tst_FtpPlatform::login_data()
-{
-    QTest::addColumn<QString>("server"); // "peer", "closed" (nobody listening) or the text itself
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QStringList>("directories"); // changed to in turn after the login
-    // The current directory at the end; after a failure first the error, the reply after 12003.
-    QTest::addColumn<QString>("outcome");
-    const QString pw = FtpServerPeer::password;
-    QTest::newRow("bad password") << "peer"
-                                  << "wrong" << QStringList{} << "12003 530 530";
-    QTest::newRow("nobody listening") << "closed" << pw << QStringList{} << "12029";
-    QTest::newRow("not a host name") << "no such/host" << pw << QStringList{} << "12007";
-    QTest::newRow("empty server text") << "" << pw << QStringList{} << "12007";
-    QTest::newRow("login directory") << "peer" << pw << QStringList{} << home;
-    QTest::newRow("relative") << "peer" << pw << QStringList{"sub"} << home + "/sub";
-    QTest::newRow("absolute") << "peer" << pw << QStringList{"sub", "/home"} << "/home";
-    QTest::newRow("parent") << "peer" << pw << QStringList{"sub", ".."} << home;
-    QTest::newRow("blank, percent, hash")
-        << "peer" << pw << QStringList{"odd %20 #name?"} << home + "/odd %20 #name?";
-    QTest::newRow("missing") << "peer" << pw << QStringList{"nothere"} << "12003 550 550 " + home;
-}
-
-void tst_FtpPlatform::login()
-{
-    QFETCH(QString, server);
-    QFETCH(QString, password);
-    QFETCH(QStringList, directories);
-    QFETCH(QString, outcome);
-    FtpServerPeer peer;
-    REQUIRE_FTP_SERVER(peer);
-    QVERIFY(QDir().mkpath(peer.root(home + "/sub")));
-    QVERIFY(QDir().mkpath(peer.root(home + "/odd %20 #name?")));
-    if (server == "peer") {
-        server = peer.server();
-    } else if (server == "closed") {
-        QTcpServer gone;
-        QVERIFY(gone.listen(QHostAddress::LocalHost));
-        server = QStringLiteral("127.0.0.1:%1").arg(gone.serverPort());
-    }
-    const Login s(server, password.toUtf8().constData());
-    bool ok = s.connect;
-    for (const QString &directory : directories)
-        ok = FtpSetCurrentDirectoryA(s.connect, directory.toUtf8().constData());
-    const DWORD error = GetLastError();
-    QString got = s.connect ? QString::fromStdString(FtpCurrentDirectory(s.connect)) : "";
-    if (!ok)
-        got = QString::number(error) +
-              (error == ERROR_INTERNET_EXTENDED_ERROR ? ' ' + lastResponse().left(7) : "") +
-              (got.isEmpty() ? "" : ' ' + got);
-    QCOMPARE(got, outcome);
-}
-
-// One call on a fresh server whose login directory holds "a dir", big.bin (200 MB, sparse),
-// keep.txt and a UTF-8 name; before a get the local file holds "old contents".
+// One call on a fresh server whose login directory holds "a dir", "odd %20 #name?", big.bin
+// (200 MB, sparse), keep.txt and a UTF-8 name; the local file holds "old contents" first.
 struct Call {
-    QStringList args = {};    // ftpserver.py switches
-    QString call = "get";     // get, put, list, connect (to a silent port) or close
+    QStringList args = {}; // ftpserver.py switches
+    QString host = "peer"; // the server text: "peer", "silent" or "closed" (a port), or as is
+    QByteArray password = FtpServerPeer::password;
+    QString call = "get";     // get, put, list, connect, cd (to each of name's ";" parts) or close
     QString name = "big.bin"; // the remote file, or the listing's pattern
     QByteArray source = {};   // the remote file of a get, the local one of a put; null: none
-    QByteArray want = {};     // the bytes received, or the sorted entries listed
-    DWORD error = 0;          // of a get, put or connect
+    // The bytes received, the sorted entries listed, or after a connect or cd the current
+    // directory, after 12003 with the server's reply first.
+    QByteArray want = {};
+    DWORD error = 0;
     bool passive = true;
     DWORD type = FTP_TRANSFER_TYPE_BINARY;
     QByteArray timeout = {}; // "VARIABLE=seconds" for the row
@@ -159,7 +109,8 @@ void tst_FtpPlatform::calls_data()
 {
     QTest::addColumn<Call>("c");
     const QByteArray files =
-        QString::fromUtf8("d a dir\nf big.bin\nf grüße 日本.txt\nf keep.txt").toUtf8();
+        QString::fromUtf8("d a dir\nd odd %20 #name?\nf big.bin\nf grüße 日本.txt\nf keep.txt")
+            .toUtf8();
     QByteArray many;
     for (int i = 0; i < 10000; ++i)
         many += QByteArray(i ? "\n" : "") + QString::asprintf("f file%06d.txt", i).toLatin1();
@@ -173,6 +124,22 @@ void tst_FtpPlatform::calls_data()
     const QStringList mlsd{"--hang", "LIST"}, list{"--no-mlsd", "--hang", "MLSD"};
     const QByteArray reply = "VELMARIC_FTP_REPLY_TIMEOUT=";
     const DWORD ascii = FTP_TRANSFER_TYPE_ASCII;
+    QTest::newRow("bad password") << Call{
+        .password = "wrong", .call = "connect", .want = "530 530", .error = 12003};
+    QTest::newRow("nobody listening") << Call{.host = "closed", .call = "connect", .error = 12029};
+    QTest::newRow("not a host name")
+        << Call{.host = "no such/host", .call = "connect", .error = 12007};
+    QTest::newRow("empty server text") << Call{.host = "", .call = "connect", .error = 12007};
+    QTest::newRow("login directory") << Call{.call = "connect", .want = home.toUtf8()};
+    QTest::newRow("relative cd") << Call{
+        .call = "cd", .name = "a dir", .want = home.toUtf8() + "/a dir"};
+    QTest::newRow("absolute cd") << Call{.call = "cd", .name = "a dir;/home", .want = "/home"};
+    QTest::newRow("cd to the parent")
+        << Call{.call = "cd", .name = "a dir;..", .want = home.toUtf8()};
+    QTest::newRow("cd blank, percent, hash")
+        << Call{.call = "cd", .name = "odd %20 #name?", .want = home.toUtf8() + "/odd %20 #name?"};
+    QTest::newRow("cd missing") << Call{
+        .call = "cd", .name = "nothere", .want = "550 550 " + home.toUtf8(), .error = 12003};
     QTest::newRow("mlsd, passive")
         << Call{.args = mlsd, .call = "list", .name = "*.*", .want = files, .timeout = reply + "5"};
     QTest::newRow("mlsd, active") << Call{.args = mlsd,
@@ -223,8 +190,10 @@ void tst_FtpPlatform::calls_data()
     QTest::newRow("missing remote file") << Call{.name = "nothere", .error = 12003};
     QTest::newRow("a folder") << Call{.name = "a dir", .error = 12003};
     QTest::newRow("line end in the name") << Call{.name = "a\r\nDELE keep.txt", .error = 123};
-    QTest::newRow("no greeting") << Call{
-        .call = "connect", .error = 12002, .timeout = "VELMARIC_FTP_CONNECT_TIMEOUT=1"};
+    QTest::newRow("no greeting") << Call{.host = "silent",
+                                         .call = "connect",
+                                         .error = 12002,
+                                         .timeout = "VELMARIC_FTP_CONNECT_TIMEOUT=1"};
     QTest::newRow("no reply to MLSD") << Call{
         .args = hang, .call = "list", .name = "*.*", .want = "error 12002", .timeout = reply + "1"};
     QTest::newRow("data stops") << Call{
@@ -250,6 +219,7 @@ void tst_FtpPlatform::calls()
     QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(200 * 1024 * 1024));
     big.close();
     QVERIFY(QDir().mkpath(peer.root(home + "/a dir")));
+    QVERIFY(QDir().mkpath(peer.root(home + "/odd %20 #name?")));
     QVERIFY(peer.writeFile(home + "/keep.txt", "keep"));
     QVERIFY(peer.writeFile(home + '/' + utf8Name, "u"));
     if (c.call == "get" && !c.source.isNull())
@@ -263,8 +233,15 @@ void tst_FtpPlatform::calls()
     if (!variable.isEmpty())
         qputenv(variable.constData(), c.timeout.split('=').value(1));
     const auto unset = qScopeGuard([&] { qunsetenv(variable.constData()); });
-    QTcpServer silent; // listens, never answers
-    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    QTcpServer silent, closed; // one listens and never answers, the other is closed again
+    QVERIFY(silent.listen(QHostAddress::LocalHost) && closed.listen(QHostAddress::LocalHost));
+    const quint16 closedPort = closed.serverPort();
+    closed.close();
+    const QString host = c.host == "peer" ? peer.server()
+                         : c.host == "silent"
+                             ? QStringLiteral("127.0.0.1:%1").arg(silent.serverPort())
+                         : c.host == "closed" ? QStringLiteral("127.0.0.1:%1").arg(closedPort)
+                                              : c.host;
 
     FtpCallObserver observer;
     std::jthread canceller;
@@ -279,12 +256,12 @@ void tst_FtpPlatform::calls()
     std::optional<FtpObserverScope> scope(std::in_place, observer);
     QElapsedTimer clock;
     clock.start();
-    Login s(c.call == "connect" ? QStringLiteral("127.0.0.1:%1").arg(silent.serverPort())
-                                : peer.server(),
-            FtpServerPeer::password, c.passive);
-    QCOMPARE(s.connect != 0, c.call != "connect");
+    Login s(host, c.password.constData(), c.passive);
+    QCOMPARE(s.connect != 0, c.call != "connect" || !c.error);
     const QByteArray l = localPath.toUtf8(), r = c.name.toUtf8();
-    bool ok = c.call == "close" && InternetCloseHandle(std::exchange(s.connect, 0));
+    bool ok = c.call == "close" ? InternetCloseHandle(std::exchange(s.connect, 0)) : s.connect;
+    for (const QString &directory : c.call == "cd" ? c.name.split(';') : QStringList())
+        ok = FtpSetCurrentDirectoryA(s.connect, directory.toUtf8().constData());
     QByteArray got;
     if (c.call == "list")
         got = listing(s.connect, c.name).join('\n').toUtf8();
@@ -294,20 +271,28 @@ void tst_FtpPlatform::calls()
     else if (c.call == "put")
         ok = FtpPutFileA(s.connect, l.constData(), r.constData(), c.type, 0);
     const DWORD error = c.call == "connect" ? s.error : ok ? 0 : GetLastError();
+    if (c.call == "connect" || c.call == "cd")
+        got = QStringList{error == ERROR_INTERNET_EXTENDED_ERROR ? lastResponse().left(7) : "",
+                          s.connect ? QString::fromStdString(FtpCurrentDirectory(s.connect)) : ""}
+                  .join(' ')
+                  .trimmed()
+                  .toUtf8();
     QVERIFY2(clock.elapsed() < 10000, "not given up promptly");
     scope.reset();
-    if (c.call == "list") {
-        QCOMPARE(got, c.want);
-    } else {
-        QCOMPARE(c.call == "close" ? 0 : error, c.error);
+    QCOMPARE(c.call == "close" ? 0 : error, c.error);
+    if (c.call == "get" || c.call == "put") {
         QCOMPARE(sha(c.call == "put" ? peer.readFile(home + '/' + c.name) : readFile(localPath)),
-                 sha(ok && c.call != "close" ? c.want : old));
+                 sha(ok ? c.want : old));
+    } else {
+        QCOMPARE(got, c.want);
+        QCOMPARE(readFile(localPath), old);
     }
     QCOMPARE(localEntries(local), QStringList{localName});
     QCOMPARE(peer.readFile(home + "/keep.txt"), QByteArray("keep"));
     // The connection still works (libcurl logs in again by itself), twice for the server that
     // hangs up after each transfer, and stays in the login directory.
-    const bool usable = s.connect && !c.args.join(' ').contains(QRegularExpression("hang|stall"));
+    const bool usable = s.connect && c.call != "cd" &&
+                        !c.args.join(' ').contains(QRegularExpression("hang|stall"));
     for (int round = 0; usable && round < 2; ++round) {
         QVERIFY2(FtpGetFileA(s.connect, utf8Name.toUtf8().constData(),
                              local.filePath("u").toUtf8().constData(), false, 0,
