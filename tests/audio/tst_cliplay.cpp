@@ -36,8 +36,6 @@ void tst_CliPlay::play_data()
     const QString usage = "Usage: velmaric-cli play FILE...";
     QTest::newRow("two files") << QStringList{"one.mp3", "two.mp3"} << true << 0
                                << "Now Playing: one.mp3\nNow Playing: two.mp3\n" << "";
-    QTest::newRow("missing file") << QStringList{"gone.mp3"} << false << 1
-                                  << "Now Playing: gone.mp3\n" << "gone.mp3";
     QTest::newRow("missing file between two")
         << QStringList{"one.mp3", "gone.mp3", "two.mp3"} << true << 1
         << "Now Playing: one.mp3\nNow Playing: gone.mp3\nNow Playing: two.mp3\n" << "gone.mp3";
@@ -69,11 +67,5 @@ void tst_CliPlay::play()
     QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), qPrintable(stdErr));
 }
 
-int main(int argc, char **argv)
-{
-    qputenv("QT_MEDIA_BACKEND", "ffmpeg"); // as the suite selects it
-    QCoreApplication app(argc, argv);
-    tst_CliPlay test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(tst_CliPlay)
 #include "tst_cliplay.moc"

@@ -19,12 +19,10 @@ public:
         m_daemon.start(QStringLiteral("dbus-daemon"),
                        {"--session", "--nofork", "--nopidfile", "--print-address=1"});
         const QDeadlineTimer deadline(10000);
-        while (!m_daemon.canReadLine() &&
-               m_daemon.waitForReadyRead(int(deadline.remainingTime()))) {}
+        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(int(deadline.remainingTime()))) {}
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
         if (m_address.isEmpty())
-            m_error = QStringLiteral("dbus-daemon gave no address: ") +
-                      QString::fromLocal8Bit(m_daemon.readAllStandardError());
+            m_error = "dbus-daemon gave no address: " + m_daemon.readAllStandardError();
     }
 
     ~PrivateSessionBus()
@@ -41,7 +39,6 @@ public:
 
     // Empty when the bus runs; else why it does not.
     QString error() const { return m_error; }
-    QString address() const { return m_address; }
 
     // A connection of its own to this bus; `name` must be unique in the process.
     QDBusConnection connect(const QString &name)
