@@ -5,21 +5,12 @@
 #include "twips.h"
 #include "usersettings.h"
 #include "../peers/tonemp3.h"
-#include "../peers/trayhost.h"
 
-#include <QAccessible>
-#include <QLabel>
-#include <QListWidget>
-#include <QMdiArea>
-#include <QMdiSubWindow>
-#include <QMenu>
-#include <QPushButton>
-#include <QSystemTrayIcon>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <cstring>
 #include <memory>
-#include <optional>
 
 namespace {
 const QString App = QStringLiteral("NorvoAudio");
@@ -58,6 +49,7 @@ private:
     // Shows the window and waits until it is placed in its frame.
     void open();
     void startTray();
+    void stopTray();
     void selectFile(const QString &name);
     QString shown() const { return m_w->Label1->text(); }
 
@@ -66,7 +58,7 @@ private:
     std::unique_ptr<QMdiArea> m_main;
     std::unique_ptr<ToolWindowRegistry> m_registry;
     frmAudio *m_w = nullptr;
-    std::optional<TrayHost> m_tray;
+    QProcess m_trayer; // a notification area on the test's display
     QStringList m_boxes; // "text|style|title" of each message box
 };
 
@@ -102,8 +94,8 @@ void tst_frmAudio::cleanup()
 {
     m_registry.reset();
     m_main.reset();
-    if (m_tray) {
-        m_tray.reset();
+    if (m_trayer.state() != QProcess::NotRunning) {
+        stopTray();
         QTRY_VERIFY_WITH_TIMEOUT(!QSystemTrayIcon::isSystemTrayAvailable(), 20000);
     }
 }
@@ -322,10 +314,17 @@ void tst_frmAudio::startTray()
 {
     if (!qEnvironmentVariableIsSet("VELMARIC_OWN_DISPLAY"))
         QSKIP("needs a display of its own (run through ctest)");
-    m_tray.emplace();
-    if (!m_tray->error().isEmpty())
-        QSKIP(qPrintable(m_tray->error()));
+    m_trayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request",
+                              "--height", "32", "--SetDockType", "true"});
+    if (!m_trayer.waitForStarted(10000))
+        QSKIP("trayer is not installed");
     QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 20000);
+}
+
+void tst_frmAudio::stopTray()
+{
+    m_trayer.kill();
+    m_trayer.waitForFinished();
 }
 
 void tst_frmAudio::trayRestores_data()
@@ -348,7 +347,7 @@ void tst_frmAudio::trayRestores()
     sub->showMinimized();
     QTRY_VERIFY(!sub->isVisible());
     if (!clicks)
-        m_tray.reset();
+        stopTray();
     // The host may still be placing the icon when it first reports a geometry: click again
     // where it now is until the window comes back.
     for (int attempt = 0; clicks && attempt < 5 && !sub->isVisible(); ++attempt) {
