@@ -63,9 +63,9 @@ private:
     {
         return QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
     }
-    QString file(const char *name) const { return m_mp3->dir() + '/' + name; }
+    QString file(const char *name) const { return m_mp3.dir() + '/' + name; }
 
-    std::unique_ptr<ToneMp3> m_mp3;
+    ToneMp3 m_mp3;
     int m_connections = 0;
     QDBusConnection m_client{QString()};
     QString m_sender; // the unique bus name of the service under test
@@ -82,10 +82,9 @@ void tst_Mpris::initTestCase()
         QSKIP(qPrintable(problem));
     if (qgetenv("VELMARIC_OWN_BUS") != "1")
         QSKIP("dbus-run-session is not installed");
-    m_mp3 = std::make_unique<ToneMp3>();
     // Long enough to stay playing through every step of a test.
     for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
-        QVERIFY2(!m_mp3->make(name, 30).isEmpty(), qPrintable(m_mp3->error()));
+        QVERIFY2(!m_mp3.make(name, 30).isEmpty(), qPrintable(m_mp3.error()));
 
     m_client = bus("client");
     QVERIFY(m_client.connect(QString(), MprisService::objectPath, propertiesInterface,
@@ -184,7 +183,7 @@ void tst_Mpris::transport()
     QFETCH(QString, status);
     QFETCH(QString, title);
     if (method == "OpenUri")
-        args = {args[0].toString().arg(m_mp3->dir())};
+        args = {args[0].toString().arg(m_mp3.dir())};
     m_service->setCanGoNext(canGo);
     QCOMPARE(get("CanGoNext").toBool(), canGo);
     startPlaying();

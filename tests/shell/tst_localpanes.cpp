@@ -14,7 +14,6 @@ private Q_SLOTS:
     void files_data();
     void files();
     void folders();
-    void unreadable_data();
     void unreadable();
     void drives();
 
@@ -91,29 +90,21 @@ void tst_LocalPanes::folders()
     QCOMPARE(pane.count(), levels.size() + 3);
 }
 
-void tst_LocalPanes::unreadable_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("error");
-    QTest::newRow("gone") << "gone" << ENOENT;
-    QTest::newRow("a file") << "songmp3" << ENOTDIR;
-}
-
+// A folder that can't be listed: the system's words, and both panes stay where they were.
 void tst_LocalPanes::unreadable()
 {
-    QFETCH(QString, name);
-    QFETCH(int, error);
-    const QString why = QString::fromLocal8Bit(std::strerror(error));
     DirListBox dirs;
     FileListBox files;
     QVERIFY(dirs.setPath(m_dir.path()).isEmpty() && files.setPath(m_dir.path()).isEmpty());
-    const int listed = files.count();
     QSignalSpy changed(&dirs, &DirListBox::pathChanged);
-    QCOMPARE(dirs.setPath(m_dir.filePath(name)), why);
-    QCOMPARE(files.setPath(m_dir.filePath(name)), why);
+    for (const auto &[name, error] : {std::pair("gone", ENOENT), std::pair("songmp3", ENOTDIR)}) {
+        const QString why = QString::fromLocal8Bit(std::strerror(error));
+        QCOMPARE(dirs.setPath(m_dir.filePath(name)), why);
+        QCOMPARE(files.setPath(m_dir.filePath(name)), why);
+    }
     QCOMPARE(dirs.path(), m_dir.path());
     QCOMPARE(files.path(), m_dir.path());
-    QCOMPARE(files.count(), listed);
+    QCOMPARE(files.count(), 6);
     QVERIFY(changed.isEmpty());
 }
 
