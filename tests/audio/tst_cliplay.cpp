@@ -28,34 +28,26 @@ void tst_CliPlay::initTestCase()
 
 void tst_CliPlay::play_data()
 {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<bool>("needsSound");
+    QTest::addColumn<QStringList>("args"); // each file gets its "Now Playing: " line, in order
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err"); // text the error output must contain; empty: no output at all
-    const QString usage = "Usage: velmaric-cli play FILE...";
-    QTest::newRow("two files") << QStringList{"one.mp3", "two.mp3"} << true << 0
-                               << "Now Playing: one.mp3\nNow Playing: two.mp3\n" << "";
+    QTest::newRow("two files") << QStringList{"one.mp3", "two.mp3"} << 0 << "";
     QTest::newRow("missing file between two")
-        << QStringList{"one.mp3", "gone.mp3", "two.mp3"} << true << 1
-        << "Now Playing: one.mp3\nNow Playing: gone.mp3\nNow Playing: two.mp3\n" << "gone.mp3";
-    QTest::newRow("not audio") << QStringList{"text.mp3"} << true << 1 << "Now Playing: text.mp3\n"
-                               << "text.mp3";
-    QTest::newRow("no file") << QStringList{} << false << 2 << "" << usage;
-    QTest::newRow("help") << QStringList{"--help"} << false << 0
-                          << usage + "\nplay MP3 files in order, one \"Now Playing: \" line each\n"
-                          << "";
+        << QStringList{"one.mp3", "gone.mp3", "two.mp3"} << 1 << "gone.mp3";
+    QTest::newRow("not audio") << QStringList{"text.mp3"} << 1 << "text.mp3";
+    QTest::newRow("no file") << QStringList{} << 2 << "Usage: velmaric-cli play FILE...";
 }
 
 void tst_CliPlay::play()
 {
     QFETCH(QStringList, args);
-    QFETCH(bool, needsSound);
     QFETCH(int, exitCode);
-    QFETCH(QString, out);
     QFETCH(QString, err);
-    if (needsSound && !m_noSound.isEmpty())
+    if (!args.isEmpty() && !m_noSound.isEmpty())
         QSKIP(qPrintable(m_noSound));
+    QString out;
+    for (const QString &file : args)
+        out += "Now Playing: " + file + '\n';
     QProcess cli;
     cli.setWorkingDirectory(m_mp3.dir());
     cli.start(QStringLiteral(VELMARIC_CLI_PATH), QStringList{"play"} + args);

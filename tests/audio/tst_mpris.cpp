@@ -20,7 +20,17 @@ QVariantMap asMap(const QVariant &v)
     return v.canConvert<QDBusArgument>() ? qdbus_cast<QVariantMap>(v.value<QDBusArgument>())
                                          : v.toMap();
 }
+// A call from a media key or applet, made while a.mp3 plays (or is paused or stopped), and
+// what it must leave behind.
+struct Call {
+    QString before, method;
+    QVariantList args = {}; // SetPosition's first: "current" or "stale" track; OpenUri's "%1": the folder
+    QString status = "Playing", title = "a.mp3";
+    bool canGoNext = true;
+    qlonglong seekedFrom = -2, seekedTo = -2; // -1: no Seeked signal; -2: not looked at
+};
 } // namespace
+Q_DECLARE_METATYPE(Call)
 
 // The player as desktop media keys and sound applets see it: a session bus of the test's own,
 // a real engine, real MP3 files, and a client on a connection of its own.
@@ -44,11 +54,8 @@ public Q_SLOTS:
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void metadata();
-    void transport_data();
-    void transport();
-    void seeking_data();
-    void seeking();
+    void calls_data();
+    void calls();
     void volume_data();
     void volume();
     void raiseAndForeignUri();
@@ -125,21 +132,15 @@ QVariant tst_Mpris::get(const QString &property)
     return reply.arguments().value(0).value<QDBusVariant>().variant();
 }
 
+// Also what applets read of it: an object path for the id, 64-bit microseconds for the length.
 void tst_Mpris::startPlaying()
 {
     m_engine->setFileName(file("a.mp3"));
     QTRY_COMPARE_WITH_TIMEOUT(m_engine->playbackState(), MediaEngine::State::Playing, 10000);
     QTRY_COMPARE(m_seen.value("PlaybackStatus").toString(), QString("Playing"));
     QTRY_VERIFY(m_engine->duration() > 0);
-}
-
-// An object path for the id, 64-bit microseconds for the length.
-void tst_Mpris::metadata()
-{
-    startPlaying();
     const QVariantMap map = asMap(get("Metadata"));
     QCOMPARE(map.value("mpris:trackid").userType(), qMetaTypeId<QDBusObjectPath>());
-    QCOMPARE(map.value("xesam:title").toString(), QString("a.mp3"));
     QCOMPARE(map.value("xesam:url").toString(), QUrl::fromLocalFile(file("a.mp3")).toString());
     QCOMPARE(map.value("mpris:length").userType(), QMetaType::LongLong);
     QVERIFY2(qAbs(map.value("mpris:length").toLongLong() - 30'000'000) < 500'000,
@@ -148,106 +149,74 @@ void tst_Mpris::metadata()
     QVERIFY(get("Position").toLongLong() >= 0);
 }
 
-void tst_Mpris::transport_data()
+void tst_Mpris::calls_data()
 {
-    QTest::addColumn<QString>("before"); // the engine's state when the call arrives
-    QTest::addColumn<QString>("method");
-    QTest::addColumn<QVariantList>("args");
-    QTest::addColumn<bool>("canGo");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("title");
-    const auto row = [](const char *name, const char *before, const char *method,
-                        const QVariantList &args, bool canGo, const char *status, const char *title) {
-        QTest::newRow(name) << before << method << args << canGo << status << title;
-    };
-    row("PlayPause pauses", "Playing", "PlayPause", {}, true, "Paused", "a.mp3");
-    row("PlayPause resumes", "Paused", "PlayPause", {}, true, "Playing", "a.mp3");
-    row("Pause", "Playing", "Pause", {}, true, "Paused", "a.mp3");
-    row("Play resumes", "Paused", "Play", {}, true, "Playing", "a.mp3");
-    row("Play after Stop", "Stopped", "Play", {}, true, "Playing", "a.mp3");
-    row("Stop", "Playing", "Stop", {}, true, "Stopped", "a.mp3");
-    row("Next", "Playing", "Next", {}, true, "Playing", "b.mp3");
-    row("Previous", "Playing", "Previous", {}, true, "Playing", "c.mp3");
-    row("Next, none to go to", "Playing", "Next", {}, false, "Playing", "a.mp3");
-    row("OpenUri", "Playing", "OpenUri", {"file://%1/c.mp3"}, true, "Playing", "c.mp3");
-    row("Seek past the end is Next", "Playing", "Seek", {qlonglong(60'000'000)}, true, "Playing",
-        "b.mp3");
-}
-
-void tst_Mpris::transport()
-{
-    QFETCH(QString, before);
-    QFETCH(QString, method);
-    QFETCH(QVariantList, args);
-    QFETCH(bool, canGo);
-    QFETCH(QString, status);
-    QFETCH(QString, title);
-    if (method == "OpenUri")
-        args = {args[0].toString().arg(m_mp3.dir())};
-    m_service->setCanGoNext(canGo);
-    QCOMPARE(get("CanGoNext").toBool(), canGo);
-    startPlaying();
-    if (before == "Paused")
-        m_engine->pause();
-    else if (before == "Stopped")
-        m_engine->stop();
-    QTRY_COMPARE(m_seen.value("PlaybackStatus").toString(), before);
-
-    QCOMPARE(call(playerInterface, method, args).type(), QDBusMessage::ReplyMessage);
-    QTRY_COMPARE_WITH_TIMEOUT(get("PlaybackStatus").toString(), status, 10000);
-    QCOMPARE(QFileInfo(m_engine->fileName()).fileName(), title);
-    QTRY_COMPARE(m_seen.value("PlaybackStatus").toString(), status);
-    QTRY_COMPARE(m_seen.value("Metadata").toMap().value("xesam:title").toString(), title);
-}
-
-void tst_Mpris::seeking_data()
-{
-    QTest::addColumn<QString>("method");
-    QTest::addColumn<bool>("currentTrack"); // SetPosition names the track playing
-    QTest::addColumn<qlonglong>("argument");
-    QTest::addColumn<qlonglong>("seekedFrom"); // -1: no Seeked signal
-    QTest::addColumn<qlonglong>("seekedTo");
-    QTest::newRow("SetPosition") << "SetPosition" << true << 5'000'000LL << 5'000'000LL
-                                 << 5'000'000LL;
+    QTest::addColumn<Call>("request");
+    QTest::newRow("PlayPause pauses") << Call{"Playing", "PlayPause", {}, "Paused"};
+    QTest::newRow("PlayPause resumes") << Call{"Paused", "PlayPause"};
+    QTest::newRow("Pause") << Call{"Playing", "Pause", {}, "Paused"};
+    QTest::newRow("Play resumes") << Call{"Paused", "Play"};
+    QTest::newRow("Play after Stop") << Call{"Stopped", "Play"};
+    QTest::newRow("Stop") << Call{"Playing", "Stop", {}, "Stopped"};
+    QTest::newRow("Next") << Call{"Playing", "Next", {}, "Playing", "b.mp3"};
+    QTest::newRow("Previous") << Call{"Playing", "Previous", {}, "Playing", "c.mp3"};
+    QTest::newRow("Next, none to go to") << Call{"Playing", "Next", {}, "Playing", "a.mp3", false};
+    QTest::newRow("OpenUri") << Call{"Playing", "OpenUri", {"file://%1/c.mp3"}, "Playing", "c.mp3"};
+    QTest::newRow("Seek past the end is Next")
+        << Call{"Playing", "Seek", {60'000'000LL}, "Playing", "b.mp3"};
+    QTest::newRow("Seek forward") << Call{"Playing", "Seek", {3'000'000LL}, "Playing", "a.mp3",
+                                          true, 3'000'000, 8'000'000};
+    QTest::newRow("Seek before the start")
+        << Call{"Playing", "Seek", {-10'000'000LL}, "Playing", "a.mp3", true, 0, 0};
+    QTest::newRow("SetPosition") << Call{"Playing", "SetPosition", {"current", 5'000'000LL},
+                                         "Playing", "a.mp3", true, 5'000'000, 5'000'000};
     QTest::newRow("SetPosition, stale track")
-        << "SetPosition" << false << 5'000'000LL << -1LL << -1LL;
-    QTest::newRow("SetPosition, negative") << "SetPosition" << true << -1LL << -1LL << -1LL;
+        << Call{"Playing", "SetPosition", {"stale", 5'000'000LL}, "Playing", "a.mp3", true, -1};
+    QTest::newRow("SetPosition, negative")
+        << Call{"Playing", "SetPosition", {"current", -1LL}, "Playing", "a.mp3", true, -1};
     QTest::newRow("SetPosition, past the end")
-        << "SetPosition" << true << 40'000'000LL << -1LL << -1LL;
-    QTest::newRow("Seek forward") << "Seek" << true << 3'000'000LL << 3'000'000LL << 8'000'000LL;
-    QTest::newRow("Seek before the start") << "Seek" << true << -10'000'000LL << 0LL << 0LL;
+        << Call{"Playing", "SetPosition", {"current", 40'000'000LL}, "Playing", "a.mp3", true, -1};
 }
 
-void tst_Mpris::seeking()
+void tst_Mpris::calls()
 {
-    QFETCH(QString, method);
-    QFETCH(bool, currentTrack);
-    QFETCH(qlonglong, argument);
-    QFETCH(qlonglong, seekedFrom);
-    QFETCH(qlonglong, seekedTo);
+    QFETCH(Call, request);
+    QVariantList args = request.args;
+    m_service->setCanGoNext(request.canGoNext);
+    QCOMPARE(get("CanGoNext").toBool(), request.canGoNext);
     startPlaying();
-    const QDBusObjectPath track(currentTrack ? m_service->trackId()
-                                             : QStringLiteral("/org/velmaric/track/stale"));
-    const QVariantList args = method == "Seek" ? QVariantList{argument}
-                                               : QVariantList{QVariant::fromValue(track), argument};
-    QCOMPARE(call(playerInterface, method, args).type(), QDBusMessage::ReplyMessage);
-    // A second round trip: a signal sent with the first reply has arrived by its end.
-    get("Position");
-    if (seekedFrom < 0) {
+    if (request.before == "Paused")
+        m_engine->pause();
+    else if (request.before == "Stopped")
+        m_engine->stop();
+    QTRY_COMPARE(m_seen.value("PlaybackStatus").toString(), request.before);
+    if (request.method == "OpenUri")
+        args[0] = args[0].toString().arg(m_mp3.dir());
+    if (request.method == "SetPosition")
+        args[0] = QVariant::fromValue(QDBusObjectPath(
+            args[0] == "current" ? m_service->trackId() : "/org/velmaric/track/stale"));
+
+    QCOMPARE(call(playerInterface, request.method, args).type(), QDBusMessage::ReplyMessage);
+    // Each look is a round trip: a signal sent with the reply has arrived by its end.
+    QTRY_COMPARE_WITH_TIMEOUT(get("PlaybackStatus").toString(), request.status, 10000);
+    QCOMPARE(QFileInfo(m_engine->fileName()).fileName(), request.title);
+    QTRY_COMPARE(m_seen.value("PlaybackStatus").toString(), request.status);
+    QTRY_COMPARE(m_seen.value("Metadata").toMap().value("xesam:title").toString(),
+                 request.title);
+    if (request.seekedFrom == -1)
         QVERIFY2(m_seeked.isEmpty(), qPrintable(QString::number(m_seeked.value(0))));
+    if (request.seekedFrom < 0)
         return;
-    }
     QTRY_VERIFY(!m_seeked.isEmpty());
-    QVERIFY2(m_seeked.first() >= seekedFrom && m_seeked.first() <= seekedTo,
+    QVERIFY2(m_seeked.first() >= request.seekedFrom && m_seeked.first() <= request.seekedTo,
              qPrintable(QString::number(m_seeked.first())));
-    QTRY_VERIFY(m_engine->position() * 1000 >= seekedFrom);
+    QTRY_VERIFY(m_engine->position() * 1000 >= request.seekedFrom);
 }
 
 void tst_Mpris::volume_data()
 {
     QTest::addColumn<double>("set");
     QTest::addColumn<double>("expected");
-    QTest::newRow("quarter") << 0.25 << 0.25;
     QTest::newRow("below silence") << -1.0 << 0.0;
     QTest::newRow("above full") << 2.0 << 1.0;
 }
