@@ -101,9 +101,9 @@ QString DirListBox::setPath(const QString &path)
     setCurrentRow(count() - 1);
     const QString indent(depth * 2, QLatin1Char(' '));
     const QDir here(folder);
-    const QStringList subfolders =
-        here.entryList(QDir::Dirs | QDir::NoDotAndDotDot | (m_hidden ? QDir::Hidden : QDir::Filters()),
-                       QDir::Name | QDir::IgnoreCase);
+    const QStringList subfolders = here.entryList(QDir::Dirs | QDir::NoDotAndDotDot |
+                                                      (m_hidden ? QDir::Hidden : QDir::Filters()),
+                                                  QDir::Name | QDir::IgnoreCase);
     for (const QString &name : subfolders) {
         auto *item = new QListWidgetItem(closedIcon, indent + name, this);
         item->setData(Qt::UserRole, here.filePath(name));

@@ -24,10 +24,12 @@ QVariantMap asMap(const QVariant &v)
 // what it must leave behind.
 struct Call {
     QString before, method;
-    QVariantList args = {}; // SetPosition's first: "current" or "stale" track; OpenUri's "%1": the folder
+    // SetPosition's first: "current" or "stale" track; OpenUri's "%1": the folder
+    QVariantList args = {};
     QString status = "Playing", title = "a.mp3";
     bool canGoNext = true;
-    qlonglong seekedFrom = -2, seekedTo = -2; // -1: no Seeked signal; -2: not looked at
+    // The Seeked signal's position lies within these; -1: no signal; -2: not looked at
+    qlonglong seekedFrom = -2, seekedTo = -2;
 };
 } // namespace
 Q_DECLARE_METATYPE(Call)
@@ -56,7 +58,6 @@ private Q_SLOTS:
     void init();
     void calls_data();
     void calls();
-    void volume_data();
     void volume();
     void raiseAndForeignUri();
     void nameLifecycle();
@@ -136,8 +137,7 @@ QVariant tst_Mpris::get(const QString &property)
 void tst_Mpris::startPlaying()
 {
     m_engine->setFileName(file("a.mp3"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_engine->playbackState(), MediaEngine::State::Playing, 10000);
-    QTRY_COMPARE(m_seen.value("PlaybackStatus").toString(), QString("Playing"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_seen.value("PlaybackStatus").toString(), QString("Playing"), 10000);
     QTRY_VERIFY(m_engine->duration() > 0);
     const QVariantMap map = asMap(get("Metadata"));
     QCOMPARE(map.value("mpris:trackid").userType(), qMetaTypeId<QDBusObjectPath>());
@@ -164,12 +164,13 @@ void tst_Mpris::calls_data()
     QTest::newRow("OpenUri") << Call{"Playing", "OpenUri", {"file://%1/c.mp3"}, "Playing", "c.mp3"};
     QTest::newRow("Seek past the end is Next")
         << Call{"Playing", "Seek", {60'000'000LL}, "Playing", "b.mp3"};
-    QTest::newRow("Seek forward") << Call{"Playing", "Seek", {3'000'000LL}, "Playing", "a.mp3",
-                                          true, 3'000'000, 8'000'000};
+    const QVariantList forward{3'000'000LL}, atFive{"current", 5'000'000LL};
+    QTest::newRow("Seek forward") << Call{"Playing", "Seek", forward,   "Playing",
+                                          "a.mp3",   true,   3'000'000, 8'000'000};
     QTest::newRow("Seek before the start")
         << Call{"Playing", "Seek", {-10'000'000LL}, "Playing", "a.mp3", true, 0, 0};
-    QTest::newRow("SetPosition") << Call{"Playing", "SetPosition", {"current", 5'000'000LL},
-                                         "Playing", "a.mp3", true, 5'000'000, 5'000'000};
+    QTest::newRow("SetPosition") << Call{"Playing", "SetPosition", atFive,    "Playing",
+                                         "a.mp3",   true,          5'000'000, 5'000'000};
     QTest::newRow("SetPosition, stale track")
         << Call{"Playing", "SetPosition", {"stale", 5'000'000LL}, "Playing", "a.mp3", true, -1};
     QTest::newRow("SetPosition, negative")
@@ -201,8 +202,7 @@ void tst_Mpris::calls()
     QTRY_COMPARE_WITH_TIMEOUT(get("PlaybackStatus").toString(), request.status, 10000);
     QCOMPARE(QFileInfo(m_engine->fileName()).fileName(), request.title);
     QTRY_COMPARE(m_seen.value("PlaybackStatus").toString(), request.status);
-    QTRY_COMPARE(m_seen.value("Metadata").toMap().value("xesam:title").toString(),
-                 request.title);
+    QTRY_COMPARE(m_seen.value("Metadata").toMap().value("xesam:title").toString(), request.title);
     if (request.seekedFrom == -1)
         QVERIFY2(m_seeked.isEmpty(), qPrintable(QString::number(m_seeked.value(0))));
     if (request.seekedFrom < 0)
@@ -213,24 +213,16 @@ void tst_Mpris::calls()
     QTRY_VERIFY(m_engine->position() * 1000 >= request.seekedFrom);
 }
 
-void tst_Mpris::volume_data()
-{
-    QTest::addColumn<double>("set");
-    QTest::addColumn<double>("expected");
-    QTest::newRow("below silence") << -1.0 << 0.0;
-    QTest::newRow("above full") << 2.0 << 1.0;
-}
-
+// Kept within silence and full volume, each change told.
 void tst_Mpris::volume()
 {
-    QFETCH(double, set);
-    QFETCH(double, expected);
-    const QDBusMessage reply = call(propertiesInterface, "Set",
-                                    {playerInterface, "Volume", QVariant::fromValue(QDBusVariant(set))});
-    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
-    QCOMPARE(m_engine->volume(), float(expected));
-    // An engine starts at full volume.
-    QTRY_COMPARE(m_seen.value("Volume", 1.0).toDouble(), expected);
+    for (const auto &[set, expected] : {std::pair(-1.0, 0.0), std::pair(2.0, 1.0)}) {
+        const QVariant value = QVariant::fromValue(QDBusVariant(set));
+        QCOMPARE(call(propertiesInterface, "Set", {playerInterface, "Volume", value}).type(),
+                 QDBusMessage::ReplyMessage);
+        QCOMPARE(m_engine->volume(), float(expected));
+        QTRY_COMPARE(m_seen.value("Volume").toDouble(), expected);
+    }
 }
 
 // Raise reaches the window; a URI that is not a local file is refused and plays nothing.
@@ -250,8 +242,8 @@ void tst_Mpris::nameLifecycle()
     QDBusConnectionInterface *busInterface = m_client.interface();
     QVERIFY(busInterface->isServiceRegistered(MprisService::serviceName));
     MediaEngine otherEngine;
-    auto other = std::make_unique<MprisService>(
-        &otherEngine, bus("other" + QString::number(++m_connections)));
+    auto other = std::make_unique<MprisService>(&otherEngine,
+                                                bus("other" + QString::number(++m_connections)));
     const QString instance = MprisService::serviceName + ".instance" +
                              QString::number(QCoreApplication::applicationPid());
     QCOMPARE(other->busName(), instance);
@@ -266,8 +258,8 @@ void tst_Mpris::nameLifecycle()
 void tst_Mpris::noBus()
 {
     MediaEngine engine;
-    const QDBusConnection gone =
-        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), "gone");
+    const QDBusConnection gone = QDBusConnection::connectToBus(
+        QStringLiteral("unix:path=/nonexistent/bus"), "gone");
     QVERIFY(!gone.isConnected());
     {
         MprisService service(&engine, gone);

@@ -30,11 +30,13 @@ public:
         if (!m_error.isEmpty())
             return {};
         QByteArray pcm(int(seconds * 44100) * 2, Qt::Uninitialized);
+        auto *sample = reinterpret_cast<qint16 *>(pcm.data());
         for (int i = 0; i < pcm.size() / 2; ++i)
-            qToLittleEndian(qint16(8000 * std::sin(2 * M_PI * 440 * i / 44100)), pcm.data() + 2 * i);
+            sample[i] = qToLittleEndian(qint16(8000 * std::sin(2 * M_PI * 440 * i / 44100)));
         QProcess lame;
-        lame.start(QStringLiteral("lame"), QStringList{"--quiet", "-r", "-s", "44.1", "-m", "m"} +
-                                               lameOptions + QStringList{"-", m_dir.filePath(name)});
+        const QStringList raw{"--quiet", "-r", "-s", "44.1", "-m", "m"};
+        lame.start(QStringLiteral("lame"),
+                   raw + lameOptions + QStringList{"-", m_dir.filePath(name)});
         lame.write(pcm);
         lame.closeWriteChannel();
         if (!lame.waitForFinished(60000) || lame.exitStatus() != QProcess::NormalExit ||

@@ -38,13 +38,13 @@ void tst_LocalPanes::files_data()
     QTest::addColumn<QStringList>("listed");
     QTest::newRow("mp3 anywhere after a dot, any case")
         << "*.mp3*" << false << QStringList{"a.mp3b.txt", "song.mp3", "song.mp3.old", "SONG2.MP3"};
-    QTest::newRow("several patterns") << "*.TXT;*.mp2" << false
-                                      << QStringList{"a.mp3b.txt", "song.mp2"};
+    QTest::newRow("several patterns")
+        << "*.TXT;*.mp2" << false << QStringList{"a.mp3b.txt", "song.mp2"};
     QTest::newRow("hidden too") << "*.mp3" << true
                                 << QStringList{".hidden.mp3", "song.mp3", "SONG2.MP3"};
     QTest::newRow("every file") << "" << false
-                                << QStringList{"a.mp3b.txt", "song.mp2", "song.mp3", "song.mp3.old",
-                                               "SONG2.MP3", "songmp3"};
+                                << QStringList{"a.mp3b.txt",   "song.mp2",  "song.mp3",
+                                               "song.mp3.old", "SONG2.MP3", "songmp3"};
 }
 
 void tst_LocalPanes::files()
