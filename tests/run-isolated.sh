@@ -26,6 +26,8 @@ if command -v Xvfb >/dev/null 2>&1; then
     exit 1
   fi
   export DISPLAY=":$number"
+  # Tests that start a tray host or move the pointer run only on a display of their own.
+  export VELMARIC_OWN_DISPLAY=1
   unset WAYLAND_DISPLAY
 fi
 

@@ -2,10 +2,10 @@
 
 #include "controls.h"
 #include "designfont.h"
+#include "localpanes.h"
 #include "mediaplayercontrol.h"
 #include "messagebox.h"
 #include "mprisservice.h"
-#include "panes.h"
 #include "twips.h"
 #include "usersettings.h"
 
@@ -21,11 +21,11 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QStorageInfo>
 #include <QStyle>
 #include <QSystemTrayIcon>
 
 using namespace Controls;
+using namespace LocalPanes;
 
 namespace {
 const QString App = QStringLiteral("NorvoAudio");
@@ -186,8 +186,8 @@ void frmAudio::createControls()
             &frmAudio::MediaPlayer1_EndOfStream);
     connect(MediaPlayer1->engine(), &MediaEngine::errorOccurred, this,
             [this](const QString &text) { setReadableText(Label1, text); });
-    connect(drv1, &DriveListBox::Change, this, &frmAudio::drv1_Change);
-    connect(Dir1, &DirListBox::Change, this, &frmAudio::Dir1_Change);
+    connect(drv1, &DriveListBox::driveChanged, this, &frmAudio::drv1_Change);
+    connect(Dir1, &DirListBox::pathChanged, this, &frmAudio::Dir1_Change);
 }
 
 void frmAudio::Form_Load()
@@ -202,7 +202,7 @@ void frmAudio::Form_Load()
         folder = defaultFolder();
     File1->setPath(folder);
     Dir1->setPath(folder);
-    drv1->setCurrentIndex(qMax(0, drv1->findData(QStorageInfo(File1->path()).rootPath())));
+    drv1->selectDrive(DriveListBox::driveOf(File1->path()));
 
     bool isNumber = false;
     const qlonglong value = colour.trimmed().toLongLong(&isNumber);

@@ -6,9 +6,11 @@
 
 #include <memory>
 
+namespace LocalPanes {
 class DirListBox;
 class DriveListBox;
 class FileListBox;
+} // namespace LocalPanes
 class MediaPlayerControl;
 class MprisService;
 class QGroupBox;
@@ -38,10 +40,10 @@ public:
     static constexpr double CompactHeight = 5110;
     static constexpr double ExpandedHeight = 7140;
 
-    DriveListBox *drv1 = nullptr;
+    LocalPanes::DriveListBox *drv1 = nullptr;
     QPushButton *cmdplay = nullptr;
-    DirListBox *Dir1 = nullptr;
-    FileListBox *File1 = nullptr;
+    LocalPanes::DirListBox *Dir1 = nullptr;
+    LocalPanes::FileListBox *File1 = nullptr;
     QGroupBox *Frame1 = nullptr;
     QPushButton *Command8 = nullptr;
     QListWidget *List1 = nullptr;

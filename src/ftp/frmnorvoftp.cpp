@@ -149,16 +149,19 @@ void frmNorvoFTP::createControls()
                     495);
     cmdPut->setAccessibleName(QStringLiteral("Put"));
 
-    Drive1 = new FtpPanes::DriveListBox(this);
+    Drive1 = new LocalPanes::DriveListBox(this);
     Drive1->setObjectName(QStringLiteral("Drive1"));
     Drive1->setAccessibleName(QStringLiteral("Local drive"));
     Twips::place(Drive1, 4860, 1245, 3495, 315);
-    Dir1 = new FtpPanes::DirListBox(this);
+    Dir1 = new LocalPanes::DirListBox(this);
     Dir1->setObjectName(QStringLiteral("Dir1"));
+    // Dot folders and files are uploaded too.
+    Dir1->setShowHidden(true);
     Dir1->setAccessibleName(QStringLiteral("Local folder"));
     Twips::place(Dir1, 4860, 1725, 1695, 2115);
-    File1 = new FtpPanes::FileListBox(this);
+    File1 = new LocalPanes::FileListBox(this);
     File1->setObjectName(QStringLiteral("File1"));
+    File1->setShowHidden(true);
     File1->setAccessibleName(QStringLiteral("Local files"));
     Twips::place(File1, 6780, 1725, 1575, 1845);
 
@@ -177,8 +180,8 @@ void frmNorvoFTP::createControls()
     connect(cmdPut, &QPushButton::clicked, this, &frmNorvoFTP::cmdPut_Click);
     connect(optAscii, &QRadioButton::clicked, this, &frmNorvoFTP::optAscii_Click);
     connect(optBin, &QRadioButton::clicked, this, &frmNorvoFTP::optBin_Click);
-    connect(Drive1, &FtpPanes::DriveListBox::driveChanged, this, &frmNorvoFTP::Drive1_Change);
-    connect(Dir1, &FtpPanes::DirListBox::pathChanged, this, &frmNorvoFTP::Dir1_Change);
+    connect(Drive1, &LocalPanes::DriveListBox::driveChanged, this, &frmNorvoFTP::Drive1_Change);
+    connect(Dir1, &LocalPanes::DirListBox::pathChanged, this, &frmNorvoFTP::Dir1_Change);
 }
 
 void frmNorvoFTP::Form_Load()
@@ -193,10 +196,8 @@ void frmNorvoFTP::Form_Load()
 
     // The local panes start at the process's current folder.
     const QString here = QDir::currentPath();
-    Drive1->blockSignals(true);
-    Drive1->setDrive(FtpPanes::DriveListBox::driveOf(here));
-    Drive1->blockSignals(false);
-    if (!Dir1->setPath(here))
+    Drive1->selectDrive(LocalPanes::DriveListBox::driveOf(here));
+    if (!Dir1->setPath(here).isEmpty())
         Drive1_Change();
     cmdInternetOpen->setFocus();
 }
@@ -625,12 +626,10 @@ void frmNorvoFTP::optBin_Click() { lTransferType = FTP_TRANSFER_TYPE_BINARY; }
 
 void frmNorvoFTP::Drive1_Change()
 {
-    if (Dir1->setPath(Drive1->drive()))
+    if (Dir1->setPath(Drive1->drive()).isEmpty())
         return;
     // An unreadable drive falls back to the root file system.
-    Drive1->blockSignals(true);
-    Drive1->setDrive(QStringLiteral("/"));
-    Drive1->blockSignals(false);
+    Drive1->selectDrive(QStringLiteral("/"));
     Dir1->setPath(QStringLiteral("/"));
 }
 

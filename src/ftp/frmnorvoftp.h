@@ -6,11 +6,11 @@
 #include <QList>
 #include <QStringList>
 
-namespace FtpPanes {
+namespace LocalPanes {
 class DirListBox;
 class DriveListBox;
 class FileListBox;
-} // namespace FtpPanes
+} // namespace LocalPanes
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -71,9 +71,9 @@ public:
     QRadioButton *optAscii = nullptr;
     QPushButton *cmdGet = nullptr;
     QPushButton *cmdPut = nullptr;
-    FtpPanes::DriveListBox *Drive1 = nullptr;
-    FtpPanes::DirListBox *Dir1 = nullptr;
-    FtpPanes::FileListBox *File1 = nullptr;
+    LocalPanes::DriveListBox *Drive1 = nullptr;
+    LocalPanes::DirListBox *Dir1 = nullptr;
+    LocalPanes::FileListBox *File1 = nullptr;
 
 public Q_SLOTS:
     void cmdInternetOpen_Click();

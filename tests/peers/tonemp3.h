@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QByteArray>
-#include <QDataStream>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <cmath>
 
@@ -31,27 +29,22 @@ public:
     {
         if (!m_error.isEmpty())
             return {};
-        const int rate = 44100;
-        QByteArray pcm;
-        QDataStream out(&pcm, QIODevice::WriteOnly);
-        out.setByteOrder(QDataStream::LittleEndian);
-        for (int i = 0; i < int(seconds * rate); ++i)
-            out << qint16(8000 * std::sin(2 * M_PI * 440 * i / rate));
-        const QString path = m_dir.filePath(name);
+        QByteArray pcm(int(seconds * 44100) * 2, Qt::Uninitialized);
+        auto *sample = reinterpret_cast<qint16 *>(pcm.data());
+        for (int i = 0; i < pcm.size() / 2; ++i)
+            sample[i] = qToLittleEndian(qint16(8000 * std::sin(2 * M_PI * 440 * i / 44100)));
         QProcess lame;
+        const QStringList raw{"--quiet", "-r", "-s", "44.1", "-m", "m"};
         lame.start(QStringLiteral("lame"),
-                   QStringList{"--quiet", "-r", "-s", "44.1", "-m", "m", "--bitwidth", "16",
-                               "--signed", "--little-endian"} +
-                       lameOptions + QStringList{"-", path});
+                   raw + lameOptions + QStringList{"-", m_dir.filePath(name)});
         lame.write(pcm);
         lame.closeWriteChannel();
         if (!lame.waitForFinished(60000) || lame.exitStatus() != QProcess::NormalExit ||
             lame.exitCode() != 0) {
-            m_error = QStringLiteral("lame failed: ") +
-                      QString::fromLocal8Bit(lame.readAllStandardError());
+            m_error = "lame failed: " + QString::fromLocal8Bit(lame.readAllStandardError());
             return {};
         }
-        return path;
+        return m_dir.filePath(name);
     }
 
 private:
