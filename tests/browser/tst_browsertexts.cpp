@@ -1,7 +1,7 @@
 #include "progresstext.h"
 #include "webbrowsercontrol.h"
 
-#include <QTest>
+#include <QtTest>
 #include <climits>
 
 // Progress ratio texts and page titles: pure functions, row by row. The label texts built from
@@ -15,55 +15,27 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("progress");
         QTest::addColumn<int>("progressMax");
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("ratio");
-        QTest::addColumn<QString>("percent");
-        QTest::newRow("1 of 3") << 1 << 3 << "C"
-                                << "0.333333333333333"
-                                << "33.3333333333333";
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("texts"); // ratio and percentage
+        const QLocale c = QLocale::c(), de(QStringLiteral("de_DE"));
+        QTest::newRow("1 of 3") << 1 << 3 << c << "0.333333333333333 33.3333333333333";
         // The percentage comes from the rounded ratio text (80.9523809523809 from the exact one).
-        QTest::newRow("17 of 21") << 17 << 21 << "C"
-                                  << "0.80952380952381"
-                                  << "80.952380952381";
-        QTest::newRow("2 of 3 rounds up") << 2 << 3 << "C"
-                                          << "0.666666666666667"
-                                          << "66.6666666666667";
-        QTest::newRow("7 of 7") << 7 << 7 << "C"
-                                << "1"
-                                << "100";
-        QTest::newRow("7 of 10, binary noise cut") << 7 << 10 << "C"
-                                                   << "0.7"
-                                                   << "70";
-        QTest::newRow("300 of 200, over 100") << 300 << 200 << "C"
-                                              << "1.5"
-                                              << "150";
-        QTest::newRow("negative max") << 1 << -4 << "C"
-                                      << "-0.25"
-                                      << "-25";
-        QTest::newRow("no group separator") << 2469135 << 2 << "C"
-                                            << "1234567.5"
-                                            << "123456750";
-        QTest::newRow("INT_MAX, no overflow or exponent") << INT_MAX << 1 << "C"
-                                                          << "2147483647"
-                                                          << "214748364700";
-        QTest::newRow("tiny ratio, exponent") << 1 << INT_MAX << "C"
-                                              << "4.6566128752458e-10"
-                                              << "4.6566128752458e-08";
-        QTest::newRow("German, 1 of 3") << 1 << 3 << "de_DE"
-                                        << "0,333333333333333"
-                                        << "33,3333333333333";
-        QTest::newRow("German, no group separator") << 2469135 << 2 << "de_DE"
-                                                    << "1234567,5"
-                                                    << "123456750";
+        QTest::newRow("17 of 21") << 17 << 21 << c << "0.80952380952381 80.952380952381";
+        QTest::newRow("7 of 10, binary noise cut") << 7 << 10 << c << "0.7 70";
+        QTest::newRow("INT_MAX, no overflow or exponent")
+            << INT_MAX << 1 << c << "2147483647 214748364700";
+        QTest::newRow("tiny ratio, exponent")
+            << 1 << INT_MAX << c << "4.6566128752458e-10 4.6566128752458e-08";
+        QTest::newRow("German, no group separator") << 2469135 << 2 << de << "1234567,5 123456750";
+        QTest::newRow("German, 1 of 3") << 1 << 3 << de << "0,333333333333333 33,3333333333333";
     }
     void progressTexts()
     {
         QFETCH(int, progress);
         QFETCH(int, progressMax);
-        QFETCH(QString, locale);
-        const ProgressTexts t = ::progressTexts(progress, progressMax, QLocale(locale));
-        QTEST(t.ratio, "ratio");
-        QTEST(t.percent, "percent");
+        QFETCH(QLocale, locale);
+        const ProgressTexts t = ::progressTexts(progress, progressMax, locale);
+        QTEST(t.ratio + u' ' + t.percent, "texts");
     }
 
     // The engine names an untitled page by its address; the window shows no title then.
@@ -74,12 +46,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         const QUrl local(QStringLiteral("http://127.0.0.1:8765/a.html"));
         QTest::newRow("real title") << "Page A" << local << "Page A";
-        QTest::newRow("untitled http page") << "127.0.0.1:8765/a.html" << local << "";
-        QTest::newRow("untitled bare host") << "example.com" << QUrl("http://example.com/") << "";
+        QTest::newRow("untitled http page") << "127.0.0.1:8765/a.html" << local << QString();
+        QTest::newRow("untitled bare host")
+            << "example.com" << QUrl("http://example.com/") << QString();
         QTest::newRow("untitled https")
-            << "https://example.com/x" << QUrl("https://example.com/x") << "";
-        QTest::newRow("untitled local file") << "page.html" << QUrl("file:///tmp/page.html") << "";
-        QTest::newRow("no page yet") << "" << QUrl() << "";
+            << "https://example.com/x" << QUrl("https://example.com/x") << QString();
+        QTest::newRow("untitled local file")
+            << "page.html" << QUrl("file:///tmp/page.html") << QString();
         QTest::newRow("resembles another host")
             << "example.com" << QUrl("http://example.org/") << "example.com";
         QTest::newRow("names another page")
