@@ -1,9 +1,17 @@
+// The main window with the suite's real windows: placement, start-up from the settings record,
+// the window list and arrangements, the Tools entries, the Edit commands and the toolbar.
 #include "closedproxy.h"
 #include "frmbrowse.h"
 #include "frmmain.h"
+#include "frmnorvoedit.h"
 #include "localhttpserver.h"
+#include "maintoolbar.h"
 #include "messagebox.h"
+#include "richclipboard.h"
+#include "richtextbox.h"
 #include "settingsrecord.h"
+#include "toolwindow.h"
+#include "tools.h"
 #include "twips.h"
 #include "usersettings.h"
 #include "webbrowsercontrol.h"
@@ -17,11 +25,13 @@ class tst_frmMain : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<frmMain> m_main;
-    QStringList m_boxes;
+    QStringList m_boxes; // style and text of each message box
+    int m_answer = vbNo;
 
     frmMain *start()
     {
         m_main = std::make_unique<frmMain>();
+        registerTools(m_main->tools());
         m_main->MDIForm_Load();
         m_main->show();
         if (!QTest::qWaitForWindowExposed(m_main.get()))
@@ -34,6 +44,19 @@ class tst_frmMain : public QObject {
         return UserSettings::GetSetting("Velmaric", "Settings", QString::fromLatin1(key), "absent");
     }
 
+    // The editor, active, holding "plain bold & <tag>" with "bold & <tag>" selected.
+    frmNorvoEdit *editorWithSelection()
+    {
+        start()->mnuEditor->trigger();
+        auto *w = qobject_cast<frmNorvoEdit *>(
+            m_main->tools().instance(QStringLiteral("frmNorvoEdit")));
+        w->rtfText->setHtml(QStringLiteral("<p>plain <b>bold</b> &amp; &lt;tag&gt;</p>"));
+        QTextCursor c(w->rtfText->document());
+        c.setPosition(6);
+        c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        w->rtfText->setTextCursor(c);
+        return w;
+    }
 private Q_SLOTS:
     void init()
     {
@@ -42,9 +65,10 @@ private Q_SLOTS:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir->path() + "/config"));
         PopUpsAllowed = VbFalse;
         m_boxes.clear();
-        setMsgBoxHandler([this](const QString &text, int, const QString &) {
-            m_boxes << text;
-            return int(vbOK);
+        m_answer = vbNo;
+        setMsgBoxHandler([this](const QString &text, int style, const QString &) {
+            m_boxes << QString::number(style) + QLatin1Char(' ') + text;
+            return m_answer;
         });
     }
     void cleanup()
@@ -242,6 +266,155 @@ private Q_SLOTS:
             w->mdiArea()->closeAllSubWindows();
         }
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
+    }
+    // Rows are named by the window class their entry opens.
+    void toolsEntryOpensOneWindow_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("frmNorvoRoute") << "mnuNorvoRoute";
+        QTest::newRow("frmTCPTable") << "mnuTCPTable";
+        QTest::newRow("frmTCPStat") << "TCPStats";
+        QTest::newRow("frmNorvoIP") << "ResolveIPAddress";
+        QTest::newRow("frmNorvoHost") << "ResolveHostName";
+        QTest::newRow("frmNorvoPing") << "mnuNorvoPing";
+        QTest::newRow("frmOptions") << "mnuViewOptions";
+        QTest::newRow("frmPortScan") << "PortScanner";
+    }
+    void toolsEntryOpensOneWindow()
+    {
+        QFETCH(QString, entry);
+        const QString windowClass = QString::fromLatin1(QTest::currentDataTag());
+        QCOMPARE(start()->tools().show(QStringLiteral("NoSuchTool")), nullptr);
+        QVERIFY2(m_main->tools().hasFactory(windowClass), "no window registered for this entry");
+        auto *action = m_main->findChild<QAction *>(entry);
+        QVERIFY(action);
+        action->trigger();
+        ToolWindow *w = m_main->tools().instance(windowClass);
+        QVERIFY(w);
+        QCOMPARE(QString::fromLatin1(w->metaObject()->className()), windowClass);
+        QCOMPARE(m_main->mdiArea()->currentSubWindow(), w->subWindow());
+
+        // Keyboard and screen-reader use: every control is named, labels lead to their boxes.
+        const auto widgets = w->findChildren<QWidget *>();
+        for (QWidget *c : widgets) {
+            const bool control = qobject_cast<QAbstractButton *>(c) ||
+                                 qobject_cast<QLineEdit *>(c) || qobject_cast<QComboBox *>(c) ||
+                                 qobject_cast<QAbstractItemView *>(c) ||
+                                 qobject_cast<QTextEdit *>(c) || qobject_cast<QPlainTextEdit *>(c);
+            if (control && !c->objectName().isEmpty() && c->isVisibleTo(w))
+                QVERIFY2(!c->accessibleName().isEmpty(), qPrintable(c->objectName()));
+            if (auto *l = qobject_cast<QLabel *>(c);
+                l && !l->text().trimmed().isEmpty() && l->buddy())
+                QVERIFY2(l->buddy()->accessibleName().size() > 0, qPrintable(l->objectName()));
+        }
+
+        // A second command shows the same window as it is; after closing, the same instance
+        // loads again with its controls made anew.
+        QPointer<QWidget> control = w->findChild<QWidget *>();
+        m_main->mdiArea()->setActiveSubWindow(nullptr);
+        action->trigger();
+        QVERIFY(control && m_main->mdiArea()->currentSubWindow() == w->subWindow());
+        QVERIFY(w->subWindow()->close());
+        action->trigger();
+        QVERIFY(m_main->tools().instance(windowClass) == w && w->isLoaded() && !control);
+        QVERIFY(w->subWindow()->isVisible());
+    }
+    // Cut, Copy and Paste from the Edit menu or the toolbar act on the active editor. A copy
+    // offers markup to editors and plain text to every other program; plain text from another
+    // program is pasted as it reads, "<" and "&" included.
+    void editCommands_data()
+    {
+        QTest::addColumn<QString>("action");    // an Edit entry or a toolbar key
+        QTest::addColumn<QString>("clipboard"); // set before the command; null: left as it is
+        QTest::addColumn<QString>("text");      // the editor's text afterwards
+        QTest::addColumn<QString>("plain");     // the clipboard's plain text afterwards
+        const QString sel = QStringLiteral("bold & <tag>"), all = "plain " + sel;
+        const QString typed = QStringLiteral("a <  b && c\n  d");
+        for (const char *prefix : {"mnuEdit", ""}) {
+            const QString key = QString::fromLatin1(prefix);
+            QTest::addRow("%sCopy", prefix) << key + "Copy" << QString() << all << sel;
+            QTest::addRow("%sCut", prefix) << key + "Cut" << QString() << "plain " << sel;
+            QTest::addRow("%sPaste text", prefix)
+                << key + "Paste" << typed << "plain " + typed << typed;
+            QTest::addRow("%sPaste nothing", prefix) << key + "Paste"
+                                                     << "" << all << "";
+        }
+    }
+    void editCommands()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, clipboard);
+        frmNorvoEdit *w = editorWithSelection();
+        QApplication::clipboard()->setText(clipboard.isNull() ? QStringLiteral("before")
+                                                              : clipboard);
+        QAction *a = action.startsWith(QLatin1String("mnu")) ? m_main->findChild<QAction *>(action)
+                                                             : m_main->Toolbar1->button(action);
+        a->trigger();
+        QTEST(w->rtfText->toPlainText(), "text");
+        const QMimeData *data = QApplication::clipboard()->mimeData();
+        QTEST(data->text(), "plain");
+        if (!action.endsWith(QLatin1String("Paste"))) {
+            QVERIFY(data->hasFormat(QString::fromLatin1(RichClipboard::MarkupFormat)));
+            QVERIFY2(data->html().contains(QLatin1String("font-weight:700;\">bold")),
+                     qPrintable(data->html()));
+        }
+    }
+
+    // Our own markup comes back with its formatting.
+    void copyPasteKeepsFormatting()
+    {
+        frmNorvoEdit *w = editorWithSelection();
+        m_main->mnuEditCopy->trigger();
+        w->rtfText->selectAll();
+        m_main->mnuEditPaste->trigger();
+        QCOMPARE(w->rtfText->toPlainText(), QStringLiteral("bold & <tag>"));
+        QTextCursor c(w->rtfText->document());
+        c.setPosition(2);
+        QCOMPARE(c.charFormat().fontWeight(), int(QFont::Bold));
+    }
+
+    // New opens a browser window, the pop-up button toggles in step with the View entry, and
+    // every button shows its image and its key as tooltip.
+    void toolbarKeys()
+    {
+        start();
+        m_main->Toolbar1->button(QStringLiteral("New"))->trigger();
+        QCOMPARE(m_main->mdiArea()->subWindowList().size(), 2);
+        QAction *popUps = m_main->Toolbar1->button(QStringLiteral("Allow Pop Up Windows"));
+        popUps->trigger();
+        QCOMPARE(PopUpsAllowed, VbTrue);
+        QVERIFY(m_main->mnuOptionsAllow->isChecked() && popUps->isChecked());
+        m_main->mnuOptionsAllow->trigger();
+        QCOMPARE(PopUpsAllowed, VbFalse);
+        QVERIFY(!popUps->isChecked());
+        for (QAction *a : m_main->Toolbar1->actions())
+            QVERIFY2(!a->icon().pixmap(24, 24).isNull() && a->toolTip() == a->data().toString(),
+                     qPrintable(a->toolTip()));
+    }
+
+    // Closing the suite with unsaved text asks once; Cancel keeps the suite and the text.
+    void closingTheSuiteAsks_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("No closes") << int(vbNo) << true;
+        QTest::newRow("Cancel keeps everything") << int(vbCancel) << false;
+    }
+    void closingTheSuiteAsks()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, closed);
+        frmNorvoEdit *w = editorWithSelection();
+        w->rtfText->moveCursor(QTextCursor::End);
+        QTest::keyClicks(w->rtfText, QStringLiteral("!"));
+        m_answer = answer;
+        m_main->mnuFileExit->trigger();
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY(m_boxes.takeFirst().startsWith("51 The text in Untitled has changed."));
+        QCOMPARE(m_main->isVisible(), !closed);
+        QCOMPARE(w->isLoaded(), !closed);
+        if (!closed)
+            QCOMPARE(w->rtfText->toPlainText(), QStringLiteral("plain bold & <tag>!"));
     }
 };
 
