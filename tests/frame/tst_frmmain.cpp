@@ -19,8 +19,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <memory>
-
 class tst_frmMain : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -34,14 +32,17 @@ class tst_frmMain : public QObject {
         registerTools(m_main->tools());
         m_main->MDIForm_Load();
         m_main->show();
-        if (!QTest::qWaitForWindowExposed(m_main.get()))
-            qWarning("main window not exposed");
+        (void)QTest::qWaitForWindowExposed(m_main.get());
         return m_main.get();
     }
     QList<QMdiSubWindow *> children() const { return m_main->mdiArea()->subWindowList(); }
-    static QString setting(const char *key)
+    // The stored left, top, width and height.
+    static QStringList placement()
     {
-        return UserSettings::GetSetting("Velmaric", "Settings", QString::fromLatin1(key), "absent");
+        QStringList values;
+        for (const char *key : {"MainLeft", "MainTop", "MainWidth", "MainHeight"})
+            values << UserSettings::GetSetting("Velmaric", "Settings", key, "absent");
+        return values;
     }
 
     // The editor, active, holding "plain bold & <tag>" with "bold & <tag>" selected.
@@ -82,27 +83,24 @@ private Q_SLOTS:
     // first browser window opens inside it.
     void storedPlacement_data()
     {
-        QTest::addColumn<QStringList>("stored"); // left, top, width, height
+        QTest::addColumn<QString>("stored"); // left, top, width, height
         QTest::addColumn<QRectF>("expected");
         const QRectF fallback(1000, 1000, 6500, 6500);
-        QTest::newRow("none") << QStringList() << fallback;
-        QTest::newRow("valid") << QStringList{"1500", "750", "9000", "7500"}
-                               << QRectF(1500, 750, 9000, 7500);
-        QTest::newRow("fraction") << QStringList{"1500.5", "750", "9000", "7500"}
-                                  << QRectF(1500.5, 750, 9000, 7500);
-        QTest::newRow("non-numeric width")
-            << QStringList{"1500", "750", "wide", "7500"} << QRectF(1500, 750, 6500, 7500);
-        QTest::newRow("negative size") << QStringList{"1500", "750", "-9000", "7500"} << fallback;
-        QTest::newRow("off every screen")
-            << QStringList{"9000000", "750", "9000", "7500"} << fallback;
-        QTest::newRow("absurdly large") << QStringList{"0", "0", "1e30", "7500"} << fallback;
+        QTest::newRow("none") << QString() << fallback;
+        QTest::newRow("valid") << "1500 750 9000 7500" << QRectF(1500, 750, 9000, 7500);
+        QTest::newRow("fraction") << "1500.5 750 9000 7500" << QRectF(1500.5, 750, 9000, 7500);
+        QTest::newRow("non-numeric width") << "1500 750 wide 7500" << QRectF(1500, 750, 6500, 7500);
+        QTest::newRow("negative size") << "1500 750 -9000 7500" << fallback;
+        QTest::newRow("off every screen") << "9000000 750 9000 7500" << fallback;
+        QTest::newRow("absurdly large") << "0 0 1e30 7500" << fallback;
     }
     void storedPlacement()
     {
-        QFETCH(QStringList, stored);
+        QFETCH(QString, stored);
         const char *keys[] = {"MainLeft", "MainTop", "MainWidth", "MainHeight"};
-        for (int i = 0; i < stored.size(); ++i)
-            QVERIFY(UserSettings::SaveSetting("Velmaric", "Settings", keys[i], stored[i]));
+        const QStringList values = stored.split(u' ', Qt::SkipEmptyParts);
+        for (int i = 0; i < values.size(); ++i)
+            QVERIFY(UserSettings::SaveSetting("Velmaric", "Settings", keys[i], values[i]));
         frmMain *w = start();
         QTEST(w->restoredPlacement(), "expected");
         QVERIFY(QGuiApplication::primaryScreen()->geometry().intersects(w->frameGeometry()));
@@ -138,17 +136,15 @@ private Q_SLOTS:
         const QRect shown = w->frameGeometry();
         w->mnuFileExit->trigger();
         QVERIFY(!w->isVisible() && children().isEmpty());
+        const QStringList p = placement();
         if (state == Qt::WindowMinimized) {
-            QCOMPARE(setting("MainLeft"), QStringLiteral("1001"));
-            QCOMPARE(setting("MainWidth"), QStringLiteral("absent"));
+            QCOMPARE(p, QStringList({"1001", "absent", "absent", "absent"}));
             return;
         }
         if (moveTo.isNull() && state == Qt::WindowNoState)
-            QCOMPARE(setting("MainLeft"), QStringLiteral("1001"));
-        QCOMPARE(QRect(Twips::toPixelsX(setting("MainLeft").toDouble()),
-                       Twips::toPixelsY(setting("MainTop").toDouble()),
-                       Twips::toPixelsX(setting("MainWidth").toDouble()),
-                       Twips::toPixelsY(setting("MainHeight").toDouble())),
+            QCOMPARE(p[0], QStringLiteral("1001"));
+        QCOMPARE(QRect(Twips::toPixelsX(p[0].toDouble()), Twips::toPixelsY(p[1].toDouble()),
+                       Twips::toPixelsX(p[2].toDouble()), Twips::toPixelsY(p[3].toDouble())),
                  shown);
         m_main.reset();
         frmMain *again = start();
@@ -255,18 +251,6 @@ private Q_SLOTS:
         }
     }
 
-    // With no rich-text box active, or no window at all, the Edit commands change nothing.
-    void editCommandsWithoutRichText()
-    {
-        frmMain *w = start();
-        QApplication::clipboard()->setText(QStringLiteral("before"));
-        for (int round = 0; round < 2; ++round) {
-            for (QAction *a : {w->mnuEditCopy, w->mnuEditCut, w->mnuEditPaste})
-                a->trigger();
-            w->mdiArea()->closeAllSubWindows();
-        }
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
-    }
     // Rows are named by the window class their entry opens.
     void toolsEntryOpensOneWindow_data()
     {
@@ -297,11 +281,9 @@ private Q_SLOTS:
         // Keyboard and screen-reader use: every control is named, labels lead to their boxes.
         const auto widgets = w->findChildren<QWidget *>();
         for (QWidget *c : widgets) {
-            const bool control = qobject_cast<QAbstractButton *>(c) ||
-                                 qobject_cast<QLineEdit *>(c) || qobject_cast<QComboBox *>(c) ||
-                                 qobject_cast<QAbstractItemView *>(c) ||
-                                 qobject_cast<QTextEdit *>(c) || qobject_cast<QPlainTextEdit *>(c);
-            if (control && !c->objectName().isEmpty() && c->isVisibleTo(w))
+            const QString name = c->objectName();
+            if (c->focusPolicy() != Qt::NoFocus && !name.isEmpty() && !name.startsWith("qt_") &&
+                c->isVisibleTo(w))
                 QVERIFY2(!c->accessibleName().isEmpty(), qPrintable(c->objectName()));
             if (auto *l = qobject_cast<QLabel *>(c);
                 l && !l->text().trimmed().isEmpty() && l->buddy())
@@ -374,12 +356,20 @@ private Q_SLOTS:
     }
 
     // New opens a browser window, the pop-up button toggles in step with the View entry, and
-    // every button shows its image and its key as tooltip.
+    // every button shows its image and its key as tooltip. With no rich-text box active, or no
+    // window at all, Cut, Copy and Paste change nothing.
     void toolbarKeys()
     {
         start();
         m_main->Toolbar1->button(QStringLiteral("New"))->trigger();
         QCOMPARE(m_main->mdiArea()->subWindowList().size(), 2);
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+        for (int round = 0; round < 2; ++round) {
+            for (const char *key : {"Cut", "Copy", "Paste"})
+                m_main->Toolbar1->button(QString::fromLatin1(key))->trigger();
+            m_main->mdiArea()->closeAllSubWindows();
+        }
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
         QAction *popUps = m_main->Toolbar1->button(QStringLiteral("Allow Pop Up Windows"));
         popUps->trigger();
         QCOMPARE(PopUpsAllowed, VbTrue);
@@ -392,29 +382,22 @@ private Q_SLOTS:
                      qPrintable(a->toolTip()));
     }
 
-    // Closing the suite with unsaved text asks once; Cancel keeps the suite and the text.
-    void closingTheSuiteAsks_data()
-    {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("closed");
-        QTest::newRow("No closes") << int(vbNo) << true;
-        QTest::newRow("Cancel keeps everything") << int(vbCancel) << false;
-    }
+    // Closing the suite with unsaved text asks once each time: Cancel keeps the suite and the
+    // text, No closes.
     void closingTheSuiteAsks()
     {
-        QFETCH(int, answer);
-        QFETCH(bool, closed);
         frmNorvoEdit *w = editorWithSelection();
         w->rtfText->moveCursor(QTextCursor::End);
         QTest::keyClicks(w->rtfText, QStringLiteral("!"));
-        m_answer = answer;
-        m_main->mnuFileExit->trigger();
-        QCOMPARE(m_boxes.size(), 1);
-        QVERIFY(m_boxes.takeFirst().startsWith("51 The text in Untitled has changed."));
-        QCOMPARE(m_main->isVisible(), !closed);
-        QCOMPARE(w->isLoaded(), !closed);
-        if (!closed)
+        for (int answer : {int(vbCancel), int(vbNo)}) {
+            m_answer = answer;
+            m_main->mnuFileExit->trigger();
+            QCOMPARE(m_boxes.size(), 1);
+            QVERIFY(m_boxes.takeFirst().startsWith("51 The text in Untitled has changed."));
+            QCOMPARE(m_main->isVisible(), answer == vbCancel);
+            QCOMPARE(w->isLoaded(), answer == vbCancel);
             QCOMPARE(w->rtfText->toPlainText(), QStringLiteral("plain bold & <tag>!"));
+        }
     }
 };
 
