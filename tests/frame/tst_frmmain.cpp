@@ -219,35 +219,31 @@ private Q_SLOTS:
         w->mnuWindow->hide();
     }
 
-    // Each arrangement keeps the children inside the area, apart, and along its edge.
-    void arrangements_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::newRow("tile horizontal: one above the other, at the left") << 1;
-        QTest::newRow("tile vertical: side by side, at the top") << 2;
-        QTest::newRow("arrange icons: minimized, rows up from the bottom") << 3;
-    }
+    // Each arrangement keeps the children inside the area and apart, along its edge: tiles one
+    // above the other at the left, or side by side at the top; minimized icons in rows up from
+    // the bottom.
     void arrangements()
     {
-        QFETCH(int, mode);
         frmMain *w = start();
         w->mnuWindowNewWindow->trigger();
         w->mnuWindowNewWindow->trigger();
         const auto kids = children();
-        if (mode == 3)
-            for (auto *k : kids)
-                k->showMinimized();
+        const QRect area = w->mdiArea()->viewport()->rect();
         QAction *entries[] = {nullptr, w->mnuWindowTileHorizontal, w->mnuWindowTileVertical,
                               w->mnuWindowArrangeIcons};
-        entries[mode]->trigger();
-        const QRect area = w->mdiArea()->viewport()->rect();
-        for (int i = 0; i < kids.size(); ++i) {
-            const QRect g = kids[i]->geometry();
-            QVERIFY(area.contains(g));
-            const int edge[] = {0, g.left(), g.top(), (area.bottom() - g.bottom()) % g.height()};
-            QCOMPARE(edge[mode], 0);
-            for (int j = 0; j < i; ++j)
-                QVERIFY(!g.intersects(kids[j]->geometry()));
+        for (int mode = 1; mode <= 3; ++mode) {
+            if (mode == 3)
+                for (auto *k : kids)
+                    k->showMinimized();
+            entries[mode]->trigger();
+            for (int i = 0; i < kids.size(); ++i) {
+                const QRect g = kids[i]->geometry();
+                const int edge[] = {0, g.left(), g.top(),
+                                    (area.bottom() - g.bottom()) % g.height()};
+                QVERIFY2(area.contains(g) && edge[mode] == 0, qPrintable(entries[mode]->text()));
+                for (int j = 0; j < i; ++j)
+                    QVERIFY(!g.intersects(kids[j]->geometry()));
+            }
         }
     }
 

@@ -1,3 +1,5 @@
+// The suite's two settings stores: the settings record file and the per-user settings.
+#include "settingsrecord.h"
 #include "usersettings.h"
 
 #include <QtTest>
@@ -6,30 +8,72 @@
 #include <thread>
 #include <vector>
 
-class tst_UserSettings : public QObject {
+class tst_Settings : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
-    static QString get(const QString &key, const QString &def = QStringLiteral("d"))
+    static QString get(const QString &key)
     {
-        return UserSettings::GetSetting("Velmaric", "Settings", key, def);
+        return UserSettings::GetSetting("Velmaric", "Settings", key, "d");
     }
 
 private Q_SLOTS:
     void init()
     {
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QFile::remove(QString::fromLatin1(SettingsFileName));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
         QDir(UserSettings::directory()).removeRecursively();
     }
 
-    void defaultsForAbsentKeys()
+    // The settings record norvo.ini, read as the bytes it holds.
+    void recordFields_data()
     {
-        QCOMPARE(get("MainLeft", "1000"), QStringLiteral("1000"));
-        QVERIFY(!QFile::exists(UserSettings::filePath("Velmaric"))); // reading writes nothing
-        QVERIFY(UserSettings::filePath("Velmaric").startsWith(m_dir.path() + "/velmaric/"));
+        QTest::addColumn<QByteArray>("bytes"); // null: no file, which is then created empty
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<int>("allow");
+        QTest::addColumn<int>("use");
+        const QByteArray padded = "http://127.0.0.1:8080/start.html        ";
+        const QByteArray inForce = padded + QByteArray("\xFF\xFF\xFF\xFF\x05\x00", 6);
+        QTest::newRow("absent") << QByteArray() << QString(40, QChar(0)) << 0 << 0;
+        QTest::newRow("in force, pop-ups allowed, blanks kept")
+            << inForce << QString::fromLatin1(padded) << -1 << -1;
+        QTest::newRow("200-byte file, tail ignored")
+            << inForce + QByteArray(154, '\xFF') << QString::fromLatin1(padded) << -1 << -1;
+        QTest::newRow("short file zero-padded")
+            << QByteArray(40, 'x') + "\xFF\xFF\xFF" << QString(40, QChar(u'x')) << -1 << 0x00FF;
+        const QByteArray text = "[Settings]\nHomePage=http://example.com/\nAllowPopUps=1\n";
+        QTest::newRow("text file taken as bytes") << text << QString::fromLatin1(text.left(40))
+                                                  << int(int16_t(0x6C41)) << int(int16_t(0x6F6C));
+    }
+    void recordFields()
+    {
+        QFETCH(QByteArray, bytes);
+        QFile f(QString::fromLatin1(SettingsFileName));
+        QVERIFY(bytes.isNull() || (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()));
+        f.close();
+        g_settingsRecord.UseStoredSettings = 7;
+        ReadSettingsRecord();
+        QTEST(g_settingsRecord.HomePage, "home");
+        QTEST(int(g_settingsRecord.AllowPopUps), "allow");
+        QTEST(int(g_settingsRecord.UseStoredSettings), "use");
+        // Reading never changes the file.
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), bytes);
     }
 
-    // Values come back as written, and other keys, sections and applications keep theirs.
+    void recordInAnUnreadablePlaceCountsAsZero()
+    {
+        // A directory where the file should be cannot be read as a record.
+        QVERIFY(QDir().mkdir(QString::fromLatin1(SettingsFileName)));
+        g_settingsRecord.UseStoredSettings = -1;
+        ReadSettingsRecord();
+        QCOMPARE(g_settingsRecord.UseStoredSettings, 0);
+        QVERIFY(QDir().rmdir(QString::fromLatin1(SettingsFileName)));
+    }
+
+    // Per-user settings: values come back as written, and other keys, sections and applications
+    // keep theirs.
     void writeThenReadBack_data()
     {
         QTest::addColumn<QString>("value");
@@ -43,6 +87,11 @@ private Q_SLOTS:
     void writeThenReadBack()
     {
         QFETCH(QString, value);
+        // An absent key reads as the default, without writing anything, where the user's
+        // configuration lives.
+        QCOMPARE(get("MainLeft"), QStringLiteral("d"));
+        QVERIFY(!QFile::exists(UserSettings::filePath("Velmaric")));
+        QVERIFY(UserSettings::filePath("Velmaric").startsWith(m_dir.path() + "/velmaric/"));
         const QStringList others[] = {{"Velmaric", "Settings", "MainTop"},
                                       {"Velmaric", "Other", "MainLeft"},
                                       {"NorvoAudio", "Settings", "MainLeft"}};
@@ -98,5 +147,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_UserSettings)
-#include "tst_usersettings.moc"
+QTEST_GUILESS_MAIN(tst_Settings)
+#include "tst_settings.moc"
