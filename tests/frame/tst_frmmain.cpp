@@ -4,17 +4,14 @@
 #include "frmbrowse.h"
 #include "frmmain.h"
 #include "frmnorvoedit.h"
-#include "localhttpserver.h"
 #include "maintoolbar.h"
 #include "messagebox.h"
 #include "richclipboard.h"
 #include "richtextbox.h"
 #include "settingsrecord.h"
-#include "toolwindow.h"
 #include "tools.h"
 #include "twips.h"
 #include "usersettings.h"
-#include "webbrowsercontrol.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -79,8 +76,9 @@ private Q_SLOTS:
         QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(u'|')));
     }
 
-    // Stored values that would put the window out of reach fall back to the defaults; the
-    // first browser window opens inside it.
+    // Start-up: stored values that would put the window out of reach fall back to the defaults;
+    // the first browser window opens inside it; a screen reader reads the date and time panels as
+    // they show.
     void storedPlacement_data()
     {
         QTest::addColumn<QString>("stored"); // left, top, width, height
@@ -106,6 +104,12 @@ private Q_SLOTS:
         QVERIFY(QGuiApplication::primaryScreen()->geometry().intersects(w->frameGeometry()));
         const auto kids = children();
         QVERIFY(kids.size() == 1 && qobject_cast<frmBrowse *>(kids[0]->widget()));
+        const auto panels = w->statusBar()->findChildren<QLabel *>();
+        QCOMPARE(panels.size(), 3);
+        for (QLabel *clock : {panels[1], panels[2]})
+            QVERIFY(QAccessible::queryAccessibleInterface(clock)->text(QAccessible::Name) ==
+                        clock->text() &&
+                    !clock->text().isEmpty());
     }
 
     // Closing saves the outer placement in twips, and the next start shows the window there.
@@ -153,7 +157,8 @@ private Q_SLOTS:
     }
 
     // A record in force (-1) gives the first browser window its home page, blanks and all, and
-    // allows pop-ups only when its flag is True (-1) too; the View entry then toggles them.
+    // allows pop-ups only when its flag is True (-1) too; the View entry then toggles them. (The
+    // page it loads from there is checked by the options window's test.)
     void startFromRecord_data()
     {
         QTest::addColumn<int>("use");
@@ -166,11 +171,8 @@ private Q_SLOTS:
     {
         QFETCH(int, use);
         QFETCH(int, allow);
-        LocalHttpServer server;
-        server.pages = {{"/title.html", {"<title>Local Title</title>hello"}}};
-        QVERIFY(server.listen(QHostAddress::LocalHost));
         SettingsRecord r;
-        r.HomePage = server.url(QStringLiteral("/title.html")).toString().leftJustified(40);
+        r.HomePage = QStringLiteral("http://127.0.0.1:9/").leftJustified(40);
         r.UseStoredSettings = int16_t(use);
         r.AllowPopUps = int16_t(allow);
         QFile f(QString::fromLatin1(SettingsFileName));
@@ -179,12 +181,6 @@ private Q_SLOTS:
         frmMain *w = start();
         auto *b = qobject_cast<frmBrowse *>(children().value(0)->widget());
         QCOMPARE(b->txtAddress->text(), use == -1 ? r.HomePage : QStringLiteral("example.com"));
-        // example.com is unreachable here: the engine's error page completes the navigation.
-        QVERIFY(QSignalSpy(b->WebBrowser1, &WebBrowserControl::DocumentComplete).wait(15000));
-        QCOMPARE(b->windowTitle(),
-                 use == -1 ? QStringLiteral("Norvo - Local Title") : QStringLiteral("Norvo - "));
-        QCOMPARE(b->txtAddress->text(),
-                 use == -1 ? r.HomePage.trimmed() : QStringLiteral("http://example.com/"));
         const bool allowed = use == -1 && allow == -1;
         for (bool shown : {allowed, !allowed, allowed}) {
             QCOMPARE(w->mnuOptionsAllow->isChecked(), shown);
@@ -193,24 +189,14 @@ private Q_SLOTS:
         }
     }
 
-    // A screen reader reads the date and time panels as they show.
-    void clockPanelsReadAsShown()
-    {
-        const auto panels = start()->statusBar()->findChildren<QLabel *>();
-        QCOMPARE(panels.size(), 3);
-        for (QLabel *clock : {panels[1], panels[2]}) {
-            QVERIFY(!clock->text().isEmpty());
-            QCOMPARE(QAccessible::queryAccessibleInterface(clock)->text(QAccessible::Name),
-                     clock->text());
-        }
-    }
-
-    // New Window opens a new browser each time; the window list shows a title's "&" as itself.
+    // New Window and the toolbar's New open a new browser each time; the window list shows a
+    // title's "&" as itself.
     void windowList()
     {
         frmMain *w = start();
-        for (int i = 0; i < 3; ++i)
-            w->mnuWindowNewWindow->trigger();
+        w->mnuWindowNewWindow->trigger();
+        w->mnuWindowNewWindow->trigger();
+        w->Toolbar1->button(QStringLiteral("New"))->trigger();
         const auto kids = children();
         QCOMPARE(kids.size(), 4);
         kids.last()->setWindowTitle(QStringLiteral("Tom & Jerry"));
@@ -251,14 +237,13 @@ private Q_SLOTS:
     void toolsEntryOpensOneWindow_data()
     {
         QTest::addColumn<QString>("entry");
-        QTest::newRow("frmNorvoRoute") << "mnuNorvoRoute";
-        QTest::newRow("frmTCPTable") << "mnuTCPTable";
-        QTest::newRow("frmTCPStat") << "TCPStats";
-        QTest::newRow("frmNorvoIP") << "ResolveIPAddress";
-        QTest::newRow("frmNorvoHost") << "ResolveHostName";
-        QTest::newRow("frmNorvoPing") << "mnuNorvoPing";
-        QTest::newRow("frmOptions") << "mnuViewOptions";
-        QTest::newRow("frmPortScan") << "PortScanner";
+        const char *rows[][2] = {
+            {"frmNorvoRoute", "mnuNorvoRoute"},  {"frmTCPTable", "mnuTCPTable"},
+            {"frmTCPStat", "TCPStats"},          {"frmNorvoIP", "ResolveIPAddress"},
+            {"frmNorvoHost", "ResolveHostName"}, {"frmNorvoPing", "mnuNorvoPing"},
+            {"frmOptions", "mnuViewOptions"},    {"frmPortScan", "PortScanner"}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << QString::fromLatin1(row[1]);
     }
     void toolsEntryOpensOneWindow()
     {
@@ -270,8 +255,7 @@ private Q_SLOTS:
         QVERIFY(action);
         action->trigger();
         ToolWindow *w = m_main->tools().instance(windowClass);
-        QVERIFY(w);
-        QCOMPARE(QString::fromLatin1(w->metaObject()->className()), windowClass);
+        QVERIFY(w && QLatin1String(w->metaObject()->className()) == windowClass);
         QCOMPARE(m_main->mdiArea()->currentSubWindow(), w->subWindow());
 
         // Keyboard and screen-reader use: every control is named, labels lead to their boxes.
@@ -294,8 +278,8 @@ private Q_SLOTS:
         QVERIFY(control && m_main->mdiArea()->currentSubWindow() == w->subWindow());
         QVERIFY(w->subWindow()->close());
         action->trigger();
-        QVERIFY(m_main->tools().instance(windowClass) == w && w->isLoaded() && !control);
-        QVERIFY(w->subWindow()->isVisible());
+        QVERIFY(m_main->tools().instance(windowClass) == w && w->isLoaded() && !control &&
+                w->subWindow()->isVisible());
     }
     // Cut, Copy and Paste from the Edit menu or the toolbar act on the active editor. A copy
     // offers markup to editors and plain text to every other program; plain text from another
@@ -351,14 +335,12 @@ private Q_SLOTS:
         QCOMPARE(c.charFormat().fontWeight(), int(QFont::Bold));
     }
 
-    // New opens a browser window, the pop-up button toggles in step with the View entry, and
-    // every button shows its image and its key as tooltip. With no rich-text box active, or no
-    // window at all, Cut, Copy and Paste change nothing.
+    // With no rich-text box active, or no window at all, Cut, Copy and Paste change nothing. The
+    // pop-up button toggles in step with the View entry. Every button shows its image and its key
+    // as tooltip.
     void toolbarKeys()
     {
         start();
-        m_main->Toolbar1->button(QStringLiteral("New"))->trigger();
-        QCOMPARE(m_main->mdiArea()->subWindowList().size(), 2);
         QApplication::clipboard()->setText(QStringLiteral("before"));
         for (int round = 0; round < 2; ++round) {
             for (const char *key : {"Cut", "Copy", "Paste"})
