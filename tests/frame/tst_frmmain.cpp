@@ -46,8 +46,7 @@ class tst_frmMain : public QObject {
     frmNorvoEdit *editorWithSelection()
     {
         start()->mnuEditor->trigger();
-        auto *w = qobject_cast<frmNorvoEdit *>(
-            m_main->tools().instance(QStringLiteral("frmNorvoEdit")));
+        auto *w = m_main->findChild<frmNorvoEdit *>();
         w->rtfText->setHtml(QStringLiteral("<p>plain <b>bold</b> &amp; &lt;tag&gt;</p>"));
         QTextCursor c(w->rtfText->document());
         c.setPosition(6);

@@ -2,7 +2,6 @@
 #include "processenv.h"
 
 #include <QApplication>
-#include <QByteArray>
 #include <QTest>
 
 // Sends every address but loopback to a closed proxy port on loopback, so no page (the default
