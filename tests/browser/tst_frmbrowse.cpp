@@ -18,12 +18,11 @@ class tst_frmBrowse : public QObject {
     QMdiArea m_area;
     QStringList m_messages;
 
-    // As the main window opens one: load step, first caption, shown in the frame.
+    // As the main window opens one: load step, then shown in the frame.
     frmBrowse *newBrowserWindow()
     {
         auto *w = new frmBrowse;
         w->Form_Load();
-        w->setWindowTitle(QStringLiteral("Norvo "));
         frmBrowse::addToFrame(w)->show();
         return w;
     }
@@ -310,9 +309,7 @@ private Q_SLOTS:
         m_area.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&m_area));
         QTRY_VERIFY(w->WebBrowser1->focusProxy() && w->WebBrowser1->focusProxy()->isVisible());
-        const auto inPage = [w] {
-            return w->WebBrowser1->isAncestorOf(QApplication::focusWidget());
-        };
+        const auto inPage = [w] { return w->WebBrowser1->isAncestorOf(qApp->focusWidget()); };
         w->txtAddress->setFocus();
         QTest::keyClick(w->txtAddress, Qt::Key_Tab);
         QTRY_COMPARE(QApplication::focusWidget(), w->cmdGo);

@@ -33,15 +33,6 @@ class tst_frmMain : public QObject {
         return m_main.get();
     }
     QList<QMdiSubWindow *> children() const { return m_main->mdiArea()->subWindowList(); }
-    // The stored left, top, width and height.
-    static QStringList placement()
-    {
-        QStringList values;
-        for (const char *key : {"MainLeft", "MainTop", "MainWidth", "MainHeight"})
-            values << UserSettings::GetSetting("Velmaric", "Settings", key, "absent");
-        return values;
-    }
-
     // The editor, active, holding "plain bold & <tag>" with "bold & <tag>" selected.
     frmNorvoEdit *editorWithSelection()
     {
@@ -71,7 +62,6 @@ private Q_SLOTS:
     void cleanup()
     {
         m_main.reset();
-        QDir::setCurrent(QDir::tempPath());
         QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(u'|')));
     }
 
@@ -139,7 +129,9 @@ private Q_SLOTS:
         const QRect shown = w->frameGeometry();
         w->mnuFileExit->trigger();
         QVERIFY(!w->isVisible() && children().isEmpty());
-        const QStringList p = placement();
+        QStringList p; // the stored left, top, width and height
+        for (const char *key : {"MainLeft", "MainTop", "MainWidth", "MainHeight"})
+            p << UserSettings::GetSetting("Velmaric", "Settings", key, "absent");
         if (state == Qt::WindowMinimized) {
             QCOMPARE(p, QStringList({"1001", "absent", "absent", "absent"}));
             return;
@@ -342,11 +334,10 @@ private Q_SLOTS:
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
         QAction *popUps = m_main->Toolbar1->button(QStringLiteral("Allow Pop Up Windows"));
         popUps->trigger();
-        QCOMPARE(PopUpsAllowed, VbTrue);
-        QVERIFY(m_main->mnuOptionsAllow->isChecked() && popUps->isChecked());
+        QVERIFY(PopUpsAllowed == VbTrue && m_main->mnuOptionsAllow->isChecked() &&
+                popUps->isChecked());
         m_main->mnuOptionsAllow->trigger();
-        QCOMPARE(PopUpsAllowed, VbFalse);
-        QVERIFY(!popUps->isChecked());
+        QVERIFY(PopUpsAllowed == VbFalse && !popUps->isChecked());
         for (QAction *a : m_main->Toolbar1->actions())
             QVERIFY2(!a->icon().pixmap(24, 24).isNull() && a->toolTip() == a->data().toString(),
                      qPrintable(a->toolTip()));
