@@ -18,3 +18,7 @@ std::vector<CliCommand> resolveCommands();
 std::vector<CliCommand> playCommands();
 std::vector<CliCommand> scanCommands();
 std::vector<CliCommand> ftpCommands();
+
+// Replaces this process with the named companion executable installed beside it, for commands
+// whose libraries (Qt, libcurl) the others must not load. Returns 1 only when that fails.
+int execCompanion(const char *name, const std::vector<std::string> &args);

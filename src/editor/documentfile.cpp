@@ -1,9 +1,10 @@
 #include "documentfile.h"
 
+#include "wholefile.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringConverter>
 #include <QTextDocument>
 
@@ -70,7 +71,7 @@ QString write(const QString &path, const QTextDocument &doc)
     }
     QSaveFile file(path);
     const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || !writeAll(file, bytes) || !commitWhole(file))
         return tr("Could not save \"%1\": %2.").arg(path, file.errorString());
     return {};
 }

@@ -167,28 +167,27 @@ void frmNorvoRoute::TraceRT()
     QPointer<frmNorvoRoute> self(this);
     const int generation = m_generation;
     auto gone = [&] { return !self || m_abandoned || m_generation != generation; };
+    // Stop and close end the trace between two waits, also in the middle of an attempt or
+    // of a hop's wait for its name: that attempt adds nothing.
+    auto halted = [&] { return gone() || m_stopRequested; };
 
     while (!route.finished()) {
         List1->addItem(QString::number(route.currentTtl()));
         std::optional<TraceRoute::Step> step;
         while (!(step = route.next(PumpMs))) {
             QCoreApplication::processEvents();
-            if (gone()) {
-                Module2::StopWinsock(show);
-                return;
-            }
+            if (halted())
+                break;
         }
+        if (!step)
+            break;
         if (!step->hopLine.empty())
             appendOutput(step->hopLine);
         QCoreApplication::processEvents();
-        if (gone()) {
-            Module2::StopWinsock(show);
-            return;
-        }
-        if (m_stopRequested)
+        if (halted())
             break;
     }
-    if (route.complete())
+    if (!gone() && route.complete())
         appendOutput(TraceCompleteText);
     Module2::StopWinsock(show);
 }

@@ -48,7 +48,7 @@ private:
     void appendOutput(const std::string &text);
 
     bool m_tracing = false;
-    bool m_stopRequested = false; // Stop: end after the attempt under way
+    bool m_stopRequested = false; // Stop: end now, keep what is shown
     bool m_abandoned = false;     // window closed: end now, touch nothing
     int m_generation = 0;         // counts control sets, so a running trace sees a reload
 };

@@ -1,10 +1,10 @@
 #include "recordwriter.h"
 
 #include "settingsrecord.h"
+#include "wholefile.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 
 namespace RecordWriter {
 
@@ -52,17 +52,21 @@ QString save(const QString &path, const QString &homePage, bool allowPopUps, boo
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return tr("Could not save %1: %2.").arg(path, out.errorString());
-    qint64 written = out.write(r.toBytes());
+    const QByteArray record = r.toBytes();
+    qint64 written = record.size();
+    bool whole = writeAll(out, record);
     // Whatever followed the record in the old file follows it in the new one.
     if (hadFile) {
-        for (QByteArray chunk; !(chunk = old.read(64 * 1024)).isEmpty();)
-            written += out.write(chunk);
+        for (QByteArray chunk; whole && !(chunk = old.read(64 * 1024)).isEmpty();) {
+            whole = writeAll(out, chunk);
+            written += chunk.size();
+        }
         if (old.error() != QFileDevice::NoError)
             return tr("Could not read %1: %2.").arg(path, old.errorString());
     }
-    if (written < SettingsRecord::RecordLength)
-        out.write(QByteArray(SettingsRecord::RecordLength - written, '\0'));
-    if (!out.commit())
+    if (whole && written < SettingsRecord::RecordLength)
+        whole = writeAll(out, QByteArray(SettingsRecord::RecordLength - written, '\0'));
+    if (!whole || !commitWhole(out))
         return tr("Could not save %1: %2.").arg(path, out.errorString());
     return {};
 }

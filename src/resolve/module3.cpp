@@ -2,36 +2,35 @@
 
 namespace Module3 {
 
-bool StartWinsock(const SocketLayer &layer) { return layer.startup(0x0101) == 0; }
+bool StartWinsock() { return winsock::WSAStartup(0x0101) == 0; }
 
-void StopWinsock(const MessageSink &show, const SocketLayer &layer)
+void StopWinsock(const MessageSink &show)
 {
-    if (layer.cleanup() != 0)
+    if (winsock::WSACleanup() != 0)
         show(CleanupFailedText, vbExclamation);
 }
 
-std::string IPTextToHostName(const std::string &ipText, const MessageSink &show,
-                             const SocketLayer &layer)
+std::string IPTextToHostName(const std::string &ipText, const MessageSink &show)
 {
-    if (!StartWinsock(layer)) {
+    if (!StartWinsock()) {
         show(SocketsFailedText, vbOKOnly);
         return {};
     }
     const uint32_t address = winsock::inet_addr(ipText);
     if (address == winsock::INADDR_NONE_VALUE) {
         show(InvalidIPText, vbOKOnly);
-        StopWinsock(show, layer);
+        StopWinsock(show);
         return {};
     }
-    const auto entry = layer.hostByAddress(address);
+    const auto entry = winsock::gethostbyaddr(address);
     if (!entry) {
         show(LookupFailedText, vbOKOnly);
-        StopWinsock(show, layer);
+        StopWinsock(show);
         return {};
     }
     // An entry with an empty name gives empty text without a message.
     std::string name = entry->name;
-    StopWinsock(show, layer);
+    StopWinsock(show);
     return name;
 }
 

@@ -1,9 +1,10 @@
 #include "usersettings.h"
 
+#include "wholefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -167,8 +168,7 @@ bool SaveSetting(const QString &application, const QString &section, const QStri
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    out.write(serialize(groups));
-    return out.commit();
+    return writeAll(out, serialize(groups)) && commitWhole(out);
 }
 
 } // namespace UserSettings

@@ -1,78 +1,50 @@
 #include "documentfile.h"
 #include "frmnorvoedit.h"
+#include "fulldisk.h"
 #include "messagebox.h"
-#include "processenv.h"
 #include "richtextbox.h"
-#include "toolwindow.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextCursor>
 
 #include <memory>
+#include <optional>
 
-namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
-}
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-} // namespace
-
-// The editor as the frame shows it: one instance in an MDI area, through the registry.
 class tst_frmNorvoEdit : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    std::unique_ptr<QMdiArea> m_area;
-    std::unique_ptr<ToolWindowRegistry> m_tools;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<frmNorvoEdit> m_w;
     QStringList m_boxes;
-    int m_answer = vbCancel;
-    QString m_saveAs; // what the Save As dialog answers
+    int m_answer = vbNo;
 
-    frmNorvoEdit *editor()
+    static QByteArray read(const QString &name)
     {
-        return qobject_cast<frmNorvoEdit *>(m_tools->show(QStringLiteral("frmNorvoEdit")));
+        QFile f(name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
     }
-    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    static void write(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
 
 private Q_SLOTS:
-    void initTestCase()
+    void init()
     {
-        QVERIFY(QDir::setCurrent(m_dir.path()));
-        setMsgBoxHandler([this](const QString &text, int style, const QString &title) {
-            m_boxes << QStringLiteral("%1 %2: %3").arg(style).arg(title, text);
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+        m_boxes.clear();
+        setMsgBoxHandler([this](const QString &text, int style, const QString &) {
+            m_boxes << QString::number(style) + QLatin1Char(' ') + text;
             return m_answer;
         });
         frmNorvoEdit::setFileDialogHandler(
-            [this](QWidget *, bool save, const QString &) { return save ? m_saveAs : QString(); });
-    }
-    void init()
-    {
-        m_area = std::make_unique<QMdiArea>();
-        m_area->resize(900, 700);
-        m_area->show();
-        m_tools = std::make_unique<ToolWindowRegistry>(m_area.get());
-        m_tools->registerFactory(QStringLiteral("frmNorvoEdit"), [] { return new frmNorvoEdit; });
-        m_boxes.clear();
-        m_saveAs.clear();
-    }
-    void cleanup()
-    {
-        m_answer = vbNo;
-        m_tools.reset();
-        m_area.reset();
+            [](QWidget *, bool, const QString &) { return QStringLiteral("doc.txt"); });
+        m_w = std::make_unique<frmNorvoEdit>();
+        m_w->load();
+        m_w->show();
     }
 
     // Open one format, save as another, byte for byte; the caption follows the file.
@@ -99,122 +71,94 @@ private Q_SLOTS:
         QFETCH(QByteArray, source);
         QFETCH(QString, to);
         QFETCH(QByteArray, saved);
-        writeAll(m_dir.filePath(from), source);
-        frmNorvoEdit *w = editor();
-        QVERIFY(w->openFile(m_dir.filePath(from)));
-        QVERIFY(w->subWindow()->windowTitle().startsWith(from));
-        QVERIFY(!w->rtfText->document()->isModified());
-        QVERIFY(w->saveFile(m_dir.filePath(to)));
-        QCOMPARE(readAll(m_dir.filePath(to)), saved);
-        QVERIFY(w->subWindow()->windowTitle().startsWith(to));
-        QCOMPARE(w->fileName(), m_dir.filePath(to));
-        QVERIFY(m_boxes.isEmpty());
+        write(from, source);
+        QVERIFY(m_w->openFile(from));
+        QCOMPARE(m_w->windowTitle(), from + QStringLiteral(" - NorvoEdit"));
+        QVERIFY(m_w->saveFile(to));
+        QCOMPARE(read(to), saved);
+        QCOMPARE(m_w->windowTitle(), to + QStringLiteral(" - NorvoEdit"));
+        QCOMPARE(m_boxes, QStringList());
     }
 
-    // Failures say why and lose nothing: the text stays, still marked as changed.
-    void failuresKeepTheText_data()
+    // Changed text is never lost. Closing asks first: Yes saves (through Save As for a new
+    // text), No drops the changes, Cancel keeps the window; reopened, it starts on a new text.
+    // A failed Open or Save says why and keeps both the text and the file being replaced.
+    void changesAreKept_data()
     {
-        QTest::addColumn<bool>("save");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("open a missing file") << false << path("missing.txt") << "Could not open";
-        QTest::newRow("save into a missing folder")
-            << true << path("no/such/dir.txt") << "Could not save";
-        QTest::newRow("open a file over the limit")
-            << false << path("huge.txt") << "\"" + path("huge.txt") + "\" is too large";
-    }
-    void failuresKeepTheText()
-    {
-        QFETCH(bool, save);
-        QFETCH(QString, target);
-        QFETCH(QString, message);
-        if (target.endsWith(QLatin1String("huge.txt"))) {
-            QFile huge(target); // sparse, so it costs no disk
-            QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(DocumentFile::MaxBytes + 1));
-        }
-        frmNorvoEdit *w = editor();
-        QTest::keyClicks(w->rtfText, QStringLiteral("typed"));
-        QVERIFY(!(save ? w->saveFile(target) : w->openFile(target)));
-        QCOMPARE(m_boxes.size(), 1);
-        QVERIFY2(m_boxes[0].startsWith(QLatin1String("48 NorvoEdit: ") + message),
-                 qPrintable(m_boxes[0]));
-        QCOMPARE(w->rtfText->toPlainText(), QStringLiteral("typed"));
-        QVERIFY(w->rtfText->document()->isModified());
-        QVERIFY(w->fileName().isEmpty());
-    }
-
-    // Closing changed text asks first: Yes saves (through Save As for a new text), No drops
-    // the changes, Cancel keeps the window open with its text.
-    void unsavedChangesQuestion_data()
-    {
+        QTest::addColumn<bool>("named"); // the text came from doc.txt
+        QTest::addColumn<QString>("action");
         QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("named"); // the text came from a file
-        QTest::addColumn<bool>("closed");
-        QTest::addColumn<QByteArray>("file");
-        QTest::newRow("Yes saves the file") << int(vbYes) << true << true << QByteArray("old text");
-        QTest::newRow("Yes on a new text asks for a name")
-            << int(vbYes) << false << true << QByteArray("new text");
-        QTest::newRow("No drops the changes") << int(vbNo) << true << true << QByteArray("old");
-        QTest::newRow("Cancel keeps the window")
-            << int(vbCancel) << true << false << QByteArray("old");
+        QTest::addColumn<QString>("box");     // its start|text it holds
+        QTest::addColumn<QByteArray>("file"); // doc.txt afterwards
+        QTest::addColumn<bool>("done");
+        const QString question = QStringLiteral("51 The text in %1 has changed.\n\n|"
+                                                "Do you want to save the changes?");
+        const QByteArray old("old");
+        QTest::newRow("close, Yes saves the file")
+            << true << "close" << int(vbYes) << question.arg("doc.txt") << old + " new" << true;
+        QTest::newRow("close, Yes on a new text asks for a name")
+            << false << "close" << int(vbYes) << question.arg("Untitled") << QByteArray(" new")
+            << true;
+        QTest::newRow("close, No drops the changes")
+            << true << "close" << int(vbNo) << question.arg("doc.txt") << old << true;
+        QTest::newRow("close, Cancel keeps the window")
+            << true << "close" << int(vbCancel) << question.arg("doc.txt") << old << false;
+        QTest::newRow("open a missing file")
+            << false << "missing.txt" << 0 << "48 Could not open \"|" << old << false;
+        QTest::newRow("open a file over the limit")
+            << false << "huge.txt" << 0 << "48 \"|huge.txt\" is too large" << old << false;
+        QTest::newRow("save on a full disk")
+            << true << "save" << 0 << "48 Could not save \"|doc.txt\": File too large." << old
+            << false;
     }
-    void unsavedChangesQuestion()
+    void changesAreKept()
     {
-        QFETCH(int, answer);
         QFETCH(bool, named);
-        QFETCH(bool, closed);
+        QFETCH(QString, action);
+        QFETCH(int, answer);
+        QFETCH(QString, box);
         QFETCH(QByteArray, file);
-        const QString doc = path("doc.txt");
-        writeAll(doc, "old");
-        frmNorvoEdit *w = editor();
+        QFETCH(bool, done);
+        write(QStringLiteral("doc.txt"), "old");
+        QFile huge(QStringLiteral("huge.txt")); // sparse, so it costs no disk
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(DocumentFile::MaxBytes + 1));
         if (named)
-            QVERIFY(w->openFile(doc));
-        else
-            m_saveAs = doc;
-        w->rtfText->moveCursor(QTextCursor::End);
-        QTest::keyClicks(w->rtfText, named ? QStringLiteral(" text") : QStringLiteral("new text"));
+            QVERIFY(m_w->openFile(QStringLiteral("doc.txt")));
+        QTest::keyClicks(m_w->rtfText, QStringLiteral(" new"));
+        const QString text = named ? QStringLiteral("old new") : QStringLiteral(" new");
+        const QString caption =
+            QStringLiteral("*%1 - NorvoEdit").arg(named ? "doc.txt" : "Untitled");
+        QCOMPARE(m_w->windowTitle(), caption);
         m_answer = answer;
-        const QString name = named ? QStringLiteral("doc.txt") : QStringLiteral("Untitled");
-        QCOMPARE(w->subWindow()->windowTitle(), QStringLiteral("*%1 - NorvoEdit").arg(name));
-        QCOMPARE(w->subWindow()->close(), closed);
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(
-            m_boxes[0],
-            QStringLiteral(
-                "51 NorvoEdit: The text in %1 has changed.\n\nDo you want to save the changes?")
-                .arg(name));
-        QCOMPARE(readAll(doc), file);
-        QCOMPARE(w->subWindow()->isVisible(), !closed);
-        if (closed)
+        {
+            std::optional<FullDisk> full;
+            if (action == QLatin1String("save"))
+                full.emplace();
+            QCOMPARE(action == QLatin1String("close")  ? m_w->close()
+                     : action == QLatin1String("save") ? m_w->mnuFileSave_Click()
+                                                       : m_w->openFile(action),
+                     done);
+        }
+        QVERIFY2(m_boxes.size() == 1 && m_boxes[0].startsWith(box.section(u'|', 0, 0)) &&
+                     m_boxes[0].contains(box.section(u'|', 1)),
+                 qPrintable(m_boxes.join(u'\n')));
+        QCOMPARE(read(QStringLiteral("doc.txt")), file);
+        QCOMPARE(QDir().entryList(QDir::Files), (QStringList{"doc.txt", "huge.txt"}));
+        if (done) {
+            m_w->load();
+            QCOMPARE(m_w->windowTitle(), QStringLiteral("Untitled - NorvoEdit"));
             return;
-        QCOMPARE(w->rtfText->toPlainText(), QStringLiteral("old text"));
+        }
+        QCOMPARE(m_w->rtfText->toPlainText(), text);
+        QCOMPARE(m_w->windowTitle(), caption);
         // Still changed, so New asks too; once the changes are dropped, closing asks nothing.
-        m_boxes.clear();
         m_answer = vbNo;
-        w->mnuFileNew->trigger();
-        QVERIFY(w->rtfText->toPlainText().isEmpty());
-        QVERIFY(w->subWindow()->close());
-        QCOMPARE(m_boxes.size(), 1);
-    }
-
-    void reopenStartsANewText()
-    {
-        frmNorvoEdit *w = editor();
-        writeAll(path("a.txt"), "a");
-        QVERIFY(w->openFile(path("a.txt")));
-        QVERIFY(w->subWindow()->close());
-        QCOMPARE(editor(), w);
-        QVERIFY(w->rtfText->toPlainText().isEmpty());
-        QVERIFY(w->fileName().isEmpty());
-        QCOMPARE(w->windowTitle(), QStringLiteral("Untitled - NorvoEdit"));
+        m_w->mnuFileNew_Click();
+        QVERIFY(m_w->rtfText->toPlainText().isEmpty());
+        QVERIFY(m_w->close());
+        QCOMPARE(m_boxes.size(), 2);
     }
 };
 
-int main(int argc, char **argv)
-{
-    setupProcessEnvironment(argc, argv);
-    QApplication app(argc, argv);
-    tst_frmNorvoEdit t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(tst_frmNorvoEdit)
 #include "tst_frmnorvoedit.moc"

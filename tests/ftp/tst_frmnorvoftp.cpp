@@ -4,8 +4,8 @@
 #include "localpanes.h"
 #include "messagebox.h"
 #include "remotepath.h"
+#include "tablerows.h"
 
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,38 +17,99 @@
 
 // The FTP window against a real pyftpdlib server on loopback whose login directory is not "/":
 // every message box goes through the interceptor, every file is checked on both ends.
+//
+// A user's session is written as steps separated by ";" (paths after the server text):
+//   connect (the fixture's server) | click BUTTON | call SLOT (also a disabled button's) |
+//   sel PATH | none (no selection) | dbl PATH (double-click) | local NAME (the binary payload
+//   into the local folder) | local NAME=TEXT | pick (the first local file) | set BOX=TEXT |
+//   listed NAME (a made-up listing entry below the root) | yes (to the close question) |
+//   cancel (Cancel in the progress box once it shows bytes) | close
+// then the boxes shown (each "style|text" or a part of it), and what must hold as "what=value":
+//   pane (local file names) | local:NAME, server:PATH (contents, "binary" for the payload) |
+//   tree:PATH (children with their images) | image:PATH | enabled (buttons) |
+//   handles (session, connection, in session) | boxes (server, user, password, proxy)
+static const char sessionTable[] = R"(
+get, no session :: call cmdGet_Click :: 0|Not in session
+put, no session :: call cmdPut_Click
+open, no session :: call TreeView1_DblClick :: 0|No in session!
+get, nothing selected :: connect; none; call cmdGet_Click :: 0|Please select the item to GET!
+put, nothing selected :: connect; none; call cmdPut_Click
+    :: 0|Please select a remote directory to PUT to!
+open, nothing selected :: connect; none; call TreeView1_DblClick :: 0|no Selection to enumerate
+idle :: :: :: enabled=cmdInternetOpen; handles=000
+session open :: click cmdInternetOpen :: :: enabled=cmdClosehOpen,cmdConnect; handles=100
+connected :: connect :: :: enabled=cmdClosehOpen,cmdDisconnect,cmdGet,cmdPut; handles=111;
+    tree:=/big.bin|leaf,/empty|closed,/odd|closed,/pub|closed,/readme.txt|leaf
+disconnected :: connect; click cmdDisconnect :: :: enabled=cmdClosehOpen,cmdConnect; handles=100
+session closed :: connect; click cmdClosehOpen :: :: enabled=cmdInternetOpen; handles=000
+window closed :: connect; close :: :: handles=000
+bad password :: set txtPassword=wrong; connect
+    :: 0|InternetConnect Extd Err: 530 530 Authentication failed.; 4|InternetConnect Err: 12003
+    :: handles=100
+empty server :: set txtServer=; connect :: 0|Please enter a server name! :: handles=100
+error, Yes closes all :: connect; set txtProxy=typed; sel /pub; yes; click cmdGet
+    :: 0|FtpGetFile Extd Err: 550; 4|FtpGetFile Err: 12003
+    :: handles=000; boxes=,,,; enabled=cmdInternetOpen
+open :: connect; dbl /pub :: :: image:/pub=open; tree:/pub=/pub/inner.txt|leaf
+close :: connect; dbl /pub; dbl /pub :: :: image:/pub=closed; tree:/pub=
+reopen :: connect; dbl /pub; dbl /pub; dbl /pub :: :: image:/pub=open;
+    tree:/pub=/pub/inner.txt|leaf
+empty :: connect; dbl /empty :: 0|This directory is empty! :: image:/empty=open; tree:/empty=
+empty, closed again :: connect; dbl /empty; dbl /empty :: 0|This directory is empty!
+    :: image:/empty=closed
+file :: connect; dbl /readme.txt :: :: image:/readme.txt=leaf
+root :: connect; dbl :: :: tree:=/big.bin|leaf,/empty|closed,/odd|closed,/pub|closed,/readme.txt|leaf
+get a first-level file :: connect; sel /readme.txt; click cmdGet
+    :: :: pane=readme.txt; local:readme.txt=the login directory's readme\n
+get a file in a folder :: connect; dbl /pub; sel /pub/inner.txt; click cmdGet
+    :: :: pane=inner.txt; local:inner.txt=inner\n
+get replaces a local file :: connect; local readme.txt=older and longer; sel /readme.txt;
+    click cmdGet :: :: pane=readme.txt; local:readme.txt=the login directory's readme\n
+get a folder :: connect; sel /pub; click cmdGet :: 0|FtpGetFile Extd Err: 550;
+    4|FtpGetFile Err: 12003 :: pane=
+get the root :: connect; sel; click cmdGet :: 0|Please enter the directory to CD;
+    0|FtpGetFile Extd Err: 550; 4|FtpGetFile Err: 12003 :: pane=
+get binary :: connect; dbl /odd; sel /odd/dos.txt; click cmdGet :: :: local:dos.txt=one\r\ntwo\r\n
+get ascii :: connect; click optAscii; dbl /odd; sel /odd/dos.txt; click cmdGet
+    :: :: local:dos.txt=one\ntwo\n
+put into a closed folder :: connect; local sent.bin; sel /readme.txt; click cmdPut; sel /empty;
+    click cmdPut; pick; click cmdPut :: 0|Please select a remote directory to PUT to!;
+    0|Please select a local file to put :: server:/empty/sent.bin=binary; image:/empty=open;
+    tree:/empty=/empty/sent.bin|leaf
+put into an open folder :: connect; local sent.bin; dbl /pub; sel /pub; pick; click cmdPut
+    :: :: server:/pub/sent.bin=binary; image:/pub=open;
+    tree:/pub=/pub/inner.txt|leaf,/pub/sent.bin|leaf
+put into the root :: connect; local sent.bin; sel; pick; click cmdPut :: :: server:/sent.bin=binary;
+    tree:=/big.bin|leaf,/empty|closed,/odd|closed,/pub|closed,/readme.txt|leaf,/sent.bin|leaf
+listed backslash :: connect; dbl /odd; sel /odd/back\slash; click cmdGet :: can't be saved :: pane=
+listed bell :: connect; dbl /odd; sel /odd/bell\a; click cmdGet :: can't be saved :: pane=
+made-up parent :: connect; listed ..; sel /..; click cmdGet :: can't be saved :: pane=
+made-up itself :: connect; listed .; sel /.; click cmdGet :: can't be saved :: pane=
+made-up slash :: connect; listed ../../x; sel /../../x; click cmdGet :: can't be saved :: pane=
+made-up backslash :: connect; listed ..\x; sel /..\x; click cmdGet :: can't be saved :: pane=
+made-up line end :: connect; listed a\nb; sel /a\nb; click cmdGet :: can't be saved :: pane=
+cancelled get :: connect; local big.bin=keep me; cancel; sel /big.bin; click cmdGet
+    :: 4|FtpGetFile Err: 12017 :: pane=big.bin; local:big.bin=keep me
+)";
+
+namespace {
+const QByteArray binary("binary\r\n\0bytes\n", 15);
+} // namespace
+
 class tst_frmNorvoFTP : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void remoteDirectory_data();
+    void cleanup();
     void remoteDirectory();
-    void focusOrderAndNames();
-    void guards_data();
-    void guards();
-    void sessionControls_data();
-    void sessionControls();
-    void connect_data();
-    void connect();
-    void treeAfterConnect();
-    void openClose_data();
-    void openClose();
-    void get_data();
-    void get();
-    void errorOutYesClosesAll();
-    void put_data();
-    void put();
-    void interruptedGet_data();
-    void interruptedGet();
-    void unreadableDriveFallsBack();
-    void hostileNames_data();
-    void hostileNames();
+    void keyboardAndNames();
+    void sessions_data();
+    void sessions();
 
 private:
-    std::unique_ptr<frmNorvoFTP> window(bool connect = true, const FtpServerPeer *peer = nullptr);
-    void doubleClick(frmNorvoFTP &w, const QString &key);
-    QStringList children(frmNorvoFTP &w, const QString &key);
+    std::unique_ptr<frmNorvoFTP> window();
+    QString what(frmNorvoFTP &w, const QString &key);
     QString S() const { return m_server->server(); }
 
     std::unique_ptr<FtpServerPeer> m_server;
@@ -58,14 +119,14 @@ private:
     int m_answer = vbNo;
 };
 
-static const QString closeQuestion = QStringLiteral("\r\nClose Connection and Session?");
-
 void tst_frmNorvoFTP::initTestCase()
 {
-    m_server = std::make_unique<FtpServerPeer>();
+    // Data stops after 64 KiB, so a get of big.bin waits until the user cancels.
+    m_server = std::make_unique<FtpServerPeer>(QStringList{"--stall-after", "65536"});
     REQUIRE_FTP_SERVER(*m_server);
     const QString home = FtpServerPeer::home;
     QVERIFY(m_server->writeFile(home + "/readme.txt", "the login directory's readme\n"));
+    QVERIFY(m_server->writeFile(home + "/big.bin", QByteArray(1 << 20, 'b')));
     QVERIFY(m_server->writeFile(home + "/pub/inner.txt", "inner\n"));
     QVERIFY(QDir().mkpath(m_server->root(home + "/empty")));
     QVERIFY(m_server->writeFile(home + "/odd/back\\slash", "x"));
@@ -92,88 +153,72 @@ void tst_frmNorvoFTP::init()
     QVERIFY(QDir().mkpath(m_pane));
 }
 
-std::unique_ptr<frmNorvoFTP> tst_frmNorvoFTP::window(bool connect, const FtpServerPeer *peer)
+// Puts leave nothing on the shared server.
+void tst_frmNorvoFTP::cleanup()
+{
+    for (const char *folder : {"", "/empty", "/pub"})
+        QFile::remove(m_server->root(FtpServerPeer::home + QString(folder) + "/sent.bin"));
+}
+
+// A window on the local folder with the fixture's server, user and password typed in.
+std::unique_ptr<frmNorvoFTP> tst_frmNorvoFTP::window()
 {
     auto w = std::make_unique<frmNorvoFTP>();
     w->load();
     w->show();
     w->Dir1->setPath(m_pane);
-    if (connect) {
-        w->cmdInternetOpen->click();
-        w->txtServer->setText((peer ? peer : m_server.get())->server());
-        w->txtUser->setText(FtpServerPeer::user);
-        w->txtPassword->setText(FtpServerPeer::password);
-        w->cmdConnect->click();
-    }
+    w->txtServer->setText(S());
+    w->txtUser->setText(FtpServerPeer::user);
+    w->txtPassword->setText(FtpServerPeer::password);
     return w;
 }
 
-void tst_frmNorvoFTP::doubleClick(frmNorvoFTP &w, const QString &key)
+QString tst_frmNorvoFTP::what(frmNorvoFTP &w, const QString &key)
 {
-    QTreeWidgetItem *item = w.node(key);
-    QVERIFY2(item, qPrintable(key));
-    w.TreeView1->setCurrentItem(item);
-    w.TreeView1->scrollToItem(item);
-    QTest::mouseDClick(w.TreeView1->viewport(), Qt::LeftButton, {},
-                       w.TreeView1->visualItemRect(item).center());
+    const QString arg = key.section(':', 1);
+    const auto contents = [](const QByteArray &b) {
+        return b == binary ? QStringLiteral("binary") : QString::fromUtf8(b);
+    };
+    if (key.startsWith("local:"))
+        return contents(readFile(m_pane + '/' + arg));
+    if (key.startsWith("server:"))
+        return contents(m_server->readFile(FtpServerPeer::home + arg));
+    if (key.startsWith("image:"))
+        return w.node(S() + arg) ? frmNorvoFTP::imageKey(w.node(S() + arg)) : "(no node)";
+    if (key == "handles")
+        return QStringLiteral("%1%2%3").arg(w.hOpen != 0).arg(w.hConnect != 0).arg(w.fInSession);
+    QStringList out;
+    if (key == "pane")
+        out = QDir(m_pane).entryList(QDir::Files | QDir::Hidden);
+    const QTreeWidgetItem *node = key.startsWith("tree:") ? w.node(S() + arg) : nullptr;
+    for (int i = 0; node && i < node->childCount(); ++i)
+        out << node->child(i)->text(0).mid(S().size()) + '|' +
+                   frmNorvoFTP::imageKey(node->child(i));
+    for (auto *b :
+         {w.cmdInternetOpen, w.cmdClosehOpen, w.cmdConnect, w.cmdDisconnect, w.cmdGet, w.cmdPut})
+        if (key == "enabled" && b->isEnabled())
+            out << b->objectName();
+    for (auto *box : {w.txtServer, w.txtUser, w.txtPassword, w.txtProxy})
+        if (key == "boxes")
+            out << box->text();
+    out.sort();
+    return out.join(',');
 }
 
-QStringList tst_frmNorvoFTP::children(frmNorvoFTP &w, const QString &key)
-{
-    QStringList texts;
-    if (QTreeWidgetItem *item = w.node(key))
-        for (int i = 0; i < item->childCount(); ++i)
-            texts << item->child(i)->text(0) + QLatin1Char('|') +
-                         frmNorvoFTP::imageKey(item->child(i));
-    texts.sort();
-    return texts;
-}
-
-void tst_frmNorvoFTP::remoteDirectory_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("login");
-    QTest::addColumn<QString>("directory");
-    QTest::newRow("first level, login /") << "h:21/pub"
-                                          << "/"
-                                          << "/pub";
-    QTest::newRow("directory part of a first-level file") << "h:21/"
-                                                          << "/"
-                                                          << "/";
-    QTest::newRow("root") << "h:21"
-                          << "/"
-                          << "/";
-    QTest::newRow("first level, login home") << "h:21/pub"
-                                             << "/home/u"
-                                             << "/home/u/pub";
-    QTest::newRow("deeper, login home") << "h:21/pub/a b"
-                                        << "/home/u/"
-                                        << "/home/u/pub/a b";
-    QTest::newRow("root, login home") << "h:21"
-                                      << "/home/u"
-                                      << "/home/u";
-    QTest::newRow("server text later on") << "xh:21/pub"
-                                          << "/"
-                                          << "1/pub";
-    QTest::newRow("server text absent") << "other/pub"
-                                        << "/"
-                                        << "other/pub";
-}
-
+// A first-level path addresses the login directory, whatever it is.
 void tst_frmNorvoFTP::remoteDirectory()
 {
-    QFETCH(QString, path);
-    QFETCH(QString, login);
-    QFETCH(QString, directory);
-    QCOMPARE(RemotePath::directoryOf(path, QStringLiteral("h:21"), login), directory);
+    QCOMPARE(RemotePath::directoryOf("h:21/pub", "h:21", "/"), "/pub");
+    QCOMPARE(RemotePath::directoryOf("h:21", "h:21", "/"), "/");
+    QCOMPARE(RemotePath::directoryOf("h:21/pub/a b", "h:21", "/home/u/"), "/home/u/pub/a b");
 }
 
-void tst_frmNorvoFTP::focusOrderAndNames()
+// Tab order and names for the keyboard and assistive technology; an unreadable drive falls back.
+void tst_frmNorvoFTP::keyboardAndNames()
 {
-    auto w = window(false);
-    w->SetSessionControls(true);
-    w->fInSession = true;
-    w->SetSessionControls(true);
+    auto w = window();
+    w->cmdInternetOpen->click();
+    w->cmdConnect->click();
     const QStringList order{
         "cmdInternetOpen", "txtProxy",      "cmdClosehOpen", "txtServer", "txtUser", "txtPassword",
         "cmdConnect",      "cmdDisconnect", "chkPassive",    "Drive1",    "Dir1",    "File1",
@@ -183,396 +228,105 @@ void tst_frmNorvoFTP::focusOrderAndNames()
         if (c->focusPolicy() & Qt::TabFocus && order.contains(c->objectName()))
             chain << c->objectName();
     QCOMPARE(chain, order);
-    for (const QString &name : order)
-        QVERIFY2(!w->findChild<QWidget *>(name)->accessibleName().isEmpty(), qPrintable(name));
-    QCOMPARE(w->label4->buddy(), w->txtPassword);
-    QCOMPARE(w->windowTitle(), QStringLiteral("F-T-P"));
-    w->fInSession = false;
-}
-
-void tst_frmNorvoFTP::guards_data()
-{
-    QTest::addColumn<bool>("connect");
-    QTest::addColumn<QString>("slot");
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("get, no session") << false << "cmdGet_Click" << QStringList{"0|Not in session"};
-    QTest::newRow("put, no session") << false << "cmdPut_Click" << QStringList{};
-    QTest::newRow("open, no session")
-        << false << "TreeView1_DblClick" << QStringList{"0|No in session!"};
-    QTest::newRow("get, nothing selected")
-        << true << "cmdGet_Click" << QStringList{"0|Please select the item to GET!"};
-    QTest::newRow("put, nothing selected")
-        << true << "cmdPut_Click" << QStringList{"0|Please select a remote directory to PUT to!"};
-    QTest::newRow("open, nothing selected")
-        << true << "TreeView1_DblClick" << QStringList{"0|no Selection to enumerate"};
-}
-
-void tst_frmNorvoFTP::guards()
-{
-    QFETCH(bool, connect);
-    QFETCH(QString, slot);
-    QFETCH(QStringList, messages);
-    auto w = window(connect);
-    w->TreeView1->clearSelection();
-    QVERIFY(QMetaObject::invokeMethod(w.get(), qPrintable(slot)));
-    QCOMPARE(m_messages, messages);
-}
-
-void tst_frmNorvoFTP::sessionControls_data()
-{
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QStringList>("enabled");
-    const QStringList open{"txtServer",     "txtUser", "txtPassword", "chkPassive",
-                           "cmdClosehOpen", "optBin",  "optAscii"};
-    QTest::newRow("idle") << QStringList{} << QStringList{"cmdInternetOpen", "txtProxy"};
-    QTest::newRow("session open") << QStringList{"cmdInternetOpen"}
-                                  << open + QStringList{"cmdConnect"};
-    QTest::newRow("connected") << QStringList{"cmdInternetOpen", "cmdConnect"}
-                               << open + QStringList{"cmdDisconnect", "cmdGet", "cmdPut"};
-    QTest::newRow("disconnected") << QStringList{"cmdInternetOpen", "cmdConnect", "cmdDisconnect"}
-                                  << open + QStringList{"cmdConnect"};
-    QTest::newRow("session closed") << QStringList{"cmdInternetOpen", "cmdConnect", "cmdClosehOpen"}
-                                    << QStringList{"cmdInternetOpen", "txtProxy"};
-}
-
-void tst_frmNorvoFTP::sessionControls()
-{
-    QFETCH(QStringList, steps);
-    QFETCH(QStringList, enabled);
-    auto w = window(false);
-    w->txtServer->setText(S());
-    w->txtUser->setText(FtpServerPeer::user);
-    w->txtPassword->setText(FtpServerPeer::password);
-    for (const QString &step : steps)
-        w->findChild<QPushButton *>(step)->click();
-    QStringList actual;
-    for (const char *name :
-         {"cmdInternetOpen", "cmdClosehOpen", "txtProxy", "txtServer", "txtUser", "txtPassword",
-          "cmdConnect", "chkPassive", "cmdDisconnect", "optBin", "optAscii", "cmdGet", "cmdPut"})
-        if (w->findChild<QWidget *>(name)->isEnabled())
-            actual << name;
-    enabled.sort();
-    actual.sort();
-    QCOMPARE(actual, enabled);
-    QCOMPARE(m_messages, QStringList{});
-    QCOMPARE(w->TreeView1->topLevelItemCount(), int(w->fInSession));
-    QCOMPARE(w->txtPassword->displayText(),
-             w->txtPassword->text().isEmpty() ? QString() : QString(6, '*'));
-}
-
-void tst_frmNorvoFTP::connect_data()
-{
-    QTest::addColumn<QString>("server");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("good password") << S() << "secret" << QStringList{};
-    // The reply text is the server's line as sent, its number included.
-    QTest::newRow("bad password")
-        << S() << "wrong"
-        << QStringList{"0|InternetConnect Extd Err: 530 530 Authentication failed.",
-                       "4|InternetConnect Err: 12003" + closeQuestion};
-    QTest::newRow("empty server") << ""
-                                  << "secret" << QStringList{"0|Please enter a server name!"};
-}
-
-void tst_frmNorvoFTP::connect()
-{
-    QFETCH(QString, server);
-    QFETCH(QString, password);
-    QFETCH(QStringList, messages);
-    auto w = window(false);
-    w->cmdInternetOpen->click();
-    w->txtServer->setText(server);
-    w->txtUser->setText(FtpServerPeer::user);
-    w->txtPassword->setText(password);
-    w->cmdConnect->click();
-    QCOMPARE(m_messages, messages);
-    QCOMPARE(w->fInSession, messages.isEmpty());
-    QCOMPARE(w->hConnect != 0, messages.isEmpty());
-}
-
-void tst_frmNorvoFTP::treeAfterConnect()
-{
-    auto w = window();
-    QCOMPARE(m_messages, QStringList{});
-    QCOMPARE(w->TreeView1->topLevelItemCount(), 1);
-    QCOMPARE(w->TreeView1->topLevelItem(0)->text(0), S());
-    QCOMPARE(frmNorvoFTP::imageKey(w->TreeView1->topLevelItem(0)), QString());
-    QCOMPARE(children(*w, S()), (QStringList{S() + "/empty|closed", S() + "/odd|closed",
-                                             S() + "/pub|closed", S() + "/readme.txt|leaf"}));
-    // Closing the window closes the connection and the session.
-    QVERIFY(w->close());
-    QVERIFY(!w->hOpen && !w->hConnect && !w->fInSession);
-    QCOMPARE(w->TreeView1->topLevelItemCount(), 0);
-}
-
-void tst_frmNorvoFTP::openClose_data()
-{
-    QTest::addColumn<QStringList>("clicks"); // paths after the server text
-    QTest::addColumn<QString>("node");
-    QTest::addColumn<QString>("image");
-    QTest::addColumn<QStringList>("children");
-    QTest::addColumn<QStringList>("messages");
-    const QStringList inner{"/pub/inner.txt|leaf"};
-    QTest::newRow("open") << QStringList{"/pub"} << "/pub"
-                          << "open" << inner << QStringList{};
-    QTest::newRow("close") << QStringList{"/pub", "/pub"} << "/pub"
-                           << "closed" << QStringList{} << QStringList{};
-    QTest::newRow("reopen") << QStringList{"/pub", "/pub", "/pub"} << "/pub"
-                            << "open" << inner << QStringList{};
-    QTest::newRow("empty") << QStringList{"/empty"} << "/empty"
-                           << "open" << QStringList{} << QStringList{"0|This directory is empty!"};
-    QTest::newRow("empty, closed again")
-        << QStringList{"/empty", "/empty"} << "/empty"
-        << "closed" << QStringList{} << QStringList{"0|This directory is empty!"};
-    QTest::newRow("file") << QStringList{"/readme.txt"} << "/readme.txt"
-                          << "leaf" << QStringList{} << QStringList{};
-    QTest::newRow("root") << QStringList{""} << ""
-                          << ""
-                          << QStringList{"/empty|closed", "/odd|closed", "/pub|closed",
-                                         "/readme.txt|leaf"}
-                          << QStringList{};
-}
-
-void tst_frmNorvoFTP::openClose()
-{
-    QFETCH(QStringList, clicks);
-    QFETCH(QString, node);
-    QFETCH(QString, image);
-    QFETCH(QStringList, children);
-    QFETCH(QStringList, messages);
-    auto w = window();
-    for (const QString &click : clicks)
-        doubleClick(*w, S() + click);
-    QCOMPARE(m_messages, messages);
-    QCOMPARE(frmNorvoFTP::imageKey(w->node(S() + node)), image);
-    for (QString &child : children)
-        child.prepend(S());
-    QCOMPARE(this->children(*w, S() + node), children);
-}
-
-void tst_frmNorvoFTP::get_data()
-{
-    QTest::addColumn<QString>("node");         // path after the server text
-    QTest::addColumn<QByteArray>("existing");  // local file before, null for none
-    QTest::addColumn<QStringList>("messages"); // prefixes
-    QTest::addColumn<QString>("localName");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("ascii");
-    const QStringList failed{"0|FtpGetFile Extd Err: 550 ",
-                             "4|FtpGetFile Err: 12003" + closeQuestion};
-    QTest::newRow("first-level file")
-        << "/readme.txt" << QByteArray() << QStringList{} << "readme.txt"
-        << QByteArray("the login directory's readme\n") << false;
-    QTest::newRow("file in a folder") << "/pub/inner.txt" << QByteArray() << QStringList{}
-                                      << "inner.txt" << QByteArray("inner\n") << false;
-    QTest::newRow("replaces a local file")
-        << "/readme.txt" << QByteArray("older and longer local text") << QStringList{}
-        << "readme.txt" << QByteArray("the login directory's readme\n") << false;
-    QTest::newRow("folder node") << "/pub" << QByteArray() << failed << "pub" << QByteArray()
-                                 << false;
-    QTest::newRow("root") << "" << QByteArray()
-                          << QStringList{"0|Please enter the directory to CD"} + failed << S()
-                          << QByteArray() << false;
-    QTest::newRow("binary") << "/odd/dos.txt" << QByteArray() << QStringList{} << "dos.txt"
-                            << QByteArray("one\r\ntwo\r\n") << false;
-    QTest::newRow("ascii") << "/odd/dos.txt" << QByteArray() << QStringList{} << "dos.txt"
-                           << QByteArray("one\ntwo\n") << true;
-}
-
-void tst_frmNorvoFTP::get()
-{
-    QFETCH(QString, node);
-    QFETCH(QByteArray, existing);
-    QFETCH(QStringList, messages);
-    QFETCH(QString, localName);
-    QFETCH(QByteArray, content);
-    QFETCH(bool, ascii);
-    auto w = window();
-    (ascii ? w->optAscii : w->optBin)->click();
-    if (node.count('/') > 1)
-        doubleClick(*w, S() + node.section('/', 0, 1));
-    QFile local(m_pane + '/' + localName);
-    if (!existing.isNull()) {
-        QVERIFY(local.open(QIODevice::WriteOnly));
-        local.write(existing);
-        local.close();
-        w->File1->refresh();
-    }
-    w->TreeView1->setCurrentItem(w->node(S() + node));
-    w->cmdGet->click();
-    QCOMPARE(m_messages.size(), messages.size());
-    for (int i = 0; i < messages.size(); ++i)
-        QVERIFY2(m_messages[i].startsWith(messages[i]), qPrintable(m_messages[i]));
-    QCOMPARE(QDir(m_pane).entryList(QDir::Files),
-             content.isNull() ? QStringList{} : QStringList{localName});
-    QCOMPARE(w->File1->count(), content.isNull() ? 0 : 1);
-    if (!content.isNull()) {
-        QVERIFY(local.open(QIODevice::ReadOnly));
-        QCOMPARE(local.readAll(), content);
-    }
-}
-
-void tst_frmNorvoFTP::errorOutYesClosesAll()
-{
-    auto w = window();
-    w->txtProxy->setText("typed while connected");
-    w->TreeView1->setCurrentItem(w->node(S() + "/pub"));
-    m_answer = vbYes;
-    w->cmdGet->click();
-    QCOMPARE(m_messages.size(), 2);
-    QVERIFY(!w->hOpen && !w->hConnect && !w->fInSession);
-    QCOMPARE(w->TreeView1->topLevelItemCount(), 0);
-    for (QLineEdit *box : {w->txtServer, w->txtUser, w->txtPassword, w->txtProxy})
-        QCOMPARE(box->text(), QString());
-    QVERIFY(w->cmdInternetOpen->isEnabled() && !w->cmdConnect->isEnabled());
-}
-
-void tst_frmNorvoFTP::put_data()
-{
-    QTest::addColumn<QString>("node"); // path after the server text
-    QTest::addColumn<bool>("openFirst");
-    QTest::addColumn<QString>("serverPath");
-    QTest::addColumn<QStringList>("children");
-    const QString name = QStringLiteral("/sent file.bin");
-    QTest::newRow("closed folder")
-        << "/empty" << false << "/empty" << QStringList{"/empty" + name + "|leaf"};
-    QTest::newRow("open folder") << "/pub" << true << "/pub"
-                                 << QStringList{"/pub/inner.txt|leaf", "/pub" + name + "|leaf"};
-    QTest::newRow("root") << "" << false << ""
-                          << QStringList{"/empty|closed", "/odd|closed", "/pub|closed",
-                                         "/readme.txt|leaf", name + "|leaf"};
-}
-
-void tst_frmNorvoFTP::put()
-{
-    QFETCH(QString, node);
-    QFETCH(bool, openFirst);
-    QFETCH(QString, serverPath);
-    QFETCH(QStringList, children);
-    const QString home = FtpServerPeer::home;
-    const QByteArray bytes("binary\r\n\0bytes\n", 15);
-    QFile file(m_pane + "/sent file.bin");
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    auto w = window();
-    if (openFirst)
-        doubleClick(*w, S() + node);
-    // Put needs a folder node and a local file.
-    w->TreeView1->setCurrentItem(w->node(S() + "/readme.txt"));
-    w->cmdPut->click();
-    w->TreeView1->setCurrentItem(w->node(S() + node));
-    w->cmdPut->click();
-    w->File1->setCurrentRow(0);
-    w->cmdPut->click();
-    QCOMPARE(m_messages, (QStringList{"0|Please select a remote directory to PUT to!",
-                                      "0|Please select a local file to put"}));
-    QCOMPARE(m_server->readFile(home + serverPath + "/sent file.bin"), bytes);
-    QVERIFY(QFile::remove(m_server->root(home + serverPath + "/sent file.bin")));
-    for (QString &child : children)
-        child.prepend(S());
-    QCOMPARE(this->children(*w, S() + node), children);
-    if (!node.isEmpty())
-        QCOMPARE(frmNorvoFTP::imageKey(w->node(S() + node)), QStringLiteral("open"));
-}
-
-void tst_frmNorvoFTP::interruptedGet_data()
-{
-    QTest::addColumn<bool>("killServer"); // else the user presses Cancel
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("cancelled") << false << QStringList{"4|FtpGetFile Err: 12017" + closeQuestion};
-    QTest::newRow("server killed")
-        << true << QStringList{"4|FtpGetFile Err: 12030" + closeQuestion};
-}
-
-void tst_frmNorvoFTP::interruptedGet()
-{
-    QFETCH(bool, killServer);
-    QFETCH(QStringList, messages);
-    // The server stops sending after 64 KiB, so the transfer waits until it is interrupted.
-    FtpServerPeer stalling({"--stall-after", "65536"});
-    REQUIRE_FTP_SERVER(stalling);
-    QVERIFY(
-        stalling.writeFile(QString(FtpServerPeer::home) + "/big.bin", QByteArray(1 << 20, 'b')));
-    QFile existing(m_pane + "/big.bin");
-    QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("keep me") == 7);
-    existing.close();
-    auto w = window(true, &stalling);
-    QCOMPARE(m_messages, QStringList{});
-    FtpProgress::setShowDelay(0);
-    bool interrupted = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, this, [&] {
-        auto *box = w->findChild<FtpProgressDialog *>();
-        if (interrupted || !box || !box->isVisible() || box->windowTitle() != "Getting" ||
-            box->lblBytes->text().isEmpty())
-            return;
-        interrupted = true;
-        if (killServer)
-            stalling.kill();
-        else
-            box->cmdCancel->click();
-    });
-    watch.start(20);
-    w->TreeView1->setCurrentItem(w->node(stalling.server() + "/big.bin"));
-    w->cmdGet->click();
-    QVERIFY(interrupted);
-    QCOMPARE(m_messages, messages);
-    QCOMPARE(QDir(m_pane).entryList(QDir::Files | QDir::Hidden), QStringList{"big.bin"});
-    QVERIFY(existing.open(QIODevice::ReadOnly));
-    QCOMPARE(existing.readAll(), QByteArray("keep me"));
-}
-
-void tst_frmNorvoFTP::unreadableDriveFallsBack()
-{
-    auto w = window(false);
+    for (QWidget *c : w->findChildren<QWidget *>())
+        QVERIFY2(!(c->focusPolicy() & Qt::TabFocus) || !c->accessibleName().isEmpty(),
+                 qPrintable(c->objectName()));
+    for (QLabel *label : w->findChildren<QLabel *>())
+        QVERIFY2(label->buddy(), qPrintable(label->text()));
+    QCOMPARE(w->txtPassword->echoMode(), QLineEdit::Password);
     w->Drive1->setDrive(m_local->path() + "/not-mounted");
-    QCOMPARE(w->Drive1->drive(), QStringLiteral("/"));
-    QCOMPARE(w->Dir1->path(), QStringLiteral("/"));
-    QCOMPARE(w->File1->path(), QStringLiteral("/"));
+    QCOMPARE(QStringList({w->Drive1->drive(), w->Dir1->path(), w->File1->path()}),
+             QStringList({"/", "/", "/"}));
 }
 
-void tst_frmNorvoFTP::hostileNames_data()
+void tst_frmNorvoFTP::sessions_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("listed"); // from the server's odd folder, else a made-up listing
-    QTest::newRow("parent") << ".." << false;
-    QTest::newRow("itself") << "." << false;
-    QTest::newRow("slash") << "../../escape" << false;
-    QTest::newRow("backslash, made up") << "..\\escape" << false;
-    QTest::newRow("300 characters") << QString(300, 'n') << false;
-    QTest::newRow("control character") << "line\nbreak" << false;
-    QTest::newRow("backslash") << "back\\slash" << true;
-    QTest::newRow("bell") << "bell\a" << true;
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("after");
+    const auto parts = [](const QString &cell) {
+        return cell.split(QRegularExpression(";\\s*"), Qt::SkipEmptyParts);
+    };
+    for (const QStringList &row : tableRows(sessionTable))
+        QTest::newRow(qPrintable(row[0]))
+            << row.value(1) << parts(row.value(2)) << parts(row.value(3));
+    const QString name(300, 'n');
+    QTest::newRow("made-up 300 characters")
+        << "connect; listed " + name + "; sel /" + name + "; click cmdGet"
+        << QStringList{"can't be saved"} << QStringList{"pane="};
 }
 
-void tst_frmNorvoFTP::hostileNames()
+void tst_frmNorvoFTP::sessions()
 {
-    QFETCH(QString, name);
-    QFETCH(bool, listed);
+    QFETCH(QString, steps);
+    QFETCH(QStringList, messages);
+    QFETCH(QStringList, after);
     auto w = window();
-    QString parent = S();
-    if (listed) {
-        parent += "/odd";
-        doubleClick(*w, parent);
-    } else {
-        w->colEntryNames = {name};
-        w->colEntryAttributes = {FILE_ATTRIBUTE_NORMAL};
-        w->AddTreeNodes(S());
+    QTimer watch;
+    bool cancelled = false;
+    for (const QString &step : steps.split(';', Qt::SkipEmptyParts)) {
+        const QString verb = step.trimmed().section(' ', 0, 0),
+                      arg = step.trimmed().section(' ', 1);
+        const QString name = arg.section('=', 0, 0), text = arg.section('=', 1);
+        QTreeWidgetItem *item = w->node(S() + arg);
+        if (verb == "connect") {
+            w->cmdInternetOpen->click();
+            w->cmdConnect->click();
+        } else if (verb == "click") {
+            w->findChild<QAbstractButton *>(arg)->click();
+        } else if (verb == "call") {
+            QVERIFY(QMetaObject::invokeMethod(w.get(), qPrintable(arg)));
+        } else if (verb == "none") {
+            w->TreeView1->clearSelection();
+        } else if (verb == "sel" || verb == "dbl") {
+            QVERIFY2(item, qPrintable(step));
+            w->TreeView1->setCurrentItem(item);
+            w->TreeView1->scrollToItem(item);
+            if (verb == "dbl")
+                QTest::mouseDClick(w->TreeView1->viewport(), Qt::LeftButton, {},
+                                   w->TreeView1->visualItemRect(item).center());
+        } else if (verb == "local") {
+            QVERIFY(writeFile(m_pane + '/' + name, arg.contains('=') ? text.toUtf8() : binary));
+            w->File1->refresh();
+        } else if (verb == "pick") {
+            w->File1->setCurrentRow(0);
+        } else if (verb == "set") {
+            w->findChild<QLineEdit *>(name)->setText(text);
+        } else if (verb == "listed") {
+            w->colEntryNames = {arg};
+            w->colEntryAttributes = {FILE_ATTRIBUTE_NORMAL};
+            w->AddTreeNodes(S());
+        } else if (verb == "cancel") {
+            FtpProgress::setShowDelay(0);
+            QObject::connect(&watch, &QTimer::timeout, this, [&] {
+                auto *box = w->findChild<FtpProgressDialog *>();
+                if (box && box->isVisible() && box->windowTitle() == "Getting" &&
+                    !box->lblBytes->text().isEmpty() && !std::exchange(cancelled, true))
+                    box->cmdCancel->click();
+            });
+            watch.start(20);
+        } else if (verb == "yes") {
+            m_answer = vbYes;
+        } else {
+            QCOMPARE(verb, QStringLiteral("close"));
+            QVERIFY(w->close());
+        }
     }
-    QTreeWidgetItem *item = w->node(parent + '/' + name);
-    QVERIFY(item);
-    w->TreeView1->setCurrentItem(item);
-    w->cmdGet->click();
-    QCOMPARE(m_messages.size(), 1);
-    QVERIFY2(m_messages[0].contains("can't be saved in the local folder"),
-             qPrintable(m_messages[0]));
-    QVERIFY(!m_messages[0].contains('\n') && !m_messages[0].contains('\a'));
+    QCOMPARE(m_messages.size(), messages.size());
+    for (int i = 0; i < m_messages.size(); ++i) {
+        QVERIFY2(m_messages[i].contains(messages[i]), qPrintable(m_messages[i]));
+        QVERIFY2(!m_messages[i].contains('\a') &&
+                     !QString(m_messages[i]).remove("\r\n").contains('\n'),
+                 qPrintable(m_messages[i]));
+    }
+    for (const QString &fact : after)
+        QCOMPARE(fact.section('=', 0, 0) + '=' + what(*w, fact.section('=', 0, 0)), fact);
+    // Always: the local list shows the folder, nothing lands beside it, the tree is the session.
+    QCOMPARE(w->File1->count(), QDir(m_pane).entryList(QDir::Files | QDir::Hidden).size());
     QCOMPARE(
         QDir(m_local->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
         QStringList{"pane"});
-    QCOMPARE(QDir(m_pane).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{});
+    QCOMPARE(w->TreeView1->topLevelItemCount(), int(w->fInSession));
 }
 
 QTEST_MAIN(tst_frmNorvoFTP)

@@ -17,12 +17,11 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 cxx=${FUZZ_CXX:-clang++}
-command -v "$cxx" >/dev/null || { echo "run-fuzzers: $cxx is missing (package clang)"; exit 77; }
 mkdir -p "$build/findings"
 probe=$build/probe
 echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char *, unsigned long) { return 0; }' >"$probe.cpp"
 "$cxx" -fsanitize=fuzzer "$probe.cpp" -o "$probe" 2>/dev/null ||
-  { echo "run-fuzzers: $cxx cannot link libFuzzer (package libclang-rt-14-dev)"; exit 77; }
+  { echo "run-fuzzers: $cxx cannot build a libFuzzer target (packages clang, libclang-rt-14-dev)"; exit 77; }
 
 flags=(-std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 declare -a names=()
@@ -34,7 +33,9 @@ build_one() { # name sources-and-modules...
     else modules+=("$item"); fi
   done
   local binary=$build/$name newest
-  newest=$(ls -t "$here/$name.cpp" "${sources[@]}" "$here/targets" | head -n1)
+  # Headers beside the parsers count too, so a changed declaration rebuilds the target.
+  # shellcheck disable=SC2046
+  newest=$(ls -t "$here/$name.cpp" "${sources[@]}" "$here/targets" $(printf '%s/*.h ' "${sources[@]%/*}") | head -n1)
   [[ -x $binary && $binary -nt $newest ]] && return 0
   local packages=()
   [[ ${#modules[@]} -eq 0 ]] || read -ra packages <<<"$(pkg-config --cflags --libs "${modules[@]}")"

@@ -1,52 +1,76 @@
 #!/usr/bin/python3
-"""A loopback FTP server for tests and benchmarks (pyftpdlib).
-
-Prints "PORT <n>" on stdout once it listens, then serves until killed. One user with full
-rights over --root; after login the user is in --home (a folder below the root, so the login
-directory is not "/").
-"""
+# A loopback FTP server for tests and benchmarks (pyftpdlib).
+#
+# Prints "PORT <n>" on stdout once it listens (after "PROXY <n>" with --proxy), then serves until
+# killed. One user with full rights over --root; after login the user is in --home (a folder below
+# the root, so the login directory is not "/").
 import argparse
+import ctypes
 import logging
 import os
+import shutil
+import socket
+import subprocess
 import sys
+import time
 
-try:
-    from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import DTPHandler, FTPHandler
-    from pyftpdlib.servers import FTPServer
-except ImportError:
-    print("python3-pyftpdlib is not installed", file=sys.stderr)
-    sys.exit(77)
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def start_tinyproxy(folder):
+    # tinyproxy on a free loopback port, ended with this process; its port, 0 if not installed.
+    # It takes CONNECT to any port: the passive data ports are chosen at random.
+    program = shutil.which("tinyproxy")
+    if not program:
+        return 0
+    conf = os.path.join(folder, "tinyproxy.conf")
+    for _ in range(5):  # another process may take the free port before tinyproxy does
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        with open(conf, "w") as f:
+            f.write('Port %d\nListen 127.0.0.1\nAllow 127.0.0.1\nLogLevel Warning\n'
+                    'LogFile "%s/log"\nPidFile "%s/pid"\n' % (port, folder, folder))
+        proxy = subprocess.Popen([program, "-d", "-c", conf], stdout=subprocess.DEVNULL,
+                                 preexec_fn=lambda: ctypes.CDLL(None).prctl(1, 9))  # PDEATHSIG
+        deadline = time.monotonic() + 10
+        while proxy.poll() is None and time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", port), 0.5).close()
+                return port
+            except OSError:
+                time.sleep(0.05)
+        proxy.kill()
+        proxy.wait()
+    sys.exit("tinyproxy did not start")
 
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--user", default="velmaric")
     p.add_argument("--password", default="secret")
     p.add_argument("--root", required=True)
-    p.add_argument("--home", default="/", help="login directory, below the root")
-    p.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
-    p.add_argument("--stall-after", type=int, default=-1,
-                   help="data connections stop sending after this many bytes")
-    p.add_argument("--hang", default="",
-                   help="commands (comma-separated, e.g. MLSD,LIST) that never get a reply")
-    p.add_argument("--require-utf8-opts", action="store_true",
-                   help="refuse listings and transfers until OPTS UTF8 ON on this connection")
-    p.add_argument("--close-after-transfer", action="store_true",
-                   help="end the control connection after each completed transfer")
-    p.add_argument("--make-files", type=int, default=0,
-                   help="create this many empty files in a folder 'many' of the login directory")
+    p.add_argument("--home", default="/")  # the login directory, below the root
+    p.add_argument("--proxy", metavar="FOLDER")  # start tinyproxy too, its files in FOLDER
+    p.add_argument("--no-mlsd", action="store_true")  # offer LIST only
+    p.add_argument("--stall-after", type=int, default=-1)  # data stops after so many bytes
+    p.add_argument("--hang", default="")  # commands (e.g. MLSD,LIST) that never get a reply
+    # refuse listings and transfers until OPTS UTF8 ON on this connection
+    p.add_argument("--require-utf8-opts", action="store_true")
+    # end the control connection after each completed transfer
+    p.add_argument("--close-after-transfer", action="store_true")
+    # create this many empty files in a folder "many" of the login directory
+    p.add_argument("--make-files", type=int, default=0)
     a = p.parse_args()
 
     root = os.path.realpath(a.root)
     home = "/" + a.home.strip("/")
-    os.makedirs(root + home, exist_ok=True)
-    if a.make_files:
-        many = os.path.join(root + home, "many")
-        os.makedirs(many, exist_ok=True)
-        for i in range(a.make_files):
-            open(os.path.join(many, "file%06d.txt" % i), "wb").close()
+    many = os.path.join(root + home, "many")
+    os.makedirs(many if a.make_files else root + home, exist_ok=True)
+    for i in range(a.make_files):
+        open(os.path.join(many, "file%06d.txt" % i), "wb").close()
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(a.user, a.password, root, perm="elradfmwMT")
@@ -98,13 +122,14 @@ def main():
                               if k not in ("MLSD", "MLST")}
 
     logging.basicConfig(level=logging.WARNING)
-    server = FTPServer((a.host, 0), Handler)
+    if a.proxy:
+        print("PROXY %d" % start_tinyproxy(a.proxy), flush=True)
+    server = FTPServer(("127.0.0.1", 0), Handler)
     print("PORT %d" % server.socket.getsockname()[1], flush=True)
     try:
         server.serve_forever(handle_exit=False)
     except KeyboardInterrupt:
         pass
-    sys.exit(0)
 
 
 if __name__ == "__main__":

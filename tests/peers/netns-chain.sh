@@ -22,10 +22,11 @@ up() {
     shift 2
     while [ $# -gt 0 ]; do
         case $1 in
-            --owner) owner=$2; shift 2 ;;
-            --hosts) hosts=$2; shift 2 ;;
+            --owner) owner=$2 ;;
+            --hosts) hosts=$2 ;;
             *) echo "netns-chain: unknown option $1" >&2; exit 2 ;;
         esac
+        shift 2
     done
     # The reaper first: whatever fails below, the chain goes away with its owner.
     setsid sh -c 'while kill -0 "$1" 2>/dev/null; do sleep 0.5; done; exec "$2" down "$3"' \
@@ -34,10 +35,8 @@ up() {
     for i in $(seq 0 "$last"); do
         ip netns add "$prefix-$i"
         ip -n "$prefix-$i" link set lo up
-        ip netns exec "$prefix-$i" sysctl -qw net.ipv4.icmp_ratelimit=0
-        if [ "$i" -gt 0 ] && [ "$i" -lt "$last" ]; then
-            ip netns exec "$prefix-$i" sysctl -qw net.ipv4.ip_forward=1
-        fi
+        ip netns exec "$prefix-$i" sysctl -qw net.ipv4.icmp_ratelimit=0 \
+            net.ipv4.ip_forward=$((i > 0 && i < last))
     done
     for i in $(seq 0 "$routers"); do
         a=$prefix-$i b=$prefix-$((i + 1))

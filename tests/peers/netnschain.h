@@ -1,5 +1,6 @@
 #pragma once
-#include <QFile>
+#include "uniquefd.h"
+
 #include <QProcess>
 
 #include <fcntl.h>
@@ -11,18 +12,16 @@
 // process die first.
 class NetnsChain {
 public:
-    // hostsFile, when given, becomes the source's /etc/hosts under `ip netns exec`.
-    explicit NetnsChain(int routers, const QString &hostsFile = {})
-        : m_prefix(QStringLiteral("vt%1").arg(getpid()))
+    // hosts, when given, is the source's /etc/hosts under `ip netns exec`.
+    explicit NetnsChain(int routers, const QByteArray &hosts = {})
     {
-        QStringList args{"up", m_prefix, QString::number(routers), "--owner",
-                         QString::number(getpid())};
-        if (!hostsFile.isEmpty())
-            args << "--hosts" << hostsFile;
+        QStringList args{"up", m_prefix, QString::number(routers)};
+        if (!hosts.isEmpty())
+            args << "--hosts"
+                 << "/dev/stdin";
         QByteArray err;
-        if (const int status = run(NETNS_CHAIN_SCRIPT, args, nullptr, &err))
-            m_error =
-                QStringLiteral("netns-chain.sh up failed (%1): %2").arg(status).arg(QString(err));
+        if (run(NETNS_CHAIN_SCRIPT, args, nullptr, &err, hosts) != 0)
+            m_error = "netns-chain.sh up failed: " + QString::fromLocal8Bit(err);
     }
     ~NetnsChain() { run(NETNS_CHAIN_SCRIPT, {"down", m_prefix}); }
 
@@ -32,27 +31,25 @@ public:
 
     // Runs a program inside a namespace: its exit status, -1 when it did not finish.
     int exec(const QString &ns, const QStringList &command, QByteArray *out = nullptr,
-             QByteArray *err = nullptr) const
+             QByteArray *err = nullptr, const QByteArray &input = {}) const
     {
-        return run("ip", QStringList{"netns", "exec", ns} + command, out, err);
+        return run("ip", QStringList{"netns", "exec", ns} + command, out, err, input);
     }
     // Replaces a namespace's nft ruleset (empty: no rules).
     bool nft(const QString &ns, const QString &ruleset) const
     {
-        QFile file(ns + ".nft"); // in the test's private working directory
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        file.write("flush ruleset\n" + ruleset.toUtf8() + "\n");
-        file.close();
-        return exec(ns, {"nft", "-f", file.fileName()}) == 0;
+        return exec(ns, {"nft", "-f", "-"}, nullptr, nullptr,
+                    "flush ruleset\n" + ruleset.toUtf8()) == 0;
     }
 
 private:
     static int run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
-                   QByteArray *err = nullptr)
+                   QByteArray *err = nullptr, const QByteArray &input = {})
     {
         QProcess p;
         p.start(program, args);
+        p.write(input);
+        p.closeWriteChannel();
         if (!p.waitForFinished(60000)) {
             p.kill();
             p.waitForFinished();
@@ -65,7 +62,7 @@ private:
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 
-    QString m_prefix;
+    const QString m_prefix = QStringLiteral("vt%1").arg(getpid());
     QString m_error;
 };
 
@@ -73,10 +70,6 @@ private:
 // there, programs it starts begin there.
 inline bool enterNetns(const QString &ns)
 {
-    const int fd = ::open(QByteArray("/run/netns/" + ns.toLocal8Bit()).constData(),
-                          O_RDONLY | O_CLOEXEC);
-    const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return entered;
+    const UniqueFd fd(::open(qPrintable("/run/netns/" + ns), O_RDONLY | O_CLOEXEC));
+    return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
 }

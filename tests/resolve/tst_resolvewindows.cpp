@@ -7,74 +7,70 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netdb.h>
-
 #include <memory>
 
-// What a press of "Find It" in each resolver window shows in Text2 and in message boxes,
-// answered from the namespace's hosts file (see resolver-netns.sh).
+// What a press of "Find It" in each resolver window shows in Text2 and in message boxes, and
+// what velmaric-cli resolve and reverse return and print for the same input, answered from
+// the namespace's hosts file (see resolver-netns.sh).
 class tst_ResolveWindows : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
+    void init()
+    {
+        m_shown.clear();
+        setMsgBoxHandler([this](const QString &text, int style, const QString &title) {
+            // Every box here has an OK button only and the application's title.
+            m_shown << (style == vbOKOnly && title == applicationTitle() ? text
+                                                                         : "odd box: " + text);
+            return int(vbOK);
+        });
+    }
     void findIt_data();
     void findIt();
-    void sortedLookupPutsAnotherAddressFirst();
     void hostWindowClosedDuringMessage();
 
 private:
-    QStringList m_messages; // "style|title|text" of each message box
+    QStringList m_shown; // Text2, then the text of each message box
 };
-
-void tst_ResolveWindows::init()
-{
-    m_messages.clear();
-    setMsgBoxHandler([this](const QString &text, int style, const QString &title) {
-        m_messages << QString::number(style) + QLatin1Char('|') + title + QLatin1Char('|') + text;
-        return int(vbOK);
-    });
-}
 
 void tst_ResolveWindows::findIt_data()
 {
-    QTest::addColumn<bool>("hostWindow"); // frmNorvoHost, else frmNorvoIP
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<bool>("needsNamespace");
-    QTest::addColumn<QString>("text2");
-    QTest::addColumn<QStringList>("messages");
-
-    const QString longName = QString(200, 'l') + ".velmaric.test";
-    const QString box = "0|" + applicationTitle() + '|'; // the application's title on OK-only boxes
-    const QStringList invalid{box + "String passed is an invalid IP."};
-    QTest::newRow("host: reverse entry")
-        << true << "203.0.113.5" << true << "reverse.velmaric.test" << QStringList{};
-    QTest::newRow("host: one of several lines")
-        << true << "10.1.2.3" << true << "multi.velmaric.test" << QStringList{};
-    QTest::newRow("host: long name whole")
-        << true << "203.0.113.6" << true << longName << QStringList{};
-    QTest::newRow("host: no entry") << true << "203.0.113.99" << true << ""
-                                    << QStringList{box + "Call to gethostbyaddr failed."};
-    QTest::newRow("host: name typed") << true << "reverse.velmaric.test" << false << "" << invalid;
-    QTest::newRow("host: empty") << true << "" << false << "" << invalid;
-    QTest::newRow("ip: first of several")
-        << false << "multi.velmaric.test" << true << "192.0.2.7" << QStringList{};
-    QTest::newRow("ip: not found")
-        << false << "nothere.velmaric.test" << true << "" << QStringList{};
-    QTest::newRow("ip: dotted text") << false << "10.9.8.7" << false << "10.9.8.7" << QStringList{};
-    QTest::newRow("ip: empty") << false << "" << false << "" << QStringList{};
+    // frmNorvoHost and `velmaric-cli reverse`, else frmNorvoIP and `velmaric-cli resolve`
+    QTest::addColumn<bool>("hostWindow");
+    QTest::addColumn<QString>("input"); // the command line's arguments split at blanks
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("cli"); // exit code, output, error output
+    const QString invalid = "String passed is an invalid IP.",
+                  longName = QString(200, 'l') + ".velmaric.test";
+    const struct {
+        const char *window, *input;
+        QString shown, cli;
+    } rows[] = {{"host", "203.0.113.5", "reverse.velmaric.test", "0|reverse.velmaric.test|"},
+                // One of several lines, and a name long beyond a fixed buffer.
+                {"host", "10.1.2.3", "multi.velmaric.test", "0|multi.velmaric.test|"},
+                {"host", "203.0.113.6", longName, "0|" + longName + '|'},
+                {"host", "203.0.113.99", "|Call to gethostbyaddr failed.",
+                 "1||Call to gethostbyaddr failed."},
+                {"host", "reverse.velmaric.test", '|' + invalid, "1||" + invalid},
+                {"host", "", '|' + invalid, "2||Usage: velmaric-cli reverse ADDRESS"},
+                // Listed first, where the system's sorted look-up puts 127.0.0.9 first.
+                {"ip", "multi.velmaric.test", "192.0.2.7", "0|192.0.2.7|"},
+                {"ip", "nothere.velmaric.test", "",
+                 "1||velmaric-cli: host name 'nothere.velmaric.test' not found"},
+                {"ip", "10.9.8.7", "10.9.8.7", "0|10.9.8.7|"},
+                {"ip", "a b", "", "2||Usage: velmaric-cli resolve NAME"},
+                {"ip", "", "", "2||Usage: velmaric-cli resolve NAME"}};
+    for (const auto &r : rows)
+        QTest::addRow("%s: '%s'", r.window, r.input)
+            << (r.window[0] == 'h') << r.input << r.shown << r.cli;
 }
 
 void tst_ResolveWindows::findIt()
 {
     QFETCH(bool, hostWindow);
     QFETCH(QString, input);
-    QFETCH(bool, needsNamespace);
-    QFETCH(QString, text2);
-    QFETCH(QStringList, messages);
-    if (needsNamespace)
+    if (!input.isEmpty()) // look-ups are answered from the namespace's hosts file only
         REQUIRE_RESOLVER_NAMESPACE();
-
     const std::unique_ptr<ToolWindow> w(hostWindow ? static_cast<ToolWindow *>(new frmNorvoHost)
                                                    : new frmNorvoIP);
     w->load();
@@ -83,23 +79,19 @@ void tst_ResolveWindows::findIt()
     auto *result = w->findChild<QLineEdit *>("Text2");
     result->setText(QStringLiteral("from the press before"));
     w->findChild<QPushButton *>("Command1")->click();
-    QCOMPARE(m_messages, messages);
-    QCOMPARE(result->text(), text2);
-}
+    m_shown.prepend(result->text());
+    QTEST(m_shown.join('|'), "shown");
 
-// "first of several" above only proves the window keeps the listed order when the system's
-// sorted look-up would put another address first.
-void tst_ResolveWindows::sortedLookupPutsAnotherAddressFirst()
-{
-    REQUIRE_RESOLVER_NAMESPACE();
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *list = nullptr;
-    QCOMPARE(getaddrinfo("multi.velmaric.test", nullptr, &hints, &list), 0);
-    const QString first = inet_ntoa(reinterpret_cast<sockaddr_in *>(list->ai_addr)->sin_addr);
-    freeaddrinfo(list);
-    QVERIFY2(first != "192.0.2.7", qPrintable(first));
+    QProcess cli;
+    cli.start(VELMARIC_CLI_PATH, QStringList(hostWindow ? "reverse" : "resolve") +
+                                     input.split(' ', Qt::SkipEmptyParts));
+    QVERIFY2(cli.waitForFinished(30000), "velmaric-cli did not finish");
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QTEST(QStringLiteral("%1|%2|%3")
+              .arg(cli.exitCode())
+              .arg(QString(cli.readAllStandardOutput()).trimmed(),
+                   QString(cli.readAllStandardError()).trimmed()),
+          "cli");
 }
 
 // A message box runs an event loop in which the window can go away; the press must then end

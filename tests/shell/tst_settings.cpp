@@ -1,4 +1,5 @@
 // The suite's two settings stores: the settings record file and the per-user settings.
+#include "fulldisk.h"
 #include "settingsrecord.h"
 #include "usersettings.h"
 
@@ -141,6 +142,19 @@ private Q_SLOTS:
         for (int w = 0; w < 4; ++w)
             for (int k = 0; k < 20; ++k)
                 QCOMPARE(get(key(w, k)), QStringLiteral("1"));
+    }
+
+    void fullDiskKeepsTheOldFile()
+    {
+        // Room for the lock file but not for the longer new text: a short write.
+        const QString old(4000, u'x');
+        QVERIFY(UserSettings::SaveSetting("Velmaric", "Settings", "MainLeft", old));
+        {
+            const FullDisk full(QFileInfo(UserSettings::filePath("Velmaric")).size());
+            QVERIFY(!UserSettings::SaveSetting("Velmaric", "Settings", "MainTop", "20"));
+        }
+        QCOMPARE(get("MainLeft"), old);
+        QCOMPARE(QDir(UserSettings::directory()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 };
 

@@ -1,0 +1,334 @@
+// The connect-scan engine, velmaric-cli scan and the Port Scanner window against listeners,
+// firewall rules and a name server in the resolver fixture's namespace (resolver-netns.sh), to
+// which this test adds what a scan needs.
+#include "connectscan.h"
+#include "frmportscan.h"
+#include "messagebox.h"
+#include "resolvernamespace.h"
+
+#include <QtNetwork>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+namespace {
+// Listened on both loopbacks; the rules below make 5007 and 6000-6999 drop every probe, 5013
+// answer "administratively prohibited" and 5016 reset.
+const QList<quint16> Listening{22, 5001, 5004, 5010};
+const QString Rules = "table inet probes { chain input { type filter hook input priority 0;\n"
+                      "tcp dport { 5007, 6000-6999 } drop\n"
+                      "tcp dport 5013 reject with icmpx type admin-prohibited\n"
+                      "tcp dport 5016 reject with tcp reset; }\n}\n";
+
+// Writes or adds to a file of the namespace's own /etc, which `ip netns exec` mounted over the
+// machine's.
+bool put(const char *name, const QByteArray &text, QIODevice::OpenMode how = QIODevice::Truncate)
+{
+    QFile file("/etc/netns/" + qgetenv("VELMARIC_RESOLVER_NETNS") + '/' + name);
+    return file.open(QIODevice::WriteOnly | how) && file.write(text) == text.size();
+}
+
+// "port state" lines of one engine scan of 127.0.0.1, by port; none when it did not finish.
+QStringList scanned(int first, int last, int timeoutMs, int *peak = nullptr)
+{
+    scan::Target target;
+    std::string error;
+    scan::resolveTarget("127.0.0.1", target, error);
+    scan::ConnectScan scan(target, uint16_t(first), uint16_t(last), timeoutMs);
+    QMultiMap<int, const char *> states;
+    QStringList lines;
+    if (scan.run([&](const scan::PortResult &r) {
+            states.insert(r.port, scan::stateText(r.state));
+        }) == scan::ConnectScan::Outcome::Finished)
+        for (auto it = states.cbegin(); it != states.cend(); ++it)
+            lines << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+    if (peak)
+        *peak = scan.peakInFlight();
+    return lines;
+}
+
+// What the listeners and rules make of each port.
+QStringList expected(int first, int last)
+{
+    QStringList lines;
+    for (int p = first; p <= last; ++p)
+        lines << QStringLiteral("%1 %2").arg(p).arg(
+            Listening.contains(p)                                ? "open"
+            : p == 5007 || p == 5013 || (p >= 6000 && p <= 6999) ? "filtered"
+                                                                 : "closed");
+    return lines;
+}
+
+// TCP and UDP sockets this process holds: the scan's connections and look-ups beside the
+// fixture's own, none of the X or D-Bus connections the toolkit opens when it likes.
+int inetSockets()
+{
+    int n = 0;
+    for (const QString &fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System)) {
+        int domain = 0;
+        socklen_t len = sizeof domain;
+        n += ::getsockopt(fd.toInt(), SOL_SOCKET, SO_DOMAIN, &domain, &len) == 0 &&
+             (domain == AF_INET || domain == AF_INET6);
+    }
+    return n;
+}
+} // namespace
+
+class tst_PortScan : public QObject {
+    Q_OBJECT
+    std::vector<std::unique_ptr<QTcpServer>> m_listeners;
+    QUdpSocket m_dns;
+    std::unique_ptr<frmPortScan> m_window;
+    QStringList m_messages;
+
+    // The namespace's name server, on this thread: "no such name", except that names whose
+    // first label is "slow" get no answer at all.
+    void answer()
+    {
+        while (m_dns.hasPendingDatagrams()) {
+            const QNetworkDatagram query = m_dns.receiveDatagram();
+            QByteArray q = query.data();
+            qsizetype end = 12; // past the name, then the question's type and class
+            while (end < q.size() && q[end])
+                end += uchar(q[end]) + 1;
+            if (end + 5 > q.size() || q.mid(12, 5) == "\4slow")
+                continue;
+            q[2] = char(0x81); // a response, recursion desired
+            q[3] = char(0x83); // recursion available, no such name
+            m_dns.writeDatagram(query.makeReply(q.left(end + 5).replace(6, 6, QByteArray(6, 0))));
+        }
+    }
+    // Host, first and last port, time-out; then Scan.
+    void start(const QString &fields)
+    {
+        const QStringList f = fields.split(',');
+        m_window->txtHost->setText(f[0]);
+        m_window->txtFirstPort->setText(f[1]);
+        m_window->txtLastPort->setText(f[2]);
+        m_window->txtTimeout->setText(f[3]);
+        QTest::mouseClick(m_window->cmdScan, Qt::LeftButton);
+    }
+    // The window's list, "port state service" per row.
+    QStringList rows() const
+    {
+        QStringList lines;
+        const QAbstractItemModel *m = m_window->lvwPorts->model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            lines << QStringLiteral("%1 %2 %3")
+                         .arg(m->index(r, 0).data().toString(), m->index(r, 1).data().toString(),
+                              m->index(r, 2).data().toString())
+                         .trimmed();
+        return lines;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        REQUIRE_RESOLVER_NAMESPACE();
+        if (QStandardPaths::findExecutable(QStringLiteral("nft")).isEmpty())
+            QSKIP("the nft tool (nftables) is missing");
+        for (quint16 port : Listening) {
+            auto &s = m_listeners.emplace_back(std::make_unique<QTcpServer>());
+            QVERIFY2(s->listen(QHostAddress::Any, port), qPrintable(s->errorString()));
+            s->pauseAccepting(); // connections wait in the backlog
+        }
+        QVERIFY2(m_dns.bind(QHostAddress::LocalHost, 53), qPrintable(m_dns.errorString()));
+        connect(&m_dns, &QUdpSocket::readyRead, this, &tst_PortScan::answer);
+        // dual.velmaric.test lists its IPv6 address first; the scanner takes the IPv4 one.
+        QVERIFY(put("hosts", "::1 dual.velmaric.test\n127.0.0.2 dual.velmaric.test\n",
+                    QIODevice::Append));
+        QVERIFY(put("nsswitch.conf", "hosts: files dns\n"));
+        QVERIFY(put("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"));
+        QCOMPARE(QProcess::execute(QStringLiteral("nft"), {Rules}), 0);
+    }
+    void init()
+    {
+        m_messages.clear();
+        setMsgBoxHandler([this](const QString &text, int, const QString &) {
+            m_messages << text;
+            return int(vbOK);
+        });
+        m_window = std::make_unique<frmPortScan>();
+        m_window->load();
+        m_window->show();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        setMsgBoxHandler({});
+    }
+
+    // With the probed ports among the local ports, a connect may pick its target as its own
+    // source and reach itself; that is no listener.
+    void selfConnectIsClosed()
+    {
+        QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+        QVERIFY(range.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+        const auto restore = qScopeGuard(
+            [&, old = range.readAll()] { range.seek(0), range.write(old); });
+        QVERIFY(range.seek(0) && range.write("7000 7031") == 9);
+        for (int round = 0; round < 20; ++round)
+            QCOMPARE(scanned(7000, 7031, 300), expected(7000, 7031));
+    }
+
+    // A low descriptor limit bounds the connections in flight, and the scan still ends whole,
+    // whether ports end at once (closed) or stay in flight (dropped).
+    void descriptorLimit()
+    {
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &old), 0);
+        const rlimit low{128, old.rlim_max};
+        int peak = 0;
+        for (const auto &[first, last] : {std::pair{1, 3000}, {6000, 6299}}) {
+            QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+            const QStringList lines = scanned(first, last, 100, &peak);
+            QCOMPARE(setrlimit(RLIMIT_NOFILE, &old), 0);
+            QCOMPARE(lines, expected(first, last));
+            QVERIFY(peak >= 1 && peak < 128);
+        }
+    }
+
+    // Look-ups (both families, not found, no answer) and arguments, end to end.
+    void cli_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out"); // patterns over the whole outputs
+        QTest::addColumn<QString>("err");
+        const auto row = [](const char *name, const QStringList &args, int code, const QString &out,
+                            const QString &err = QStringLiteral("^$")) {
+            QTest::newRow(name) << args << code << out << err;
+        };
+        row("found", {"127.0.0.1", "5000", "5019", "--timeout", "300"}, 0,
+            "^5001\t\n5004\t\n5010\t\n127.0.0.1: 3 open, 15 closed, 2 filtered of 20 ports in "
+            "\\d+\\.\\d\\d s\n$");
+        row("IPv6, service name", {"::1", "20", "23"}, 0,
+            "^22\tssh\n::1: 1 open, 3 closed, 0 filtered of 4 ports in ");
+        row("name with both families", {"dual.velmaric.test", "1", "1"}, 0, "^127\\.0\\.0\\.2: ");
+        row("unknown host", {"nowhere.velmaric.test", "1", "2"}, 1, "^$",
+            "Host \"nowhere.velmaric.test\" not found.");
+        row("no answer", {"slow.velmaric.test", "1", "2"}, 1, "^$",
+            "Host \"slow.velmaric.test\" could not be looked up now; try again later.");
+        row("empty host", {"", "1", "2"}, 1, "^$", "Enter a host name or address.");
+        row("port 0", {"::1", "0", "10"}, 2, "^$", "from 1 to 65535");
+        row("port 65536", {"::1", "1", "65536"}, 2, "^$", "from 1 to 65535");
+        row("first > last", {"::1", "10", "5"}, 2, "^$", "greater than the last");
+        row("bad time-out", {"::1", "1", "2", "--timeout", "x"}, 2, "^$", "time-out");
+        row("no last port", {"::1", "1"}, 2, "^$", "Usage:");
+    }
+    void cli()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess p;
+        p.start(QStringLiteral(VELMARIC_CLI), QStringList{"scan"} + args);
+        QVERIFY(QSignalSpy(&p, &QProcess::finished).wait(30000)); // the name server answers
+        const QString stdOut = p.readAllStandardOutput(), stdErr = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), exitCode);
+        QVERIFY2(QRegularExpression(out).match(stdOut).hasMatch(), qPrintable(stdOut));
+        QVERIFY2(QRegularExpression(err).match(stdErr).hasMatch(), qPrintable(stdErr));
+    }
+
+    // The window: listed results, or a message and the box to correct.
+    void window_data()
+    {
+        QTest::addColumn<QString>("fields"); // host, first and last port, time-out
+        QTest::addColumn<QString>("listed"); // with closed ones: every port listed
+        QTest::addColumn<QString>("text");   // the counts, or the message
+        QTest::addColumn<QString>("focus");  // where bad input takes the focus
+        const auto row = [](const char *name, const char *fields, const char *listed,
+                            const QString &text, const char *focus = "") {
+            QTest::newRow(name) << fields << listed << text << focus;
+        };
+        row("open ports and a service", "localhost,20,5019,300",
+            "22 open ssh|5001 open|5004 open|5010 open",
+            "Open ports found: 4 (closed: 4994, filtered: 2)");
+        row("every port", "::1,5010,5016,300",
+            "5010 open|5011 closed|5012 closed|5013 filtered|5014 closed|5015 closed|5016 closed",
+            "Open ports found: 1 (closed: 5, filtered: 1)");
+        const QString port = QStringLiteral("port must be a number from 1 to 65535.");
+        row("no host", " ,1,2,100", "", "Enter a host name or address.", "txtHost");
+        row("port 0", "::1,0,2,100", "", "The first " + port, "txtFirstPort");
+        row("not a number", "::1,1,x,100", "", "The last " + port, "txtLastPort");
+        row("port 65536", "::1,1,65536,100", "", "The last " + port, "txtLastPort");
+        row("first > last", "::1,9,8,100", "",
+            "The first port must not be greater than the last port.", "txtFirstPort");
+        row("time-out 0", "::1,1,2,0", "",
+            "The time-out must be a number of milliseconds from 1 to 600000.", "txtTimeout");
+        row("unknown host", "nowhere.velmaric.test,1,2,100", "",
+            "Host \"nowhere.velmaric.test\" not found.", "txtHost");
+    }
+    void window()
+    {
+        QFETCH(QString, fields);
+        QFETCH(QString, listed);
+        QFETCH(QString, text);
+        QFETCH(QString, focus);
+        QApplication::setActiveWindow(m_window.get());
+        m_window->lvwPorts->setFocus();
+        QTRY_VERIFY(m_window->lvwPorts->hasFocus());
+        m_window->chkListAll->setChecked(listed.contains("closed"));
+        start(fields);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isScanning(), 10000);
+        QVERIFY(m_window->cmdScan->isEnabled() && !m_window->cmdStop->isEnabled());
+        QCOMPARE(rows().join('|'), listed);
+        if (!focus.isEmpty()) {
+            QCOMPARE(m_messages, QStringList{text});
+            QTRY_COMPARE(QApplication::focusWidget()->objectName(), focus);
+            return;
+        }
+        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(m_window->lblFound->text(), text);
+        QCOMPARE(m_window->lblFound->accessibleName(), text);
+        QVERIFY(m_window->lblStatus->text().startsWith("Scanned "));
+        QCOMPARE(m_window->prgScan->value(), m_window->prgScan->maximum());
+    }
+
+    // Ports that drop every probe keep the scan under way until it is stopped or closed; a
+    // name the name server never answers keeps the look-up waiting. Either way every socket
+    // of the scan goes, and the window scans again.
+    void interrupt_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("close");
+        QTest::newRow("Stop") << "127.0.0.1" << false;
+        QTest::newRow("closing the window") << "127.0.0.1" << true;
+        QTest::newRow("closing during the look-up") << "slow.velmaric.test" << true;
+    }
+    void interrupt()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, close);
+        const int sockets = inetSockets();
+        start(host + ",6000,6999,600000");
+        QVERIFY(m_window->isScanning() && !m_window->cmdScan->isEnabled());
+        // Connections in flight, or the look-up's query out.
+        QTRY_VERIFY(inetSockets() > sockets && (m_window->inFlight() > 0 || host != "127.0.0.1"));
+        if (close) {
+            QVERIFY(m_window->close());
+            QVERIFY(!m_window->isScanning()); // at once: nothing of the scan outlives the window,
+            // but a look-up cannot be interrupted, and closing does not wait for it.
+            QCOMPARE(inetSockets() > sockets, host != "127.0.0.1");
+            m_window->load();
+            m_window->show();
+        } else {
+            QTest::mouseClick(m_window->cmdStop, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!m_window->isScanning(), 5000);
+            QVERIFY(m_window->lblStatus->text().startsWith("Stopped after "));
+            QCOMPARE(m_window->lblStatus->accessibleName(), m_window->lblStatus->text());
+        }
+        // The look-up lets its socket go once it gives up.
+        QTRY_COMPARE_WITH_TIMEOUT(inetSockets(), sockets, 15000);
+        start("127.0.0.1,5001,5001,300");
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isScanning(), 10000);
+        QCOMPARE(rows(), QStringList{"5001 open"});
+        QCOMPARE(m_messages, QStringList());
+    }
+};
+
+RESOLVER_NAMESPACE_TEST_MAIN(tst_PortScan, QApplication)
+#include "tst_portscan.moc"

@@ -1,0 +1,441 @@
+// The TCP layer and windows: the parsers over chosen texts and dumps (/proc/net/snmp,
+// /proc/net/tcp, sock_diag), the table's order, the table and counters through every reader and
+// velmaric-cli against ss in a network namespace of the test's own, and the TCP Statistics and
+// TCP Table windows over chosen counters and a stand-in table source.
+#include "winsock.h" // before libc's network headers, which may make ntohs a macro
+
+#include "frmtcpstat.h"
+#include "frmtcptable.h"
+#include "privatenetwork.h"
+#include "reportlistview.h"
+#include "uniquefd.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <sys/socket.h>
+
+using namespace iphlp;
+using Rows = QList<MIB_TCPROW>;
+using Steps = QList<DumpStep>;
+
+Q_DECLARE_METATYPE(iphlp::MIB_TCPSTATS)
+Q_DECLARE_METATYPE(iphlp::DumpStep)
+Q_DECLARE_METATYPE(iphlp::MIB_TCPROW)
+
+namespace {
+// A table row from dotted addresses.
+MIB_TCPROW row(uint32_t state, const char *local, unsigned lport, const char *remote,
+               unsigned rport)
+{
+    const auto port = [](unsigned p) { return (p >> 8 & 0xFF) | (p & 0xFF) << 8; };
+    return {state, winsock::inet_addr(local), port(lport), winsock::inet_addr(remote), port(rport)};
+}
+
+std::string_view view(const QByteArray &b) { return {b.constData(), size_t(b.size())}; }
+
+template<typename T>
+QByteArray bytes(const T &value)
+{
+    return QByteArray(reinterpret_cast<const char *>(&value), sizeof value);
+}
+
+// A netlink message as the kernel sends it.
+QByteArray message(uint16_t type, const QByteArray &payload)
+{
+    return bytes(nlmsghdr{uint32_t(NLMSG_LENGTH(payload.size())), type, NLM_F_MULTI, 0, 0}) +
+           payload;
+}
+
+QByteArray diag(uint8_t family, uint8_t linuxState, const MIB_TCPROW &r)
+{
+    inet_diag_msg m{};
+    m.idiag_family = family;
+    m.idiag_state = linuxState;
+    m.id.idiag_sport = uint16_t(r.dwLocalPort); // ports and addresses both in network order
+    m.id.idiag_dport = uint16_t(r.dwRemotePort);
+    std::memcpy(m.id.idiag_src, &r.dwLocalAddr, 4);
+    std::memcpy(m.id.idiag_dst, &r.dwRemoteAddr, 4);
+    return message(SOCK_DIAG_BY_FAMILY, bytes(m));
+}
+
+// NLMSG_DONE or NLMSG_ERROR with an errno payload.
+QByteArray control(uint16_t type, int value)
+{
+    return message(type, bytes(value).leftJustified(sizeof(nlmsgerr), '\0'));
+}
+
+QStringList run(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(10000);
+    return QString(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// `ss -tan4` as the CLI prints the table: "local<TAB>port<TAB>remote<TAB>port<TAB>state".
+QStringList ssRows()
+{
+    static const QStringList states{"",           "UNCONN",  "LISTEN",     "SYN-SENT",
+                                    "SYN-RECV",   "ESTAB",   "FIN-WAIT-1", "FIN-WAIT-2",
+                                    "CLOSE-WAIT", "CLOSING", "LAST-ACK",   "TIME-WAIT"};
+    QStringList list;
+    for (const QString &line : run(QStringLiteral("ss"), {"-tanH4"})) {
+        const QStringList f = line.simplified().split(' ');
+        list << QString(f.value(3) + ':' + f.value(4)).replace(":*", ":0").replace(':', '\t') +
+                    '\t' + QString::number(std::max(0, int(states.indexOf(f[0]))));
+    }
+    list.sort();
+    return list;
+}
+
+// A connected pair through the listener at `a`: the client end, then the accepted end.
+std::pair<UniqueFd, UniqueFd> connectPair(const UniqueFd &listener, const sockaddr_in &a)
+{
+    UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (::connect(client.get(), reinterpret_cast<const sockaddr *>(&a), sizeof a))
+        return {UniqueFd(), UniqueFd()};
+    return {std::move(client), UniqueFd(::accept4(listener.get(), nullptr, nullptr, 0))};
+}
+
+// What the stand-in table source does wrong.
+enum Trouble { None, SizeZero, SizeNegative, GrowsOnce, KeepsGrowing, ReadFails, CountTooLarge };
+Trouble g_trouble = None;
+std::vector<MIB_TCPROW> g_table; // what it reports
+
+uint32_t fakeTable(void *buffer, uint32_t *size, bool)
+{
+    if (g_trouble == SizeZero || g_trouble == SizeNegative)
+        return *size = g_trouble == SizeZero ? 0 : 0x80000000u, 0;
+    // A connection appears between the size query and the read: once, or at every read.
+    if (buffer && (g_trouble == KeepsGrowing || (g_trouble == GrowsOnce && g_table.size() == 1)))
+        g_table.push_back(g_table.front());
+    if (buffer && g_trouble == ReadFails)
+        return 31;
+    const auto needed = uint32_t(iphlp::tcpTableSize(g_table.size()));
+    if (!buffer || *size < needed)
+        return *size = needed, iphlp::ERROR_INSUFFICIENT_BUFFER;
+    iphlp::writeTcpTable(g_table, static_cast<uint8_t *>(buffer));
+    static_cast<uint8_t *>(buffer)[0] += g_trouble == CountTooLarge ? 200 : 0;
+    return 0;
+}
+
+// Each row as displayed, its texts joined by "|", top down.
+QStringList shown(const ReportListView *view)
+{
+    QStringList rows;
+    for (int r = 0; r < view->model()->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < view->model()->columnCount(); ++c)
+            cells << view->displayText(r, c);
+        rows << cells.join('|');
+    }
+    return rows;
+}
+
+void clickHeader(ReportListView *view, int section)
+{
+    QHeaderView *h = view->header();
+    QTest::mouseClick(
+        h->viewport(), Qt::LeftButton, {},
+        {h->sectionViewportPosition(section) + h->sectionSize(section) / 2, h->height() / 2});
+}
+
+std::unique_ptr<frmTCPTable> tableWindow()
+{
+    g_trouble = None;
+    auto w = std::make_unique<frmTCPTable>();
+    w->load();
+    w->show();
+    w->setTableSource(fakeTable);
+    return QTest::qWaitForWindowExposed(w.get()) ? std::move(w) : nullptr;
+}
+} // namespace
+
+class tst_TcpMon : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void snmp_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<MIB_TCPSTATS>("expected"); // all zero where the parse must fail
+        const QByteArray kernel =
+            "Ip: Forwarding DefaultTTL\nIp: 1 64\nTcp: RtoAlgorithm RtoMin RtoMax MaxConn "
+            "ActiveOpens PassiveOpens AttemptFails EstabResets CurrEstab InSegs OutSegs "
+            "RetransSegs InErrs OutRsts InCsumErrors\n"
+            "Tcp: 1 200 120000 -1 29 18 3 4 5 3203 1921 7 8 2 0\nUdp: InDatagrams\nUdp: 10\n";
+        const MIB_TCPSTATS stats{1, 200, 120000, 0xFFFFFFFFu, 29, 18, 3, 4, 5, 3203, 1921, 7, 8, 2};
+        MIB_TCPSTATS wide = stats;
+        wide.dwInSegs = 1; // a 64-bit counter keeps its low 32 bits
+        QTest::newRow("kernel layout") << kernel << stats;
+        QTest::newRow("other order, extra field")
+            << QByteArray("Tcp: OutRsts NewField InErrs RetransSegs OutSegs InSegs CurrEstab "
+                          "EstabResets AttemptFails PassiveOpens ActiveOpens MaxConn RtoMax RtoMin "
+                          "RtoAlgorithm\nTcp: 2 99999 8 7 1921 3203 5 4 3 18 29 -1 120000 200 1\n")
+            << stats;
+        const auto with = [&kernel](const char *from, const char *to) {
+            return QByteArray(kernel).replace(from, to);
+        };
+        const MIB_TCPSTATS failed{};
+        QTest::newRow("beyond 32 bits") << with(" 3203 ", " 4294967297 ") << wide;
+        QTest::newRow("no Tcp lines") << QByteArray("Ip: Forwarding\nIp: 1\n") << failed;
+        QTest::newRow("field missing") << with(" OutRsts", " X") << failed;
+        QTest::newRow("not a number") << with(" 1921 ", " 19x1 ") << failed;
+        QTest::newRow("too few values") << with(" 2 0\n", " 2\n") << failed;
+    }
+    void snmp()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(MIB_TCPSTATS, expected);
+        MIB_TCPSTATS stats;
+        stats.dwNumConns = expected.dwNumConns = 77; // not in the file: left alone
+        QCOMPARE(parseSnmpTcp(view(text), stats), expected.dwRtoMin != 0);
+        QVERIFY(std::memcmp(&stats, &expected, sizeof stats) == 0);
+    }
+
+    // The states and ports of real lines are checked live (tableMatchesSs); here: odd spacing and
+    // lines no row may come from.
+    void procTcp_data()
+    {
+        QTest::addColumn<QByteArray>("body"); // the lines below the header
+        QTest::addColumn<Rows>("expected");   // none where the parse must fail
+        const QByteArray tabs = "\t3:\t0A0B0C0D:0050\t01020304:0400\t05\t\n";
+        QTest::newRow("header only") << QByteArray() << Rows();
+        QTest::newRow("tabs") << tabs << Rows{row(7, "13.12.11.10", 80, "4.3.2.1", 1024)};
+        QTest::newRow("truncated") << QByteArray("0: 0100007F:0277 00000000:0000") << Rows();
+        QTest::newRow("bad hex") << QByteArray("0: 0100007G:0277 00000000:0000 0A") << Rows();
+        QTest::newRow("long port") << QByteArray("0: 0100007F:10277 00000000:0000 0A") << Rows();
+        QTest::newRow("malformed between good rows") << tabs + "   2: nonsense\n" + tabs << Rows();
+    }
+    void procTcp()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(Rows, expected);
+        std::vector<MIB_TCPROW> parsed;
+        const bool ok = parseProcTcp(view("  sl  local_address rem_address   st tx_queue rx_queue "
+                                          "tr tm->when retrnsmt   uid  timeout inode\n" +
+                                          body),
+                                     parsed);
+        QCOMPARE(ok, !expected.isEmpty() || body.isEmpty());
+        QCOMPARE(ok ? Rows(parsed.begin(), parsed.end()) : Rows(), expected);
+    }
+
+    void netlink_data()
+    {
+        QTest::addColumn<QByteArrayList>("datagrams");
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<Rows>("expected");
+        QTest::addColumn<int>("error");
+        const MIB_TCPROW l = row(2, "127.0.0.1", 8080, "0.0.0.0", 0);
+        const MIB_TCPROW e = row(5, "10.1.2.3", 50000, "192.168.7.9", 443);
+        const QByteArray listen = diag(AF_INET, 10, l), estab = diag(AF_INET, 1, e);
+        const QByteArray done = control(NLMSG_DONE, 0);
+        using S = DumpStep;
+        const auto add = [](const char *name, const QByteArrayList &datagrams, const Steps &steps,
+                            const Rows &rows, int error = 0) {
+            QTest::newRow(name) << datagrams << steps << rows << error;
+        };
+        add("multi-part dump", {listen + estab, estab + done}, {S::More, S::Done}, {l, e, e});
+        add("done without payload", {listen + message(NLMSG_DONE, {})}, {S::Done}, {l});
+        add("IPv6 skipped, noop ignored",
+            {diag(AF_INET6, 1, e) + control(NLMSG_NOOP, 0) + listen + done}, {S::Done}, {l});
+        add("error", {control(NLMSG_ERROR, -EPERM)}, {S::Error}, {}, EPERM);
+        add("failed dump in done", {listen, control(NLMSG_DONE, -ENOENT)}, {S::More, S::Error}, {l},
+            ENOENT);
+        add("error number beyond any errno", {control(NLMSG_ERROR, INT_MIN)}, {S::Malformed}, {});
+        add("done with INT_MIN", {control(NLMSG_DONE, INT_MIN)}, {S::Malformed}, {});
+        add("acknowledgement", {control(NLMSG_ERROR, 0) + done}, {S::Done}, {});
+        add("truncated message", {listen + estab.chopped(8)}, {S::Malformed}, {l});
+        add("payload shorter than a record", {message(SOCK_DIAG_BY_FAMILY, QByteArray(8, 0))},
+            {S::Malformed}, {});
+        add("trailing partial header", {listen + QByteArray(6, '\0')}, {S::Malformed}, {l});
+        add("zero length", {bytes(0) + listen.mid(4)}, {S::Malformed}, {});
+        add("empty datagram", {QByteArray()}, {S::More}, {});
+    }
+    void netlink()
+    {
+        QFETCH(QByteArrayList, datagrams);
+        QFETCH(Steps, steps);
+        QFETCH(Rows, expected);
+        QFETCH(int, error);
+        std::vector<MIB_TCPROW> parsed;
+        int reported = 0;
+        for (int i = 0; i < datagrams.size(); ++i) {
+            // At an odd offset: the parser must not rely on the buffer's alignment.
+            const QByteArray copy = " " + datagrams[i];
+            const auto *data = reinterpret_cast<const uint8_t *>(copy.constData()) + 1;
+            QCOMPARE(parseInetDiagDump(data, size_t(copy.size() - 1), parsed, &reported), steps[i]);
+        }
+        QCOMPARE(Rows(parsed.begin(), parsed.end()), expected);
+        QCOMPARE(reported, error);
+    }
+
+    void sortOrder()
+    {
+        // Each key compares as a host-order number, not as the raw network-order field.
+        const std::vector<MIB_TCPROW> expected{
+            row(2, "1.0.0.2", 1, "0.0.0.0", 0),   row(5, "1.0.0.2", 1, "1.0.0.3", 2),
+            row(5, "1.0.0.2", 1, "1.0.0.3", 256), row(5, "1.0.0.2", 1, "9.9.9.9", 1),
+            row(5, "1.0.0.2", 256, "9.9.9.9", 1), row(5, "2.0.0.1", 1, "9.9.9.9", 1)};
+        std::vector<MIB_TCPROW> rows(expected.rbegin(), expected.rend());
+        sortTcpRows(rows);
+        QVERIFY(rows == expected);
+    }
+
+    void statValues()
+    {
+        frmTCPStat stat;
+        stat.load();
+        stat.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&stat));
+        clickHeader(stat.ListView1, 1); // values descending: unlike the load order
+        // Every field different, so a value in the wrong row shows.
+        stat.fillStatistics(
+            {7, 200, 120000, 0xFFFFFFFFu, 29, 18, 3, 4, 5, 0x80000001u, 1921, 7, 8, 2, 77});
+        QStringList values;
+        QHash<QString, QString> valueOf;
+        for (const QString &r : shown(stat.ListView1))
+            valueOf[r.section('|', 0, 0)] = values.emplaceBack(r.section('|', 1));
+        QCOMPARE(valueOf["time-out algorithm"], "7 - "); // a code without a name
+        QCOMPARE(valueOf["maximum connections"], "-1");
+        QCOMPARE(valueOf["segments received"], "-2147483647"); // signed
+        QCOMPARE(valueOf["cumulative connections"], "77");
+        // New values take their places, compared as texts.
+        QVERIFY(
+            std::is_sorted(values.rbegin(), values.rend(), [](const QString &a, const QString &b) {
+                return a.compare(b, Qt::CaseInsensitive) < 0;
+            }));
+    }
+
+    void tableTexts_data()
+    {
+        QTest::addColumn<int>("trouble");
+        QTest::addColumn<MIB_TCPROW>("tableRow");
+        QTest::addColumn<QString>("texts"); // of each row shown; none: the press shows nothing
+        const MIB_TCPROW any = row(5, "10.0.0.1", 1, "10.0.0.2", 2);
+        MIB_TCPROW upper = row(11, "1.2.3.4", 8080, "5.6.7.8", 443);
+        upper.dwLocalPort |= 0xABCD0000u;
+        QTest::newRow("port 50000 unsigned")
+            << +None << row(5, "192.168.1.2", 50000, "10.0.0.1", 65535)
+            << "192.168.1.2|50000|10.0.0.1|65535|5|established";
+        QTest::newRow("upper port bits ignored")
+            << +None << upper << "1.2.3.4|8080|5.6.7.8|443|11|time wait";
+        QTest::newRow("state outside 1-12")
+            << +None << row(0xFFFFFFFFu, "0.0.0.0", 0, "0.0.0.0", 0) << "0.0.0.0|0|0.0.0.0|0|-1|";
+        QTest::newRow("size 0") << +SizeZero << any << "";
+        QTest::newRow("size negative") << +SizeNegative << any << "";
+        QTest::newRow("table grew once")
+            << +GrowsOnce << any << "10.0.0.1|1|10.0.0.2|2|5|established";
+        QTest::newRow("table keeps growing") << +KeepsGrowing << any << "";
+        QTest::newRow("read fails") << +ReadFails << any << "";
+        QTest::newRow("count beyond block") << +CountTooLarge << any << "";
+    }
+    void tableTexts()
+    {
+        QFETCH(int, trouble);
+        QFETCH(MIB_TCPROW, tableRow);
+        QFETCH(QString, texts);
+        const auto table = tableWindow();
+        QVERIFY(table);
+        g_trouble = Trouble(trouble);
+        g_table = {tableRow};
+        QTest::mouseClick(table->Command1, Qt::LeftButton);
+        QCOMPARE(shown(table->ListView1),
+                 QStringList(texts.isEmpty() ? 0 : qsizetype(g_table.size()), texts));
+    }
+
+    void tableSorting()
+    {
+        const auto table = tableWindow();
+        QVERIFY(table);
+        const auto press = [&table](const QList<int> &localPorts) {
+            g_table.clear();
+            for (int p : localPorts)
+                g_table.push_back(row(5, "127.0.0.1", unsigned(p), "127.0.0.1", 40000));
+            QTest::mouseClick(table->Command1, Qt::LeftButton);
+        };
+        const auto ports = [&table] {
+            return shown(table->ListView1)
+                .replaceInStrings(QRegularExpression("^[^|]*\\|([^|]*).*"), "\\1")
+                .join(' ');
+        };
+        press({443, 80, 1025});
+        press({8080});
+        QCOMPARE(ports(), "443 80 1025 8080"); // unsorted: the table's order, appended below
+        clickHeader(table->ListView1, 1);
+        QCOMPARE(ports(), "8080 80 443 1025"); // descending, as texts
+        clickHeader(table->ListView1, 1);
+        QCOMPARE(ports(), "1025 443 80 8080");
+        clickHeader(table->ListView1, 0); // one order for the list: another header flips it
+        clickHeader(table->ListView1, 1);
+        QCOMPARE(ports(), "1025 443 80 8080");
+        press({9, 100, 443}); // appended rows take their places
+        QCOMPARE(ports(), "100 1025 443 443 80 8080 9");
+    }
+
+    // A quiet table of this test's own, and counters that count only its sockets.
+    void tableMatchesSs()
+    {
+        const PrivateNetwork network;
+        if (!network.entered())
+            QSKIP("needs root for a private network namespace");
+        UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        // Port 80 of this namespace's own loopback: nothing else uses it.
+        const sockaddr_in a{AF_INET, htons(80), {htonl(INADDR_LOOPBACK)}, {}};
+        QVERIFY(!::bind(listener.get(), reinterpret_cast<const sockaddr *>(&a), sizeof a) &&
+                !::listen(listener.get(), 8));
+        auto estab = connectPair(listener, a), halfClosed = connectPair(listener, a),
+             closed = connectPair(listener, a);
+        QVERIFY(estab.second.valid() && halfClosed.second.valid() && closed.second.valid());
+        halfClosed.first.reset(); // client FIN-WAIT-2, server CLOSE-WAIT
+        closed.first.reset();
+        closed.second.reset(); // client TIME-WAIT; the server end is gone at once
+        QStringList reference;
+        const auto settled = [&reference] { // every close done: the states the sockets reach
+            QStringList states = reference = ssRows();
+            states.replaceInStrings(QRegularExpression(".*\t"), QString()).sort();
+            return states.join(' ') == QLatin1String("11 2 5 5 7 8");
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(settled(), qPrintable(reference.join('\n')), 5000);
+
+        // GetTcpTable: the size needed, nothing written into a short buffer, then sorted rows.
+        std::vector<MIB_TCPROW> rows, netlinkRows, procRows;
+        uint32_t size = 0, small = 3;
+        std::vector<uint8_t> block(1000, 0xAB);
+        QCOMPARE(GetTcpTable(nullptr, &size, true), ERROR_INSUFFICIENT_BUFFER);
+        QCOMPARE(GetTcpTable(block.data(), &small, true), ERROR_INSUFFICIENT_BUFFER);
+        QVERIFY(size == TcpTableHeader + 6 * TcpRowBytes && small == size && block[0] == 0xAB);
+        QCOMPARE(GetTcpTable(block.data(), &size, true), NO_ERROR);
+        QVERIFY(readTcpTableBlock(block.data(), size, rows));
+        // Both readers give those rows; the CLI prints them as ss does.
+        QCOMPARE(readTcpRowsNetlink(netlinkRows), NO_ERROR);
+        QCOMPARE(readTcpRowsProc(procRows), NO_ERROR);
+        sortTcpRows(netlinkRows);
+        sortTcpRows(procRows);
+        QVERIFY(netlinkRows == rows && procRows == rows);
+        QStringList printed = run(VELMARIC_CLI, {"tcptable"});
+        printed.replaceInStrings(QRegularExpression("^(([^\t]*\t){4}[^\t]*).*"), "\\1").sort();
+        QCOMPARE(printed, reference);
+
+        // Three connects, six table rows; the CLI shows the same counters.
+        MIB_TCPSTATS stats;
+        QCOMPARE(GetTcpStatistics(&stats), NO_ERROR);
+        QCOMPARE(QList<uint32_t>({stats.dwActiveOpens, stats.dwPassiveOpens, stats.dwNumConns}),
+                 QList<uint32_t>({3, 3, 6}));
+        const QStringList statsLines = run(VELMARIC_CLI, {"tcpstats"});
+        QCOMPARE(statsLines.size(), 15);
+        QVERIFY(statsLines.contains("active opens\t3"));
+        QVERIFY(statsLines.contains("maximum connections\t-1"));
+    }
+};
+
+QTEST_MAIN(tst_TcpMon)
+#include "tst_tcpmon.moc"
