@@ -51,8 +51,8 @@ private Q_SLOTS:
             QSKIP("needs an X display (Xvfb)");
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath("config"));
-        QFile blocker(dir.path() + "/config/velmaric"); // a file where the folder would go
-        QVERIFY(writable || blocker.open(QIODevice::WriteOnly));
+        // A file where the settings folder would go.
+        QVERIFY(writable || QFile(dir.path() + "/config/velmaric").open(QIODevice::WriteOnly));
         auto e = QProcessEnvironment::systemEnvironment();
         e.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + "/config");
         if (!window) {
@@ -66,8 +66,9 @@ private Q_SLOTS:
                 option.isEmpty() ? QStringList() : QStringList{option});
         QVERIFY(p.waitForStarted());
         if (signal) {
-            // Closing must find the window placed, as a user's signal would.
-            QTRY_VERIFY_WITH_TIMEOUT(windowShown(), 90000);
+            // Closing must find the window placed, as a user's signal would. (A deadline, not
+            // QTRY: its time-out counts only the pauses between the slow xdotool polls.)
+            QVERIFY(QTest::qWaitFor(windowShown, 90000));
             ::kill(pid_t(p.processId()), signal);
         }
         QVERIFY(p.waitForFinished(signal ? 20000 : 60000));
