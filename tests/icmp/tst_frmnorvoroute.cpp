@@ -9,17 +9,8 @@
 #include "traceroute.h"
 #include "winsock.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPlainTextEdit>
-#include <QPointer>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace {
 const QString Target = QStringLiteral("10.99.4.2");
@@ -55,41 +46,283 @@ int rawSockets()
     QFile table(QStringLiteral("/proc/net/raw"));
     return table.open(QIODevice::ReadOnly) ? int(table.readAll().count('\n')) : -1;
 }
+
+// Fails the test with the elapsed time when it is not below the limit.
+#define VERIFY_WITHIN(timer, ms) \
+    QVERIFY2((timer).elapsed() < (ms), qPrintable(QString::number((timer).elapsed())))
 } // namespace
 
 class tst_frmNorvoRoute : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void statuses_data();
-    void statuses();
-    void trace_data();
-    void trace();
-    void engine_data();
-    void engine();
-    void midTrace_data();
-    void midTrace();
-    void unresolvedTarget();
+    void initTestCase()
+    {
+        if (geteuid() != 0)
+            QSKIP("network namespaces need root");
+        m_chain = std::make_unique<NetnsChain>(
+            4, "10.99.0.2 router-one.chain.test\n10.99.2.2 router-three.chain.test\n");
+        QVERIFY2(m_chain->error().isEmpty(), qPrintable(m_chain->error()));
+        // Router 4 refuses these destinations by rule (rules are answered through the ICMP rate
+        // limit, which the fixture turns off, unlike the separate limit of unreachable routes).
+        QVERIFY(
+            m_chain->nft(m_chain->router(4),
+                         "table inet rules { chain probes { type filter hook forward priority 0; "
+                         "ip daddr 10.98.1.0/24 reject with icmp type host-unreachable; "
+                         "ip daddr 10.98.2.0/24 reject with icmp type admin-prohibited; "
+                         "ip daddr 10.98.3.0/24 reject with icmp type net-unreachable; "
+                         "ip daddr 10.98.4.0/24 reject with icmp type port-unreachable; "
+                         "ip daddr 10.98.5.0/24 drop; }; }"));
+        // An address of the target whose value in network byte order is above 2^31: the ping
+        // shows it as a negative number.
+        QCOMPARE(sh(m_chain->router(5), "ip addr add 10.97.0.200 dev lo"), 0);
+        QVERIFY(enterNetns(m_chain->source())); // echoes and the window's traces go from here
+        m_foreignPing.setStandardOutputFile(QProcess::nullDevice());
+        m_foreignPing.setStandardErrorFile(QProcess::nullDevice());
+        m_foreignPing.start("ping", {"-q", "-i", "0.002", "-s", "32", "-p", "61", Target});
+        QVERIFY(m_foreignPing.waitForStarted());
+    }
+    void init()
+    {
+        for (const QString &ns : std::exchange(m_ruled, {}))
+            QVERIFY(m_chain->nft(ns, QString()));
+        useSocketKind("raw");
+        m_messages.clear();
+        setMsgBoxHandler([this](const QString &text, int, const QString &) {
+            m_messages << text;
+            return int(vbOK);
+        });
+        open();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        setMsgBoxHandler({});
+        QCOMPARE(m_messages, QStringList()); // no case here shows a message
+        QCOMPARE(m_foreignPing.state(), QProcess::Running);
+    }
+
+    void statuses_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("echo"); // destination, status, address the reply came from
+        const char *rows[][2] = {{"echo reply from above 2^31", "10.97.0.200 0 10.97.0.200"},
+                                 {"host unreachable", "10.98.1.1 11003 10.99.3.2"},
+                                 {"prohibited", "10.98.2.1 11004 10.99.3.2"},
+                                 {"net unreachable", "10.98.3.1 11002 10.99.3.2"},
+                                 {"port unreachable", "10.98.4.1 11005 10.99.3.2"},
+                                 {"nobody answers", "10.98.5.1 11010 0.0.0.0"}};
+        for (const char *kind : {"raw", "datagram"})
+            for (const auto &r : rows)
+                QTest::addRow("%s: %s", kind, r[0]) << kind << r[1];
+    }
+    void statuses()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, echo);
+        const QStringList e = echo.split(' ');
+        useSocketKind(kind);
+        QCOMPARE(echoSocketOf(IcmpFile().handle())->kind() == EchoSocket::Kind::Raw, kind == "raw");
+        // The ping window's echo, from the command line: status and address lines.
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(m_chain->exec(m_chain->source(), {VELMARIC_CLI, "ping", e[0], "chain"}, &out),
+                 e[1] == "0" ? 0 : 1);
+        const QStringList lines = QString(out).split('\n');
+        QVERIFY2(lines[0].startsWith("Return Status : " + e[1] + "   ["), out.constData());
+        const qint32 address = qint32(winsock::inet_addr(e[2].toStdString())); // shown signed
+        QCOMPARE(lines.value(1), "Address(decimal) : " + QString::number(address));
+        // The whole time-out, not an early give-up.
+        QVERIFY(e[1] != "11010" || timer.elapsed() >= 490);
+    }
+
+    void trace_data()
+    {
+        // The command line with a raw or datagram socket, or the window; names from the hosts
+        // file while the resolver never answers. Hops that all answer are traced by midTrace().
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("silentHop");
+        QTest::addColumn<bool>("names");
+        for (const char *how : {"raw", "datagram", "window"})
+            QTest::addRow("%s: router 2 silent", how) << how << 2 << false;
+        QTest::newRow("raw: hop names, silent resolver") << "raw" << 0 << true;
+    }
+    void trace()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, silentHop);
+        QFETCH(bool, names);
+        useSocketKind(how == "datagram" ? "datagram" : "raw");
+        QVERIFY(!silentHop || rule(m_chain->router(silentHop), SilentRouter));
+        QVERIFY(!names || rule(m_chain->source(), SilentResolver));
+        if (how == "window") {
+            m_window->Text3->setText("20");
+            traceInWindow(Target);
+            QCOMPARE(m_window->Text3->text() + ' ' + m_window->Text2->text(), "32 1");
+            QCOMPARE(output(), expectedTrace(silentHop, false));
+            QCOMPARE(m_window->Text1->text(), Target);
+            // One line per attempt: a silent hop is tried three times before its "*".
+            QCOMPARE(attempts(), "1,2,2,2,3,4,5");
+            QVERIFY(m_window->Command1->isEnabled() && !m_window->cmdStop->isEnabled());
+            return;
+        }
+        QByteArray out, err;
+        QElapsedTimer timer;
+        timer.start();
+        const QStringList command{VELMARIC_CLI, "trace", Target, "--resolve"};
+        QCOMPARE(m_chain->exec(m_chain->source(), command.mid(0, names ? 4 : 3), &out, &err), 0);
+        // Hops the resolver keeps silent about wait about a second for a name, all at once.
+        if (names)
+            VERIFY_WITHIN(timer, 2500);
+        QCOMPARE(QString::fromLocal8Bit(out), expectedTrace(silentHop, names));
+        QCOMPARE(err, QByteArray());
+    }
+
+    void engine_data()
+    {
+        QTest::addColumn<int>("lastSequence"); // -1: as the socket chose
+        QTest::addColumn<int>("maxInFlight");
+        QTest::addColumn<bool>("stall");
+        // Two probes at a time: TTL 3's probe (sequence 0) is under way when TTL 1's hop is done.
+        QTest::newRow("sequence wraps to 0 on a probe under way") << 65533 << 2 << false;
+        QTest::newRow("sequence wraps, all probes at once") << 65532 << 16 << false;
+        QTest::newRow("replies wait through a stall") << -1 << 16 << true;
+    }
+    void engine()
+    {
+        QFETCH(int, lastSequence);
+        QFETCH(int, maxInFlight);
+        QFETCH(bool, stall);
+        IcmpFile handle;
+        QVERIFY(handle);
+        if (lastSequence >= 0)
+            echoSocketOf(handle.handle())->setLastSequence(uint16_t(lastSequence));
+        TraceRoute::Settings settings;
+        settings.maxInFlight = maxInFlight;
+        settings.timeoutMs = stall ? 200 : 2400;
+        TraceRoute route(handle.handle(), winsock::inet_addr(Target.toStdString()),
+                         Target.toStdString(), 32, settings);
+        QStringList steps; // each finished attempt: its TTL, "*" when unanswered
+        auto record = [&](const std::optional<TraceRoute::Step> &step) {
+            if (step)
+                steps << QString::number(step->ttl) + (step->answered ? "" : "*");
+        };
+        if (stall) {
+            record(route.next(0)); // the first probes go out
+            // The caller is busy well beyond the attempts' time-out while every reply comes in.
+            QTest::qSleep(2 * settings.timeoutMs);
+        }
+        while (!route.finished())
+            record(route.next(5000));
+        QCOMPARE(steps.join(','), "1,2,3,4,5");
+        QVERIFY(route.complete());
+    }
+
+    void midTrace_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("namePending"); // else an answer: router 1 forwards, answers nothing
+        for (const char *action : {"stop", "close"})
+            for (bool name : {true, false})
+                QTest::addRow("%s while %s is pending", action, name ? "a name" : "an answer")
+                    << action << name;
+        QTest::newRow("reload") << "reload" << false;
+        QTest::newRow("destroy") << "destroy" << true;
+    }
+    void midTrace()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, namePending);
+        // With names on, hop 1 answers at once and the look-up of its name keeps it under way.
+        QVERIFY(namePending ? rule(m_chain->source(), SilentResolver)
+                            : rule(m_chain->router(1), BlackHole));
+        m_window->Check1->setChecked(namePending);
+        const int socketsBefore = rawSockets();
+        QPointer<QPlainTextEdit> text4 = m_window->Text4;
+        bool tracing = false;
+        QElapsedTimer timer;
+        traceInWindow(Target, [&] {
+            tracing = m_window->isTracing() && !m_window->Command1->isEnabled() &&
+                      m_window->cmdStop->isEnabled();
+            timer.start();
+            if (action == "stop")
+                QTest::mouseClick(m_window->cmdStop, Qt::LeftButton);
+            else if (action == "destroy")
+                m_window.reset();
+            else
+                m_window->close();
+            if (action == "reload")
+                open(); // deletes the controls the trace was writing to
+        });
+        QVERIFY2(tracing, "the trace was over before the action");
+        // Control comes back at once, not after the second a name may take or an attempt's
+        // time-out; the window (when destroyed: its text) is gone or idle.
+        VERIFY_WITHIN(timer, 600);
+        QCOMPARE(rawSockets(), socketsBefore);
+        QCOMPARE(text4.isNull(), action == "reload" || action == "destroy");
+        if (!m_window)
+            return;
+        QVERIFY(!m_window->isTracing() && m_window->Command1->isEnabled() &&
+                !m_window->cmdStop->isEnabled());
+        // What was shown stays (a reloaded window shows nothing); the attempt under way adds
+        // nothing.
+        QCOMPARE(m_window->Text4->toPlainText() + attempts(),
+                 action == "reload" ? "" : Header + '1');
+        if (action == "reload")
+            return;
+        // At once the window traces again (a closed one once loaded again); names the resolver
+        // keeps silent about hold each hop line a second at most.
+        QVERIFY(m_chain->nft(m_chain->router(1), QString()));
+        if (action == "close")
+            open();
+        timer.restart();
+        traceInWindow(Target);
+        QCOMPARE(output(), expectedTrace(0, false));
+        VERIFY_WITHIN(timer, 2500);
+    }
+
+    void unresolvedTarget()
+    {
+        // The command line's resolver only knows its hosts file, so nothing leaves the chain.
+        QByteArray out, err;
+        QCOMPARE(m_chain->exec(m_chain->source(), {VELMARIC_CLI, "trace", "nohost.chain.test"},
+                               &out, &err),
+                 1);
+        QCOMPARE(out, "Tracing Route to nohost.chain.test:\n\n\nTrace Route Complete\n");
+        QVERIFY(err.contains("not found"));
+        // The window's resolver is the system's: without a route its look-up fails at once.
+        QCOMPARE(sh(m_chain->source(), "ip route del default"), 0);
+        traceInWindow("no-such-host.invalid");
+        QCOMPARE(sh(m_chain->source(), "ip route add default via 10.99.0.2"), 0);
+        QCOMPARE(m_window->Text1->text() + '|' + attempts(), "|1"); // no address, one attempt
+        QCOMPARE(output(), "Tracing Route to no-such-host.invalid:\n\n\nTrace Route Complete\n");
+    }
 
 private:
+    int sh(const QString &ns, const QString &command)
+    {
+        return m_chain->exec(ns, command.split(' '));
+    }
     // Root opens a datagram socket first where the group range allows it, else a raw one.
     // A new namespace's range is "1 0".
     void useSocketKind(const QString &kind)
     {
-        if (std::exchange(m_kind, kind) == kind)
-            return;
-        const char *range = kind == "raw" ? "1 0" : "0 2147483647";
-        QCOMPARE(m_chain->exec(
-                     m_chain->source(),
-                     {"sysctl", "-qw", QStringLiteral("net.ipv4.ping_group_range=%1").arg(range)}),
-                 0);
+        if (std::exchange(m_kind, kind) != kind)
+            QCOMPARE(sh(m_chain->source(), "sysctl -qw net.ipv4.ping_group_range=" +
+                                               QString(kind == "raw" ? "1\t0" : "0\t2147483647")),
+                     0);
     }
     bool rule(const QString &ns, const QString &ruleset)
     {
         m_ruled << ns;
         return m_chain->nft(ns, ruleset);
+    }
+    void open()
+    {
+        if (!m_window)
+            m_window = std::make_unique<frmNorvoRoute>();
+        m_window->load();
+        m_window->show();
     }
     // Traces in the window, calling during() once the first attempt is under way.
     void traceInWindow(const QString &target, const std::function<void()> &during = {})
@@ -98,7 +331,7 @@ private:
         if (during) {
             auto *poll = new QTimer(m_window.get());
             connect(poll, &QTimer::timeout, this, [this, poll, during] {
-                if (m_window && m_window->List1 && m_window->List1->count() > 0) {
+                if (m_window->List1->count() > 0) {
                     poll->stop();
                     during();
                 }
@@ -127,270 +360,6 @@ private:
     QString m_kind = QStringLiteral("raw");
     QStringList m_ruled; // namespaces given rules by a test, cleared by the next init()
 };
-
-void tst_frmNorvoRoute::initTestCase()
-{
-    if (geteuid() != 0)
-        QSKIP("network namespaces need root");
-    m_chain = std::make_unique<NetnsChain>(
-        4, "10.99.0.2 router-one.chain.test\n10.99.2.2 router-three.chain.test\n");
-    QVERIFY2(m_chain->error().isEmpty(), qPrintable(m_chain->error()));
-    // Router 4 refuses these destinations by rule (rules are answered through the ICMP rate
-    // limit, which the fixture turns off, unlike the separate limit of unreachable routes).
-    QVERIFY(m_chain->nft(
-        m_chain->router(4),
-        QStringLiteral("table inet rules { chain probes { type filter hook forward priority 0; "
-                       "ip daddr 10.98.1.0/24 reject with icmp type host-unreachable; "
-                       "ip daddr 10.98.2.0/24 reject with icmp type admin-prohibited; "
-                       "ip daddr 10.98.3.0/24 reject with icmp type net-unreachable; "
-                       "ip daddr 10.98.4.0/24 reject with icmp type port-unreachable; "
-                       "ip daddr 10.98.5.0/24 drop; }; }")));
-    // An address of the target whose value in network byte order is above 2^31: the ping
-    // shows it as a negative number.
-    QCOMPARE(m_chain->exec(m_chain->router(5), {"ip", "addr", "add", "10.97.0.200", "dev", "lo"}),
-             0);
-    QVERIFY(enterNetns(m_chain->source())); // echoes and the window's traces go from here
-    m_foreignPing.setStandardOutputFile(QProcess::nullDevice());
-    m_foreignPing.setStandardErrorFile(QProcess::nullDevice());
-    m_foreignPing.start("ping", {"-q", "-i", "0.002", "-s", "32", "-p", "61", Target});
-    QVERIFY(m_foreignPing.waitForStarted());
-}
-
-void tst_frmNorvoRoute::init()
-{
-    for (const QString &ns : std::exchange(m_ruled, {}))
-        QVERIFY(m_chain->nft(ns, QString()));
-    useSocketKind("raw");
-    m_messages.clear();
-    setMsgBoxHandler([this](const QString &text, int, const QString &) {
-        m_messages << text;
-        return int(vbOK);
-    });
-    m_window = std::make_unique<frmNorvoRoute>();
-    m_window->load();
-    m_window->show();
-}
-
-void tst_frmNorvoRoute::cleanup()
-{
-    m_window.reset();
-    setMsgBoxHandler({});
-    QCOMPARE(m_messages, QStringList()); // no case here shows a message
-    QCOMPARE(m_foreignPing.state(), QProcess::Running);
-}
-
-void tst_frmNorvoRoute::statuses_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("echo"); // destination, status, address the reply came from
-    const char *rows[][2] = {{"echo reply of the target", "10.99.4.2 0 10.99.4.2"},
-                             {"echo reply from above 2^31", "10.97.0.200 0 10.97.0.200"},
-                             {"host unreachable", "10.98.1.1 11003 10.99.3.2"},
-                             {"prohibited", "10.98.2.1 11004 10.99.3.2"},
-                             {"net unreachable", "10.98.3.1 11002 10.99.3.2"},
-                             {"port unreachable", "10.98.4.1 11005 10.99.3.2"},
-                             {"nobody answers", "10.98.5.1 11010 0.0.0.0"}};
-    for (const char *kind : {"raw", "datagram"})
-        for (const auto &r : rows)
-            QTest::addRow("%s: %s", kind, r[0]) << kind << r[1];
-}
-
-void tst_frmNorvoRoute::statuses()
-{
-    QFETCH(QString, kind);
-    QFETCH(QString, echo);
-    const QStringList e = echo.split(' ');
-    useSocketKind(kind);
-    QCOMPARE(echoSocketOf(IcmpFile().handle())->kind() == EchoSocket::Kind::Raw, kind == "raw");
-    // The ping window's echo, from the command line: status and address lines.
-    QByteArray out;
-    QElapsedTimer timer;
-    timer.start();
-    const int exitCode = m_chain->exec(m_chain->source(), {VELMARIC_CLI, "ping", e[0], "chain"},
-                                       &out);
-    const QStringList lines = QString(out).split('\n');
-    QCOMPARE(exitCode, e[1] == "0" ? 0 : 1);
-    QVERIFY2(lines[0].startsWith("Return Status : " + e[1] + "   ["), out.constData());
-    const qint32 address = qint32(winsock::inet_addr(e[2].toStdString())); // shown signed
-    QCOMPARE(lines.value(1), "Address(decimal) : " + QString::number(address));
-    if (e[1] == "11010")
-        QVERIFY(timer.elapsed() >= 490); // the whole time-out, not an early give-up
-}
-
-void tst_frmNorvoRoute::trace_data()
-{
-    QTest::addColumn<QString>(
-        "how"); // the command line with a raw or datagram socket, or the window
-    QTest::addColumn<int>("silentHop");
-    QTest::addColumn<int>(
-        "names"); // 0 none, 1 from the hosts file, 2 also a resolver that never answers
-    for (const char *how : {"raw", "datagram", "window"}) {
-        QTest::addRow("%s: every hop answers", how) << how << 0 << 0;
-        QTest::addRow("%s: router 2 silent", how) << how << 2 << 0;
-    }
-    QTest::newRow("raw: hop names") << "raw" << 0 << 1;
-    QTest::newRow("raw: hop names, silent resolver") << "raw" << 0 << 2;
-}
-
-void tst_frmNorvoRoute::trace()
-{
-    QFETCH(QString, how);
-    QFETCH(int, silentHop);
-    QFETCH(int, names);
-    useSocketKind(how == "datagram" ? "datagram" : "raw");
-    if (silentHop)
-        QVERIFY(rule(m_chain->router(silentHop), SilentRouter));
-    if (names == 2)
-        QVERIFY(rule(m_chain->source(), SilentResolver));
-    if (how == "window") {
-        m_window->Text3->setText("20");
-        traceInWindow(Target);
-        QCOMPARE(m_window->Text3->text() + ' ' + m_window->Text2->text(), "32 1");
-        QCOMPARE(output(), expectedTrace(silentHop, false));
-        QCOMPARE(m_window->Text1->text(), Target);
-        // One line per attempt: a silent hop is tried three times before its "*".
-        QCOMPARE(attempts(), silentHop ? "1,2,2,2,3,4,5" : "1,2,3,4,5");
-        QVERIFY(m_window->Command1->isEnabled() && !m_window->cmdStop->isEnabled());
-        return;
-    }
-    QByteArray out, err;
-    QElapsedTimer timer;
-    timer.start();
-    const QStringList command{VELMARIC_CLI, "trace", Target, "--resolve"};
-    QCOMPARE(m_chain->exec(m_chain->source(), command.mid(0, names ? 4 : 3), &out, &err), 0);
-    // Hops the resolver keeps silent about wait about a second for a name, all at once.
-    if (names == 2)
-        QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(QString::fromLocal8Bit(out), expectedTrace(silentHop, names));
-    QCOMPARE(err, QByteArray());
-}
-
-void tst_frmNorvoRoute::engine_data()
-{
-    QTest::addColumn<int>("lastSequence"); // -1: as the socket chose
-    QTest::addColumn<int>("maxInFlight");
-    QTest::addColumn<bool>("stall");
-    // Two probes at a time: TTL 3's probe (sequence 0) is under way when TTL 1's hop is done.
-    QTest::newRow("sequence wraps to 0 on a probe under way") << 65533 << 2 << false;
-    QTest::newRow("sequence wraps, all probes at once") << 65532 << 16 << false;
-    QTest::newRow("replies wait through a stall") << -1 << 16 << true;
-}
-
-void tst_frmNorvoRoute::engine()
-{
-    QFETCH(int, lastSequence);
-    QFETCH(int, maxInFlight);
-    QFETCH(bool, stall);
-    IcmpFile handle;
-    QVERIFY(handle);
-    if (lastSequence >= 0)
-        echoSocketOf(handle.handle())->setLastSequence(uint16_t(lastSequence));
-    TraceRoute::Settings settings;
-    settings.maxInFlight = maxInFlight;
-    settings.timeoutMs = stall ? 200 : 2400;
-    TraceRoute route(handle.handle(), winsock::inet_addr(Target.toStdString()),
-                     Target.toStdString(), 32, settings);
-    QStringList steps; // each finished attempt: its TTL, "*" when unanswered
-    auto record = [&](const std::optional<TraceRoute::Step> &step) {
-        if (step)
-            steps << QString::number(step->ttl) + (step->answered ? "" : "*");
-    };
-    if (stall) {
-        record(route.next(0)); // the first probes go out
-        // The caller is busy well beyond the attempts' time-out while every reply comes in.
-        QTest::qSleep(2 * settings.timeoutMs);
-    }
-    while (!route.finished())
-        record(route.next(5000));
-    QCOMPARE(steps.join(','), "1,2,3,4,5");
-    QVERIFY(route.complete());
-}
-
-void tst_frmNorvoRoute::midTrace_data()
-{
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<bool>("namePending"); // else an answer: router 1 forwards and answers nothing
-    for (const char *action : {"stop", "close"})
-        for (bool name : {true, false})
-            QTest::addRow("%s while %s is pending", action, name ? "a name" : "an answer")
-                << action << name;
-    QTest::newRow("reload") << "reload" << false;
-    QTest::newRow("destroy") << "destroy" << true;
-}
-
-void tst_frmNorvoRoute::midTrace()
-{
-    QFETCH(QString, action);
-    QFETCH(bool, namePending);
-    // With names on, hop 1 answers at once and the look-up of its name keeps it under way.
-    QVERIFY(rule(namePending ? m_chain->source() : m_chain->router(1),
-                 namePending ? SilentResolver : BlackHole));
-    m_window->Check1->setChecked(namePending);
-    const int socketsBefore = rawSockets();
-    QPointer<frmNorvoRoute> window = m_window.get();
-    QPointer<QPlainTextEdit> text4 = m_window->Text4;
-    bool buttonsWhileTracing = false;
-    QElapsedTimer timer;
-    traceInWindow(Target, [&] {
-        buttonsWhileTracing = m_window->isTracing() && !m_window->Command1->isEnabled() &&
-                              m_window->cmdStop->isEnabled();
-        timer.start();
-        if (action == "stop")
-            QTest::mouseClick(m_window->cmdStop, Qt::LeftButton);
-        else if (action == "destroy")
-            m_window.reset();
-        else
-            m_window->close();
-        if (action == "reload") {
-            m_window->load(); // deletes the controls the trace was writing to
-            m_window->show();
-        }
-    });
-    QVERIFY2(buttonsWhileTracing, "the trace was over before the action");
-    // Control comes back at once, not after the second a name may take or an attempt's time-out.
-    QVERIFY2(timer.elapsed() < 600, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(rawSockets(), socketsBefore);
-    if (action == "destroy") {
-        QVERIFY(window.isNull());
-        return;
-    }
-    QVERIFY(!m_window->isTracing());
-    QVERIFY(m_window->Command1->isEnabled() && !m_window->cmdStop->isEnabled());
-    // What was shown stays (a reloaded window shows nothing); the attempt under way adds nothing.
-    QVERIFY(action == "reload" ? text4.isNull() : !text4.isNull());
-    QCOMPARE(m_window->Text4->toPlainText() + attempts(), action == "reload" ? "" : Header + '1');
-    if (action == "reload")
-        return;
-    // At once the window traces again (a closed one once loaded again); names the resolver
-    // keeps silent about hold each hop line a second at most.
-    QVERIFY(m_chain->nft(m_chain->router(1), QString()));
-    if (action == "close") {
-        m_window->load();
-        m_window->show();
-    }
-    timer.restart();
-    traceInWindow(Target);
-    QCOMPARE(output(), expectedTrace(0, false));
-    QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
-}
-
-void tst_frmNorvoRoute::unresolvedTarget()
-{
-    // The command line's resolver only knows its hosts file, so nothing leaves the chain.
-    QByteArray out, err;
-    QCOMPARE(
-        m_chain->exec(m_chain->source(), {VELMARIC_CLI, "trace", "nohost.chain.test"}, &out, &err),
-        1);
-    QCOMPARE(out, "Tracing Route to nohost.chain.test:\n\n\nTrace Route Complete\n");
-    QVERIFY(err.contains("not found"));
-    // The window's resolver is the system's: without a route its look-up fails at once.
-    QCOMPARE(m_chain->exec(m_chain->source(), {"ip", "route", "del", "default"}), 0);
-    traceInWindow("no-such-host.invalid");
-    QCOMPARE(
-        m_chain->exec(m_chain->source(), {"ip", "route", "add", "default", "via", "10.99.0.2"}), 0);
-    QCOMPARE(m_window->Text1->text() + '|' + attempts(), "|1"); // no address, one attempt
-    QCOMPARE(output(), "Tracing Route to no-such-host.invalid:\n\n\nTrace Route Complete\n");
-}
 
 QTEST_MAIN(tst_frmNorvoRoute)
 #include "tst_frmnorvoroute.moc"

@@ -74,11 +74,10 @@ void tst_IcmpUnits::texts_data()
     QTest::addColumn<QString>("actual");
     QTest::addColumn<QString>("expected");
 
-    // The table's ends, the codes outside it, and the neighbours of each.
-    for (const char *r : {"11001|ip buf too_small", "11023|ip addr added", "0|ip success",
-                          "-1|inet_addr: bad IP format", "500|ping timeout",
-                          "11050|ip general failure", "11255|ip pending", "11000|", "11024|",
-                          "11049|", "11051|", "11256|", "499|", "501|", "-2147483648|"}) {
+    // The table's ends, the single codes beside it, and codes outside it.
+    for (const char *r :
+         {"11001|ip buf too_small", "11023|ip addr added", "0|ip success",
+          "-1|inet_addr: bad IP format", "500|ping timeout", "11000|", "11024|", "-2147483648|"}) {
         const QStringList f = QString(r).split('|');
         row("status " + f[0], EchoStatusText(f[0].toInt()),
             f[0] + "   [ " + (f[1].isEmpty() ? "unknown  msg returned" : f[1]) + " ]");
