@@ -1,19 +1,32 @@
 // Echoes and traces through a chain of network namespaces, from the command line and the
 // trace-route window: source - routers 1 to 4 - target. Another process pings the target all
-// along with the trace's own data pattern.
+// along with the trace's own data pattern, so its replies reach every raw socket here. Echoes
+// over the source's loopback: through the ping window, and straight through the echo service
+// with forged foreign replies queued ahead.
+#include "echomodule.h"
 #include "echosocket.h"
+#include "frmnorvoping.h"
 #include "frmnorvoroute.h"
 #include "icmpapi.h"
+#include "icmppacket.h"
 #include "messagebox.h"
 #include "netnschain.h"
+#include "privatenetwork.h"
 #include "traceroute.h"
+#include "uniquefd.h"
 #include "winsock.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+
 namespace {
 const QString Target = QStringLiteral("10.99.4.2");
+const uint32_t Loopback = 0x0100007F;
 const QString Header = QStringLiteral("Tracing Route to 10.99.4.2:\n\n");
 // A router that sends no time-exceeded messages: its hop stays silent.
 const QString SilentRouter = "table inet silent { chain errors { type filter hook output "
@@ -87,8 +100,8 @@ private Q_SLOTS:
             QVERIFY(m_chain->nft(ns, QString()));
         useSocketKind("raw");
         m_messages.clear();
-        setMsgBoxHandler([this](const QString &text, int, const QString &) {
-            m_messages << text;
+        setMsgBoxHandler([this](const QString &text, int style, const QString &) {
+            m_messages << QString::number(style) + ": " + text;
             return int(vbOK);
         });
         open();
@@ -96,6 +109,7 @@ private Q_SLOTS:
     void cleanup()
     {
         m_window.reset();
+        m_ping.reset();
         setMsgBoxHandler({});
         QCOMPARE(m_messages, QStringList()); // no case here shows a message
         QCOMPARE(m_foreignPing.state(), QProcess::Running);
@@ -281,6 +295,117 @@ private Q_SLOTS:
         VERIFY_WITHIN(timer, 2500);
     }
 
+    void twoPingsInARow_data()
+    {
+        // The second ping's address and text; its status, address, size and data boxes.
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("boxes");
+        const QString ok = "0   [ ip success ]|16777343|", local = "127.0.0.1";
+        QTest::newRow("text") << local << "hello" << ok + "5 bytes|hello";
+        QTest::newRow("empty text: size 0, data box keeps the first")
+            << local << "" << ok + "0 bytes|first data";
+        QTest::newRow("fills the data area")
+            << local << QString(250, 'y') << ok + "250 bytes|" + QString(250, 'y');
+        QTest::newRow("longer than the data area")
+            << local << QString(300, 'z')
+            << "11001   [ ip buf too_small ]|16777343|250 bytes|" + QString(250, 'z');
+        QTest::newRow("not dotted: the broadcast address")
+            << "255.255.255.255"
+            << "abc"
+            << "-1   [ inet_addr: bad IP format ]|0|0 bytes|first data";
+    }
+    void twoPingsInARow()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, text);
+        QCOMPARE(ping("127.0.0.1", "first data").mid(3, 2),
+                 (QStringList{"10 bytes", "first data"}));
+        const QStringList b = ping(address, text);
+        QTEST(QStringList({b[0], b[1], b[3], b[4]}).join('|'), "boxes");
+        // Round trip and data pointer: zeros when nothing was sent, numbers otherwise.
+        QVERIFY2(b[0].startsWith("-1") ? b[2] + '|' + b[5] == "0 ms|0"
+                                       : b[2].endsWith(" ms") && b[5] != "0",
+                 qPrintable(b.join('|')));
+    }
+
+    void withoutPermission()
+    {
+        // A network namespace of this thread's own where no group may open ICMP datagram sockets
+        // (ping_group_range "1 0"), and CAP_NET_RAW out of the effective set against raw ones:
+        // root sees what a user of a host that allows neither sees.
+        const PrivateNetwork network;
+        QFile range(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
+        QVERIFY(!network.entered() ||
+                (range.open(QIODevice::WriteOnly) && range.write("1 0") == 3));
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct saved[2]{}, reduced[2]{};
+        QCOMPARE(syscall(SYS_capget, &header, saved), 0);
+        std::copy(saved, saved + 2, reduced);
+        reduced[CAP_NET_RAW / 32].effective &= ~(1u << (CAP_NET_RAW % 32));
+        if (syscall(SYS_capset, &header, reduced) != 0)
+            QSKIP("cannot change this thread's capabilities");
+        auto restore = qScopeGuard([&] { syscall(SYS_capset, &header, saved); });
+        if (IcmpFile())
+            QSKIP("needs root for a network namespace: this user may open ICMP sockets");
+        // A message saying how to allow echoes, not "ip success" with zeros: the boxes stay empty.
+        QCOMPARE(ping("127.0.0.1", "abc").join('|'), "|||||");
+        QCOMPARE(std::exchange(m_messages, {}),
+                 QStringList{QString::number(vbExclamation) + ": " + EchoNotPermittedText});
+    }
+
+    void foreignEchoesNeverTaken()
+    {
+        // Before each echo a raw socket queues replies on loopback that differ from the right one
+        // in one point: identifier, sequence or data. Sent with TTL 7, a wrongly taken one shows
+        // even where its data equals ours.
+        const UniqueFd forger(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+        const int forgedTtl = 7;
+        if (!forger || ::setsockopt(forger.get(), IPPROTO_IP, IP_TTL, &forgedTtl, sizeof forgedTtl))
+            QSKIP("a raw socket is needed to forge foreign echoes");
+        auto forge = [&forger](uint16_t id, uint16_t seq, const QByteArray &data) {
+            auto packet = icmp::buildEchoRequest(
+                id, seq,
+                {reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size())});
+            packet[0] = icmp::TypeEchoReply;
+            packet[2] = packet[3] = 0;
+            const uint16_t sum = icmp::checksum(packet);
+            packet[2] = uint8_t(sum >> 8);
+            packet[3] = uint8_t(sum);
+            const sockaddr_in to{AF_INET, 0, {Loopback}, {}};
+            ::sendto(forger.get(), packet.data(), packet.size(), 0,
+                     reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        };
+        IcmpFile handle;
+        QVERIFY(handle);
+        // One echo: its reply's TTL and data, or what went wrong.
+        auto echo = [&handle](const QByteArray &text) -> std::pair<int, QByteArray> {
+            std::vector<char> buffer(sizeof(ICMP_ECHO_REPLY) + 400);
+            const uint32_t n = IcmpSendEcho(handle.handle(), Loopback, text.constData(),
+                                            uint16_t(text.size()), nullptr, buffer.data(),
+                                            uint32_t(buffer.size()), 500);
+            ICMP_ECHO_REPLY r;
+            std::memcpy(&r, buffer.data(), sizeof r);
+            if (n != 1 || r.Status != 0)
+                return {-1, "replies " + QByteArray::number(n) + ", status " +
+                                QByteArray::number(r.Status)};
+            return {r.Options.Ttl, QByteArray(buffer.data() + sizeof r, r.DataSize)};
+        };
+        const QByteArray whole(300, 'w'); // comes back whole where the reply buffer has room for it
+        QCOMPARE(echo(whole).second, whole);
+        EchoSocket *socket = echoSocketOf(handle.handle());
+        for (uint16_t seq = 65530; seq != 10; ++seq) { // across the wrap
+            socket->setLastSequence(uint16_t(seq - 1));
+            const QByteArray text = "ours-" + QByteArray::number(seq);
+            forge(socket->identifier() ^ 0x0101, seq, text);      // another process
+            forge(socket->identifier(), uint16_t(seq - 1), text); // an earlier request
+            forge(socket->identifier(), seq, "forged");           // other data
+            const auto [ttl, data] = echo(text);
+            QCOMPARE(data, text);
+            QVERIFY(ttl != forgedTtl);
+        }
+    }
+
     void unresolvedTarget()
     {
         // The command line's resolver only knows its hosts file, so nothing leaves the chain.
@@ -353,9 +478,26 @@ private:
             lines << m_window->List1->item(i)->text();
         return lines.join(',');
     }
+    // The six result boxes of a ping window after a press of "Ping".
+    QStringList ping(const QString &address, const QString &text)
+    {
+        if (!m_ping) {
+            m_ping = std::make_unique<frmNorvoPing>();
+            m_ping->load();
+            m_ping->show();
+        }
+        m_ping->Text1->setText(address);
+        m_ping->Text2->setText(text);
+        QTest::mouseClick(m_ping->Command1, Qt::LeftButton);
+        QStringList boxes;
+        for (auto *box : m_ping->Text4)
+            boxes << box->text();
+        return boxes;
+    }
     std::unique_ptr<NetnsChain> m_chain;
     QProcess m_foreignPing; // killed with the test object
     std::unique_ptr<frmNorvoRoute> m_window;
+    std::unique_ptr<frmNorvoPing> m_ping;
     QStringList m_messages;
     QString m_kind = QStringLiteral("raw");
     QStringList m_ruled; // namespaces given rules by a test, cleared by the next init()

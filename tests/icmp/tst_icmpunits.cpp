@@ -1,4 +1,4 @@
-// Units: status texts, address conversion, the trace's text rules, and the ICMP reply
+// Units: status texts, address conversion, the packet-size rule, and the ICMP reply
 // parser and matcher over packets captured in a namespace chain (and variants of them
 // with type, code, checksum or a byte replaced). Each row computes a text and names the
 // text it must be.
@@ -92,10 +92,6 @@ void tst_IcmpUnits::texts_data()
         row("inet_addr '" + f[0] + "'",
             QString::number(winsock::inet_addr(f[0].toStdString()), 16).toStdString(), f[1]);
     }
-
-    for (const char *r : {"0|<10 ms", "9|<10 ms", "10|10 ms", "1200|1200 ms", "1201|*"})
-        row(QStringLiteral("hop time %1").arg(r),
-            HopTimeText(QString(r).section('|', 0, 0).toUInt()), QString(r).section('|', 1));
 
     // Packet-size box: "<box text>|<corrected box text>|<size>".
     for (const char *r :
