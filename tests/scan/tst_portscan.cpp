@@ -100,8 +100,8 @@ class tst_PortScan : public QObject {
             m_dns.writeDatagram(query.makeReply(q.left(end + 5).replace(6, 6, QByteArray(6, 0))));
         }
     }
-    // Host, first and last port, time-out; then Scan.
-    void start(const QString &fields)
+    // Host, first and last port, time-out; then Scan, and unless told otherwise, its end.
+    bool start(const QString &fields, bool wait = true)
     {
         const QStringList f = fields.split(',');
         m_window->txtHost->setText(f[0]);
@@ -109,6 +109,7 @@ class tst_PortScan : public QObject {
         m_window->txtLastPort->setText(f[2]);
         m_window->txtTimeout->setText(f[3]);
         QTest::mouseClick(m_window->cmdScan, Qt::LeftButton);
+        return !wait || QTest::qWaitFor([this] { return !m_window->isScanning(); }, 10000);
     }
     // The window's list, "port state service" per row.
     QStringList rows() const
@@ -272,8 +273,7 @@ private Q_SLOTS:
         m_window->lvwPorts->setFocus();
         QTRY_VERIFY(m_window->lvwPorts->hasFocus());
         m_window->chkListAll->setChecked(listed.contains("closed"));
-        start(fields);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isScanning(), 10000);
+        QVERIFY(start(fields));
         QVERIFY(m_window->cmdScan->isEnabled() && !m_window->cmdStop->isEnabled());
         QCOMPARE(rows().join('|'), listed);
         if (!focus.isEmpty()) {
@@ -304,7 +304,7 @@ private Q_SLOTS:
         QFETCH(QString, host);
         QFETCH(bool, close);
         const int sockets = inetSockets();
-        start(host + ",6000,6999,600000");
+        start(host + ",6000,6999,600000", false);
         QVERIFY(m_window->isScanning() && !m_window->cmdScan->isEnabled());
         // Connections in flight, or the look-up's query out.
         QTRY_VERIFY(inetSockets() > sockets && (m_window->inFlight() > 0 || host != "127.0.0.1"));
@@ -323,8 +323,7 @@ private Q_SLOTS:
         }
         // The look-up lets its socket go once it gives up.
         QTRY_COMPARE_WITH_TIMEOUT(inetSockets(), sockets, 15000);
-        start("127.0.0.1,5001,5001,300");
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isScanning(), 10000);
+        QVERIFY(start("127.0.0.1,5001,5001,300"));
         QCOMPARE(rows(), QStringList{"5001 open"});
         QCOMPARE(m_messages, QStringList());
     }
