@@ -50,11 +50,8 @@ private:
         p.start(program, args);
         p.write(input);
         p.closeWriteChannel();
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished();
-            return -1;
-        }
+        if (!p.waitForFinished(60000))
+            return -1; // killed by ~QProcess
         if (out)
             *out = p.readAllStandardOutput();
         if (err)

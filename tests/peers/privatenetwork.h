@@ -22,8 +22,6 @@ public:
         if (m_unshared)
             ::setns(m_home.get(), CLONE_NEWNET);
     }
-    PrivateNetwork(const PrivateNetwork &) = delete;
-    PrivateNetwork &operator=(const PrivateNetwork &) = delete;
 
     bool entered() const { return m_entered; }
 

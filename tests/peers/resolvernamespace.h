@@ -8,14 +8,11 @@
 // resolver-netns.sh; main() starts the program again through it, which sets
 // VELMARIC_RESOLVER_NETNS inside the namespace or VELMARIC_RESOLVER_NETNS_SKIP to the reason
 // there is none.
-namespace ResolverNamespace {
-inline bool inside() { return std::getenv("VELMARIC_RESOLVER_NETNS"); }
-} // namespace ResolverNamespace
-
 #define RESOLVER_NAMESPACE_TEST_MAIN(TestObject, AppClass) \
     int main(int argc, char **argv) \
     { \
-        if (!ResolverNamespace::inside() && !std::getenv("VELMARIC_RESOLVER_NETNS_SKIP")) { \
+        if (!std::getenv("VELMARIC_RESOLVER_NETNS") && \
+            !std::getenv("VELMARIC_RESOLVER_NETNS_SKIP")) { \
             std::vector<char *> args{const_cast<char *>(RESOLVER_NETNS_SCRIPT)}; \
             args.insert(args.end(), argv, argv + argc + 1); \
             execv(args[0], args.data()); \
@@ -29,6 +26,6 @@ inline bool inside() { return std::getenv("VELMARIC_RESOLVER_NETNS"); }
 
 #define REQUIRE_RESOLVER_NAMESPACE() \
     do { \
-        if (!ResolverNamespace::inside()) \
+        if (!std::getenv("VELMARIC_RESOLVER_NETNS")) \
             QSKIP(std::getenv("VELMARIC_RESOLVER_NETNS_SKIP")); \
     } while (false)

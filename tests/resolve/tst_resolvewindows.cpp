@@ -7,8 +7,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <memory>
-
 // What a press of "Find It" in each resolver window shows in Text2 and in message boxes, and
 // what velmaric-cli resolve and reverse return and print for the same input, answered from
 // the namespace's hosts file (see resolver-netns.sh).
@@ -25,90 +23,86 @@ private Q_SLOTS:
             return int(vbOK);
         });
     }
-    void findIt_data();
-    void findIt();
-    void hostWindowClosedDuringMessage();
+    void findIt_data()
+    {
+        // frmNorvoHost and `velmaric-cli reverse`, else frmNorvoIP and `velmaric-cli resolve`
+        QTest::addColumn<bool>("hostWindow");
+        QTest::addColumn<QString>("input"); // the command line's arguments split at blanks
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("cli"); // exit code, output, error output
+        const QString invalid = "String passed is an invalid IP.",
+                      longName = QString(200, 'l') + ".velmaric.test";
+        const struct {
+            const char *window, *input;
+            QString shown, cli;
+        } rows[] = {{"host", "203.0.113.5", "reverse.velmaric.test", "0|reverse.velmaric.test|"},
+                    // One of several lines, and a name long beyond a fixed buffer.
+                    {"host", "10.1.2.3", "multi.velmaric.test", "0|multi.velmaric.test|"},
+                    {"host", "203.0.113.6", longName, "0|" + longName + '|'},
+                    {"host", "203.0.113.99", "|Call to gethostbyaddr failed.",
+                     "1||Call to gethostbyaddr failed."},
+                    {"host", "reverse.velmaric.test", '|' + invalid, "1||" + invalid},
+                    {"host", "", '|' + invalid, "2||Usage: velmaric-cli reverse ADDRESS"},
+                    // Listed first, where the system's sorted look-up puts 127.0.0.9 first.
+                    {"ip", "multi.velmaric.test", "192.0.2.7", "0|192.0.2.7|"},
+                    {"ip", "nothere.velmaric.test", "",
+                     "1||velmaric-cli: host name 'nothere.velmaric.test' not found"},
+                    {"ip", "10.9.8.7", "10.9.8.7", "0|10.9.8.7|"},
+                    {"ip", "a b", "", "2||Usage: velmaric-cli resolve NAME"},
+                    {"ip", "", "", "2||Usage: velmaric-cli resolve NAME"}};
+        for (const auto &r : rows)
+            QTest::addRow("%s: '%s'", r.window, r.input)
+                << (r.window[0] == 'h') << r.input << r.shown << r.cli;
+    }
+
+    void findIt()
+    {
+        QFETCH(bool, hostWindow);
+        QFETCH(QString, input);
+        if (!input.isEmpty()) // look-ups are answered from the namespace's hosts file only
+            REQUIRE_RESOLVER_NAMESPACE();
+        const std::unique_ptr<ToolWindow> w(hostWindow ? static_cast<ToolWindow *>(new frmNorvoHost)
+                                                       : new frmNorvoIP);
+        w->load();
+        w->show();
+        w->findChild<QLineEdit *>("Text1")->setText(input);
+        auto *result = w->findChild<QLineEdit *>("Text2");
+        result->setText(QStringLiteral("from the press before"));
+        w->findChild<QPushButton *>("Command1")->click();
+        m_shown.prepend(result->text());
+        QTEST(m_shown.join('|'), "shown");
+
+        QProcess cli;
+        cli.start(VELMARIC_CLI_PATH, QStringList(hostWindow ? "reverse" : "resolve") +
+                                         input.split(' ', Qt::SkipEmptyParts));
+        QVERIFY2(cli.waitForFinished(30000) && cli.exitStatus() == QProcess::NormalExit,
+                 "velmaric-cli did not finish");
+        QTEST(QStringLiteral("%1|%2|%3")
+                  .arg(cli.exitCode())
+                  .arg(QString(cli.readAllStandardOutput()).trimmed(),
+                       QString(cli.readAllStandardError()).trimmed()),
+              "cli");
+    }
+
+    // A message box runs an event loop in which the window can go away; the press must then end
+    // without touching it.
+    void hostWindowClosedDuringMessage()
+    {
+        QPointer<frmNorvoHost> w = new frmNorvoHost;
+        w->load();
+        w->show();
+        w->Text1->setText(QStringLiteral("not an address"));
+        setMsgBoxHandler([&w](const QString &, int, const QString &) {
+            delete w.data();
+            return int(vbOK);
+        });
+        w->Command1_Click();
+        QVERIFY(w.isNull());
+    }
 
 private:
     QStringList m_shown; // Text2, then the text of each message box
 };
-
-void tst_ResolveWindows::findIt_data()
-{
-    // frmNorvoHost and `velmaric-cli reverse`, else frmNorvoIP and `velmaric-cli resolve`
-    QTest::addColumn<bool>("hostWindow");
-    QTest::addColumn<QString>("input"); // the command line's arguments split at blanks
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<QString>("cli"); // exit code, output, error output
-    const QString invalid = "String passed is an invalid IP.",
-                  longName = QString(200, 'l') + ".velmaric.test";
-    const struct {
-        const char *window, *input;
-        QString shown, cli;
-    } rows[] = {{"host", "203.0.113.5", "reverse.velmaric.test", "0|reverse.velmaric.test|"},
-                // One of several lines, and a name long beyond a fixed buffer.
-                {"host", "10.1.2.3", "multi.velmaric.test", "0|multi.velmaric.test|"},
-                {"host", "203.0.113.6", longName, "0|" + longName + '|'},
-                {"host", "203.0.113.99", "|Call to gethostbyaddr failed.",
-                 "1||Call to gethostbyaddr failed."},
-                {"host", "reverse.velmaric.test", '|' + invalid, "1||" + invalid},
-                {"host", "", '|' + invalid, "2||Usage: velmaric-cli reverse ADDRESS"},
-                // Listed first, where the system's sorted look-up puts 127.0.0.9 first.
-                {"ip", "multi.velmaric.test", "192.0.2.7", "0|192.0.2.7|"},
-                {"ip", "nothere.velmaric.test", "",
-                 "1||velmaric-cli: host name 'nothere.velmaric.test' not found"},
-                {"ip", "10.9.8.7", "10.9.8.7", "0|10.9.8.7|"},
-                {"ip", "a b", "", "2||Usage: velmaric-cli resolve NAME"},
-                {"ip", "", "", "2||Usage: velmaric-cli resolve NAME"}};
-    for (const auto &r : rows)
-        QTest::addRow("%s: '%s'", r.window, r.input)
-            << (r.window[0] == 'h') << r.input << r.shown << r.cli;
-}
-
-void tst_ResolveWindows::findIt()
-{
-    QFETCH(bool, hostWindow);
-    QFETCH(QString, input);
-    if (!input.isEmpty()) // look-ups are answered from the namespace's hosts file only
-        REQUIRE_RESOLVER_NAMESPACE();
-    const std::unique_ptr<ToolWindow> w(hostWindow ? static_cast<ToolWindow *>(new frmNorvoHost)
-                                                   : new frmNorvoIP);
-    w->load();
-    w->show();
-    w->findChild<QLineEdit *>("Text1")->setText(input);
-    auto *result = w->findChild<QLineEdit *>("Text2");
-    result->setText(QStringLiteral("from the press before"));
-    w->findChild<QPushButton *>("Command1")->click();
-    m_shown.prepend(result->text());
-    QTEST(m_shown.join('|'), "shown");
-
-    QProcess cli;
-    cli.start(VELMARIC_CLI_PATH, QStringList(hostWindow ? "reverse" : "resolve") +
-                                     input.split(' ', Qt::SkipEmptyParts));
-    QVERIFY2(cli.waitForFinished(30000), "velmaric-cli did not finish");
-    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QTEST(QStringLiteral("%1|%2|%3")
-              .arg(cli.exitCode())
-              .arg(QString(cli.readAllStandardOutput()).trimmed(),
-                   QString(cli.readAllStandardError()).trimmed()),
-          "cli");
-}
-
-// A message box runs an event loop in which the window can go away; the press must then end
-// without touching it.
-void tst_ResolveWindows::hostWindowClosedDuringMessage()
-{
-    QPointer<frmNorvoHost> w = new frmNorvoHost;
-    w->load();
-    w->show();
-    w->Text1->setText(QStringLiteral("not an address"));
-    setMsgBoxHandler([&w](const QString &, int, const QString &) {
-        delete w.data();
-        return int(vbOK);
-    });
-    w->Command1_Click();
-    QVERIFY(w.isNull());
-}
 
 RESOLVER_NAMESPACE_TEST_MAIN(tst_ResolveWindows, QApplication)
 #include "tst_resolvewindows.moc"
