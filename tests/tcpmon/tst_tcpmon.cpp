@@ -11,23 +11,14 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <algorithm>
-#include <climits>
-#include <cstring>
-
 #include <arpa/inet.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
-#include <sys/socket.h>
 
 using namespace iphlp;
 using Rows = QList<MIB_TCPROW>;
 using Steps = QList<DumpStep>;
-
-Q_DECLARE_METATYPE(iphlp::MIB_TCPSTATS)
-Q_DECLARE_METATYPE(iphlp::DumpStep)
-Q_DECLARE_METATYPE(iphlp::MIB_TCPROW)
 
 namespace {
 // A table row from dotted addresses.
@@ -37,8 +28,6 @@ MIB_TCPROW row(uint32_t state, const char *local, unsigned lport, const char *re
     const auto port = [](unsigned p) { return (p >> 8 & 0xFF) | (p & 0xFF) << 8; };
     return {state, winsock::inet_addr(local), port(lport), winsock::inet_addr(remote), port(rport)};
 }
-
-std::string_view view(const QByteArray &b) { return {b.constData(), size_t(b.size())}; }
 
 template<typename T>
 QByteArray bytes(const T &value)
@@ -173,21 +162,19 @@ private Q_SLOTS:
         const MIB_TCPSTATS stats{1, 200, 120000, 0xFFFFFFFFu, 29, 18, 3, 4, 5, 3203, 1921, 7, 8, 2};
         MIB_TCPSTATS wide = stats;
         wide.dwInSegs = 1; // a 64-bit counter keeps its low 32 bits
-        const auto with = [&kernel](const char *from, const char *to) {
-            return QByteArray(kernel).replace(from, to);
-        };
         QTest::newRow("kernel layout") << kernel << stats;
-        QTest::newRow("beyond 32 bits") << with(" 3203 ", " 4294967297 ") << wide;
         QTest::newRow("other order, extra field")
             << QByteArray("Tcp: OutRsts NewField InErrs RetransSegs OutSegs InSegs CurrEstab "
                           "EstabResets AttemptFails PassiveOpens ActiveOpens MaxConn RtoMax RtoMin "
                           "RtoAlgorithm\nTcp: 2 99999 8 7 1921 3203 5 4 3 18 29 -1 120000 200 1\n")
             << stats;
-        for (const auto &[name, from, to] : {std::tuple{"no Tcp lines", "Tcp:", "Tc:"},
-                                             {"field missing", " OutRsts", " X"},
-                                             {"not a number", " 1921 ", " 19x1 "},
-                                             {"too few values", " 2 0\n", " 2\n"}})
-            QTest::newRow(name) << with(from, to) << MIB_TCPSTATS{};
+        for (const auto &[name, from, to, result] :
+             {std::tuple{"beyond 32 bits", " 3203 ", " 4294967297 ", wide},
+              {"no Tcp lines", "Tcp:", "Tc:", {}},
+              {"field missing", " OutRsts", " X", {}},
+              {"not a number", " 1921 ", " 19x1 ", {}},
+              {"too few values", " 2 0\n", " 2\n", {}}})
+            QTest::newRow(name) << QByteArray(kernel).replace(from, to) << result;
     }
     void snmp()
     {
@@ -195,7 +182,7 @@ private Q_SLOTS:
         QFETCH(MIB_TCPSTATS, expected);
         MIB_TCPSTATS stats;
         stats.dwNumConns = expected.dwNumConns = 77; // not in the file: left alone
-        QCOMPARE(parseSnmpTcp(view(text), stats), expected.dwRtoMin != 0);
+        QCOMPARE(parseSnmpTcp(text.toStdString(), stats), expected.dwRtoMin != 0);
         QVERIFY(std::memcmp(&stats, &expected, sizeof stats) == 0);
     }
 
@@ -218,9 +205,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(Rows, expected);
         std::vector<MIB_TCPROW> parsed;
-        const bool ok = parseProcTcp(view("  sl  local_address rem_address   st tx_queue rx_queue "
-                                          "tr tm->when retrnsmt   uid  timeout inode\n" +
-                                          body),
+        const bool ok = parseProcTcp(("  sl  local_address rem_address   st tx_queue rx_queue tr "
+                                      "tm->when retrnsmt   uid  timeout inode\n" +
+                                      body)
+                                         .toStdString(),
                                      parsed);
         QCOMPARE(ok, !expected.isEmpty() || body.isEmpty());
         QCOMPARE(ok ? Rows(parsed.begin(), parsed.end()) : Rows(), expected);
@@ -365,11 +353,8 @@ private Q_SLOTS:
         QCOMPARE(ports({8080}), "443 80 1025 8080"); // unsorted: the table's order, appended below
         clickHeader(table->ListView1, 1);
         QCOMPARE(ports({}), "8080 80 443 1025"); // descending, as texts
-        clickHeader(table->ListView1, 1);
-        QCOMPARE(ports({}), "1025 443 80 8080");
-        clickHeader(table->ListView1, 0); // one order for the list: another header flips it
-        clickHeader(table->ListView1, 1);
-        QCOMPARE(ports({}), "1025 443 80 8080");
+        for (int column : {1, 0, 1})             // one order for the list, flipped by every click
+            clickHeader(table->ListView1, column);
         QCOMPARE(ports({9, 100, 443}), "100 1025 443 443 80 8080 9"); // appended rows take places
     }
 
