@@ -41,8 +41,6 @@ public:
         }
     }
     ~FtpServerPeer() { kill(); }
-    FtpServerPeer(const FtpServerPeer &) = delete;
-    FtpServerPeer &operator=(const FtpServerPeer &) = delete;
 
     bool started() const { return m_port; }
     QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }

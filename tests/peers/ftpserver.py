@@ -77,9 +77,6 @@ def main():
     hang = {c.strip().upper() for c in a.hang.split(",") if c.strip()}
 
     class Dtp(DTPHandler):
-        def use_sendfile(self):
-            return a.stall_after < 0 and super().use_sendfile()
-
         def send(self, data):
             if a.stall_after >= 0:
                 room = a.stall_after - self.tot_bytes_sent
@@ -126,10 +123,7 @@ def main():
         print("PROXY %d" % start_tinyproxy(a.proxy), flush=True)
     server = FTPServer(("127.0.0.1", 0), Handler)
     print("PORT %d" % server.socket.getsockname()[1], flush=True)
-    try:
-        server.serve_forever(handle_exit=False)
-    except KeyboardInterrupt:
-        pass
+    server.serve_forever(handle_exit=False)
 
 
 if __name__ == "__main__":
