@@ -64,11 +64,8 @@ void tst_FtpCli::commands()
     QFETCH(QStringList, row);
     QStringList args = row[1].split(' ');
     const QString err = row.value(4), file = row.value(5);
-    if (args.removeAll("{proxy}")) {
-        if (m_peer->proxy().isEmpty())
-            QSKIP("tinyproxy is not installed");
+    if (args.removeAll("{proxy}"))
         args << "--proxy" << m_peer->proxy();
-    }
     const QString host = m_peer->server();
     const QString url =
         QStringLiteral("ftp://%1:%2@%3").arg(FtpServerPeer::user, FtpServerPeer::password, host);

@@ -20,11 +20,9 @@ from pyftpdlib.servers import FTPServer
 
 
 def start_tinyproxy(folder):
-    # tinyproxy on a free loopback port, ended with this process; its port, 0 if not installed.
+    # tinyproxy on a free loopback port, ended with this process; its port.
     # It takes CONNECT to any port: the passive data ports are chosen at random.
-    program = shutil.which("tinyproxy")
-    if not program:
-        return 0
+    program = shutil.which("tinyproxy") or sys.exit("tinyproxy is not installed")
     conf = os.path.join(folder, "tinyproxy.conf")
     for _ in range(5):  # another process may take the free port before tinyproxy does
         with socket.socket() as probe:
@@ -89,6 +87,7 @@ def main():
     class Handler(FTPHandler):
         dtp_handler = Dtp
         banner = "velmaric test server ready."
+        auth_failed_timeout = 0  # a wrong password is told at once, not after 3 s
         use_sendfile = a.stall_after < 0
 
         def on_login(self, username):
