@@ -49,7 +49,8 @@ void tst_FtpCli::initTestCase()
     QVERIFY(m_peer->writeFile("/home/velmaric/b.txt", "bee"));
     QVERIFY(QDir().mkpath(m_peer->root("/home/velmaric/up")));
     QVERIFY(writeFile(m_local.filePath("up.txt"), "up\n"));
-    QVERIFY(writeFile(m_local.filePath(".netrc"), "machine 127.0.0.1 login velmaric password secret"));
+    QVERIFY(
+        writeFile(m_local.filePath(".netrc"), "machine 127.0.0.1 login velmaric password secret"));
 }
 
 void tst_FtpCli::commands_data()
