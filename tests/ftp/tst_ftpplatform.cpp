@@ -25,25 +25,6 @@ QString lastResponse()
     return QString::number(number) + ' ' + QString::fromStdString(text.substr(0, length));
 }
 
-// Every entry, "d name" or "f name", sorted; "error N" last when the listing did not end with 18.
-QStringList listing(HINTERNET connect, const QString &pattern)
-{
-    QStringList out;
-    WIN32_FIND_DATA data;
-    const HINTERNET find = FtpFindFirstFileA(connect, pattern.toUtf8().constData(), &data, 0, 0);
-    if (!find)
-        return {QStringLiteral("error %1").arg(GetLastError())};
-    do
-        out << (data.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? "d " : "f ") +
-                   QString::fromStdString(data.cFileName);
-    while (InternetFindNextFileA(find, &data));
-    out.sort();
-    if (GetLastError() != ERROR_NO_MORE_FILES)
-        out << QStringLiteral("error %1").arg(GetLastError());
-    InternetCloseHandle(find);
-    return out;
-}
-
 } // namespace
 
 // Listing lines as real servers send them, row by row. Cells: MLSD or LIST :: the text ::
@@ -252,9 +233,19 @@ void tst_FtpPlatform::calls()
     for (const QString &directory : call == "cd" ? name.split(';') : QStringList())
         ok = ok && FtpSetCurrentDirectoryA(connect, directory.toUtf8().constData());
     QByteArray got;
-    if (call == "list")
-        got = listing(connect, name).join('\n').toUtf8();
-    else if (call == "get")
+    if (call == "list") { // the sorted entries, then "error N" unless they ended with 18
+        WIN32_FIND_DATA data;
+        const HINTERNET find = FtpFindFirstFileA(connect, r.constData(), &data, 0, 0);
+        QStringList entries;
+        for (bool more = find; more; more = InternetFindNextFileA(find, &data))
+            entries << (data.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? "d " : "f ") +
+                           QString::fromStdString(data.cFileName);
+        entries.sort();
+        if (!find || GetLastError() != ERROR_NO_MORE_FILES)
+            entries << QStringLiteral("error %1").arg(GetLastError());
+        InternetCloseHandle(find);
+        got = entries.join('\n').toUtf8();
+    } else if (call == "get")
         ok = FtpGetFileA(connect, r.constData(), l.constData(), false, INTERNET_FLAG_RELOAD, type,
                          0);
     else if (call == "put")
