@@ -4,6 +4,7 @@
 #include "hostlookup.h"
 #include "controls.h"
 #include "messagebox.h"
+#include "namelookup.h"
 #include "traceroute.h"
 #include "twips.h"
 #include "winsock.h"
@@ -142,11 +143,28 @@ void frmNorvoRoute::TraceRT()
         MsgBox(QString::fromLatin1(Module2::StartFailedText), vbOKOnly, title);
         return;
     }
+    // Events run while the trace waits, so the window may be closed, loaded anew or even
+    // destroyed under it: after every wait only the guard and the flags are looked at.
+    QPointer<frmNorvoRoute> self(this);
+    const int generation = m_generation;
+    auto gone = [&] { return !self || m_abandoned || m_generation != generation; };
+    // Stop and close end the trace between two waits, also in the middle of the target's
+    // look-up, of an attempt or of a hop's wait for its name: that wait adds nothing.
+    auto halted = [&] { return gone() || m_stopRequested; };
+
     const std::string target = toAnsi(Combo1->currentText());
     std::string addressText;
     {
         BusyCursor busy;
-        addressText = HostNameToIPText(target);
+        const NameLookup lookup([target] { return HostNameToIPText(target); });
+        while (!lookup.waitUntil(NameLookup::Clock::now() + std::chrono::milliseconds(PumpMs))) {
+            QCoreApplication::processEvents();
+            if (halted()) {
+                Module2::StopWinsock(show);
+                return;
+            }
+        }
+        addressText = lookup.result();
     }
     const uint32_t destination = winsock::inet_addr(addressText);
     IcmpFile handle;
@@ -161,15 +179,6 @@ void frmNorvoRoute::TraceRT()
     TraceRoute::Settings settings;
     settings.resolveNames = Check1->isChecked();
     TraceRoute route(handle.handle(), destination, addressText, packet.size, settings);
-
-    // Events run while the trace waits, so the window may be closed, loaded anew or even
-    // destroyed under it: after every wait only the guard and the flags are looked at.
-    QPointer<frmNorvoRoute> self(this);
-    const int generation = m_generation;
-    auto gone = [&] { return !self || m_abandoned || m_generation != generation; };
-    // Stop and close end the trace between two waits, also in the middle of an attempt or
-    // of a hop's wait for its name: that attempt adds nothing.
-    auto halted = [&] { return gone() || m_stopRequested; };
 
     while (!route.finished()) {
         List1->addItem(QString::number(route.currentTtl()));

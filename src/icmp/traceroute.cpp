@@ -194,10 +194,10 @@ void TraceRoute::take(const icmp::Message &message, Clock::time_point arrived)
         m_lastTtlToProbe = std::min(m_lastTtlToProbe, ttl);
     // Every hop's look-up starts at its answer, so they all run at once.
     if (m_settings.resolveNames && !m_names.count(a.address))
-        m_names.emplace(a.address, std::make_unique<HopName>(a.address));
+        m_names.emplace(a.address, NameLookup::ofHop(a.address));
 }
 
-const HopName *TraceRoute::nameOf(const Attempt &a) const
+const NameLookup *TraceRoute::nameOf(const Attempt &a) const
 {
     if (!m_settings.resolveNames || !a.answered)
         return nullptr;
@@ -235,9 +235,9 @@ void TraceRoute::expire()
 
 std::string TraceRoute::hopLineFor(int ttl, const Attempt &a) const
 {
-    const HopName *name = nameOf(a);
+    const NameLookup *name = nameOf(a);
     return HopLine(ttl, HopTimeText(a.roundTripMs), m_hopAddress,
-                   name ? name->name() : std::string());
+                   name ? name->result() : std::string());
 }
 
 std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
@@ -256,7 +256,7 @@ std::optional<TraceRoute::Step> TraceRoute::next(int waitMs)
         expire();
         const auto now = Clock::now();
         if (head().done) {
-            const HopName *name = nameOf(head());
+            const NameLookup *name = nameOf(head());
             if (!name)
                 break;
             const auto nameDeadline = name->started() +

@@ -1,5 +1,5 @@
 #pragma once
-#include "hopnames.h"
+#include "namelookup.h"
 #include "icmpapi.h"
 
 #include <chrono>
@@ -98,7 +98,7 @@ private:
     void receiveWaiting();
     void take(const icmp::Message &message, Clock::time_point arrived);
     // The name look-up of an answered attempt; null when names are off.
-    const HopName *nameOf(const Attempt &a) const;
+    const NameLookup *nameOf(const Attempt &a) const;
     void expire();
     // When an attempt still under way counts as unanswered.
     Clock::time_point deadline(int ttl, const Attempt &a) const;
@@ -120,5 +120,5 @@ private:
     int m_highestAnswered = 0;
     std::map<int, std::vector<Attempt>> m_attempts;       // by TTL
     std::map<uint16_t, std::pair<int, int>> m_bySequence; // sent attempts only
-    std::map<uint32_t, std::unique_ptr<HopName>> m_names; // by hop address
+    std::map<uint32_t, std::unique_ptr<NameLookup>> m_names; // by hop address
 };

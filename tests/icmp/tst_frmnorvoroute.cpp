@@ -236,26 +236,27 @@ private Q_SLOTS:
     void midTrace_data()
     {
         QTest::addColumn<QString>("action");
-        QTest::addColumn<bool>("namePending"); // else an answer: router 1 forwards, answers nothing
+        // A hop's name, an answer (router 1 forwards and answers nothing) or the target's address.
+        QTest::addColumn<QString>("pending");
         for (const char *action : {"stop", "close"})
-            for (bool name : {true, false})
-                QTest::addRow("%s while %s is pending", action, name ? "a name" : "an answer")
-                    << action << name;
-        QTest::newRow("reload") << "reload" << false;
-        QTest::newRow("destroy") << "destroy" << true;
+            for (const char *pending : {"a name", "an answer", "the target"})
+                QTest::addRow("%s while %s is pending", action, pending) << action << pending;
+        QTest::newRow("reload") << "reload" << "an answer";
+        QTest::newRow("destroy") << "destroy" << "a name";
     }
     void midTrace()
     {
         QFETCH(QString, action);
-        QFETCH(bool, namePending);
+        QFETCH(QString, pending);
+        const bool target = pending == "the target";
         // With names on, hop 1 answers at once and the look-up of its name keeps it under way.
-        QVERIFY(namePending ? rule(m_chain->source(), SilentResolver)
-                            : rule(m_chain->router(1), BlackHole));
-        m_window->Check1->setChecked(namePending);
+        QVERIFY(pending == "an answer" ? rule(m_chain->router(1), BlackHole)
+                                       : rule(m_chain->source(), SilentResolver));
+        m_window->Check1->setChecked(pending == "a name");
         const int socketsBefore = rawSockets();
         bool tracing = false;
         QElapsedTimer timer;
-        traceInWindow(Target, [&] {
+        traceInWindow(target ? "pending.chain.test" : Target, [&] {
             tracing = m_window->isTracing() && !m_window->Command1->isEnabled() &&
                       m_window->cmdStop->isEnabled();
             timer.start();
@@ -280,7 +281,7 @@ private Q_SLOTS:
         // What was shown stays (a reloaded window shows nothing); the attempt under way adds
         // nothing.
         QCOMPARE(m_window->Text4->toPlainText() + attempts(),
-                 action == "reload" ? "" : Header + '1');
+                 action == "reload" || target ? "" : Header + '1');
         if (action == "reload")
             return;
         // At once the window traces again (a closed one once loaded again); names the resolver
@@ -448,14 +449,16 @@ private:
         m_window->load();
         m_window->show();
     }
-    // Traces in the window, calling during() once the first attempt is under way.
+    // Traces in the window, calling during() once the first attempt is under way, or, for a
+    // target given by name, while it is looked up.
     void traceInWindow(const QString &target, const std::function<void()> &during = {})
     {
         m_window->Combo1->setEditText(target);
         if (during) {
             auto *poll = new QTimer(m_window.get());
-            connect(poll, &QTimer::timeout, this, [this, poll, during] {
-                if (m_window->List1->count() > 0) {
+            const bool byName = target.front().isLetter();
+            connect(poll, &QTimer::timeout, this, [this, poll, during, byName] {
+                if (m_window->List1->count() > 0 || (byName && m_window->isTracing())) {
                     poll->stop();
                     during();
                 }
