@@ -262,9 +262,9 @@ void tst_frmNorvoFTP::sessions()
                 auto *box = w->findChild<FtpProgressDialog *>();
                 if (box && box->isVisible() && box->windowTitle() == "Getting" &&
                     !box->lblBytes->text().isEmpty() && !std::exchange(cancelled, true)) {
+                    box->cmdCancel->click();
                     for (const QLabel *l : box->findChildren<QLabel *>()) // changing texts
                         QCOMPARE(l->accessibleName(), l->text());
-                    box->cmdCancel->click();
                 }
             });
             watch.start(20);
