@@ -41,16 +41,10 @@ public:
         }
     }
     ~FtpServerPeer() { kill(); }
-    FtpServerPeer(const FtpServerPeer &) = delete;
-    FtpServerPeer &operator=(const FtpServerPeer &) = delete;
 
     bool started() const { return m_port; }
     QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    // tinyproxy's address, empty when it is not installed.
-    QString proxy() const
-    {
-        return m_proxyPort ? QStringLiteral("127.0.0.1:%1").arg(m_proxyPort) : "";
-    }
+    QString proxy() const { return QStringLiteral("127.0.0.1:%1").arg(m_proxyPort); }
     // A path on disk for a server path ("/home/velmaric/a.txt").
     QString root(const QString &serverPath = {}) const
     {

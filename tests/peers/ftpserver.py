@@ -20,11 +20,9 @@ from pyftpdlib.servers import FTPServer
 
 
 def start_tinyproxy(folder):
-    # tinyproxy on a free loopback port, ended with this process; its port, 0 if not installed.
+    # tinyproxy on a free loopback port, ended with this process; its port.
     # It takes CONNECT to any port: the passive data ports are chosen at random.
-    program = shutil.which("tinyproxy")
-    if not program:
-        return 0
+    program = shutil.which("tinyproxy") or sys.exit("tinyproxy is not installed")
     conf = os.path.join(folder, "tinyproxy.conf")
     for _ in range(5):  # another process may take the free port before tinyproxy does
         with socket.socket() as probe:
@@ -77,9 +75,6 @@ def main():
     hang = {c.strip().upper() for c in a.hang.split(",") if c.strip()}
 
     class Dtp(DTPHandler):
-        def use_sendfile(self):
-            return a.stall_after < 0 and super().use_sendfile()
-
         def send(self, data):
             if a.stall_after >= 0:
                 room = a.stall_after - self.tot_bytes_sent
@@ -92,6 +87,7 @@ def main():
     class Handler(FTPHandler):
         dtp_handler = Dtp
         banner = "velmaric test server ready."
+        auth_failed_timeout = 0  # a wrong password is told at once, not after 3 s
         use_sendfile = a.stall_after < 0
 
         def on_login(self, username):
@@ -126,10 +122,7 @@ def main():
         print("PROXY %d" % start_tinyproxy(a.proxy), flush=True)
     server = FTPServer(("127.0.0.1", 0), Handler)
     print("PORT %d" % server.socket.getsockname()[1], flush=True)
-    try:
-        server.serve_forever(handle_exit=False)
-    except KeyboardInterrupt:
-        pass
+    server.serve_forever(handle_exit=False)
 
 
 if __name__ == "__main__":
