@@ -13,7 +13,7 @@ trap cleanup EXIT INT TERM
 
 # Xvfb picks a free display and writes its number to the descriptor.
 exec 3>"$run_dir/display"
-Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp >"$run_dir/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp -noreset >"$run_dir/xvfb.log" 2>&1 &
 pids+=($!)
 exec 3>&-
 for _ in $(seq 100); do [[ -s $run_dir/display ]] && break; sleep 0.1; done

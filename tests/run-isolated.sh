@@ -15,9 +15,10 @@ cd "$dir" || exit 1
 
 if command -v Xvfb >/dev/null 2>&1; then
   # Xvfb picks a free display and writes its number to the pipe; it closes the pipe unwritten
-  # when it cannot start, so the read never hangs.
+  # when it cannot start, so the read never hangs. With -noreset the last client leaving (a
+  # test's xdotool poll, a suite that ended) does not reset the server as the next connects.
   mkfifo "$dir/.x/display" || exit 1
-  Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$dir/.x/display" >"$dir/.x/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp -noreset 3>"$dir/.x/display" >"$dir/.x/xvfb.log" 2>&1 &
   xvfb=$!
   read -r number <"$dir/.x/display"
   if [ -z "$number" ]; then

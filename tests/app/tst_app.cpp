@@ -68,7 +68,10 @@ private Q_SLOTS:
         if (signal) {
             // Closing must find the window placed, as a user's signal would. (A deadline, not
             // QTRY: its time-out counts only the pauses between the slow xdotool polls.)
-            QVERIFY(QTest::qWaitFor(windowShown, 90000));
+            // A start that fails ends the wait at once, with what the suite said.
+            QVERIFY(QTest::qWaitFor(
+                [&] { return p.state() != QProcess::Running || windowShown(); }, 90000));
+            QVERIFY2(p.state() == QProcess::Running, p.readAllStandardError().constData());
             ::kill(pid_t(p.processId()), signal);
         }
         QVERIFY(p.waitForFinished(signal ? 20000 : 60000));
