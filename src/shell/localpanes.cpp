@@ -23,13 +23,6 @@ QString folderProblem(const QString &path)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-namespace {
-QString cleanFolder(const QString &path)
-{
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-} // namespace
-
 DriveListBox::DriveListBox(QWidget *parent) : QComboBox(parent)
 {
     QStringList roots;
@@ -67,25 +60,37 @@ QString DriveListBox::driveOf(const QString &folder)
     return volume.isValid() ? volume.rootPath() : QStringLiteral("/");
 }
 
-DirListBox::DirListBox(QWidget *parent) : QListWidget(parent)
+FolderPane::FolderPane(QWidget *parent) : QListWidget(parent)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+QString FolderPane::enter(const QString &folder)
+{
+    const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    QString problem = folderProblem(clean);
+    if (problem.isEmpty())
+        m_path = clean;
+    return problem;
+}
+
+DirListBox::DirListBox(QWidget *parent) : FolderPane(parent)
+{
     connect(this, &QListWidget::itemActivated, this,
             [this](QListWidgetItem *item) { setPath(item->data(Qt::UserRole).toString()); });
 }
 
-QString DirListBox::setPath(const QString &path)
+QString DirListBox::setPath(const QString &folder)
 {
-    const QString folder = cleanFolder(path);
-    if (QString problem = folderProblem(folder); !problem.isEmpty())
+    if (QString problem = enter(folder); !problem.isEmpty())
         return problem;
-    m_path = folder;
+    const QString shown = path();
     clear();
 
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
     QStringList levels;
-    for (QDir up(folder);;) {
+    for (QDir up(shown);;) {
         levels.prepend(up.absolutePath());
         if (up.isRoot() || !up.cdUp())
             break;
@@ -100,10 +105,9 @@ QString DirListBox::setPath(const QString &path)
     }
     setCurrentRow(count() - 1);
     const QString indent(depth * 2, QLatin1Char(' '));
-    const QDir here(folder);
-    const QStringList subfolders = here.entryList(QDir::Dirs | QDir::NoDotAndDotDot |
-                                                      (m_hidden ? QDir::Hidden : QDir::Filters()),
-                                                  QDir::Name | QDir::IgnoreCase);
+    const QDir here(shown);
+    const QStringList subfolders = here.entryList(
+        QDir::Dirs | QDir::NoDotAndDotDot | hiddenFilter(), QDir::Name | QDir::IgnoreCase);
     for (const QString &name : subfolders) {
         auto *item = new QListWidgetItem(closedIcon, indent + name, this);
         item->setData(Qt::UserRole, here.filePath(name));
@@ -112,17 +116,10 @@ QString DirListBox::setPath(const QString &path)
     return {};
 }
 
-FileListBox::FileListBox(QWidget *parent) : QListWidget(parent)
+QString FileListBox::setPath(const QString &folder)
 {
-    setSelectionMode(QAbstractItemView::SingleSelection);
-}
-
-QString FileListBox::setPath(const QString &path)
-{
-    const QString folder = cleanFolder(path);
-    if (QString problem = folderProblem(folder); !problem.isEmpty())
+    if (QString problem = enter(folder); !problem.isEmpty())
         return problem;
-    m_path = folder;
     clearSelection();
     refresh();
     return {};
@@ -138,11 +135,10 @@ void FileListBox::refresh()
 {
     const QString selected = fileName();
     clear();
-    if (m_path.isEmpty())
+    if (path().isEmpty())
         return;
     // Name filters compare without regard to case unless told otherwise.
-    addItems(QDir(m_path).entryList(m_filters,
-                                    QDir::Files | (m_hidden ? QDir::Hidden : QDir::Filters()),
+    addItems(QDir(path()).entryList(m_filters, QDir::Files | hiddenFilter(),
                                     QDir::Name | QDir::IgnoreCase));
     if (!selected.isEmpty()) {
         const auto found = findItems(selected, Qt::MatchExactly | Qt::MatchCaseSensitive);

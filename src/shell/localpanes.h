@@ -1,5 +1,6 @@
 #pragma once
 #include <QComboBox>
+#include <QDir>
 #include <QListWidget>
 #include <QStringList>
 
@@ -32,49 +33,56 @@ private:
     int indexOf(const QString &mountPoint);
 };
 
-// A folder, its parents above it and its subfolders below it, each level indented. Activating
-// an entry (double-click or Enter) makes it the folder.
-class DirListBox : public QListWidget {
+// What the folder and file lists share: the folder they show and whether hidden entries show.
+class FolderPane : public QListWidget {
     Q_OBJECT
 public:
-    explicit DirListBox(QWidget *parent = nullptr);
+    explicit FolderPane(QWidget *parent = nullptr);
     QString path() const { return m_path; }
-    // Shows the folder anew and emits pathChanged; the problem, and nothing changed, when the
-    // folder can't be read.
-    QString setPath(const QString &folder);
-    // Hidden subfolders are listed from the next listing on.
+    // Hidden entries are listed from the next listing on.
     void setShowHidden(bool show) { m_hidden = show; }
 
-Q_SIGNALS:
-    void pathChanged();
+protected:
+    // Makes the folder the pane's own; the problem, and nothing changed, when it can't be read.
+    QString enter(const QString &folder);
+    QDir::Filters hiddenFilter() const { return m_hidden ? QDir::Hidden : QDir::Filters(); }
 
 private:
     QString m_path;
     bool m_hidden = false;
 };
 
-// The files of a folder that match the pattern, sorted by name, at most one selected.
-class FileListBox : public QListWidget {
+// A folder, its parents above it and its subfolders below it, each level indented. Activating
+// an entry (double-click or Enter) makes it the folder.
+class DirListBox : public FolderPane {
     Q_OBJECT
 public:
-    explicit FileListBox(QWidget *parent = nullptr);
-    QString path() const { return m_path; }
+    explicit DirListBox(QWidget *parent = nullptr);
+    // Shows the folder anew and emits pathChanged; the problem, and nothing changed, when the
+    // folder can't be read.
+    QString setPath(const QString &folder);
+
+Q_SIGNALS:
+    void pathChanged();
+};
+
+// The files of a folder that match the pattern, sorted by name, at most one selected.
+class FileListBox : public FolderPane {
+    Q_OBJECT
+public:
+    using FolderPane::FolderPane;
     // The problem, and nothing changed, when the folder can't be read.
     QString setPath(const QString &folder);
     // Wildcards such as "*.mp3*", letters compared without regard to case, several separated
     // by ";"; every file when empty.
     void setPattern(const QString &pattern);
-    // Hidden files are listed from the next listing on.
-    void setShowHidden(bool show) { m_hidden = show; }
     // Lists the folder anew, keeping the selected name when the file is still listed.
     void refresh();
     // The selected file's name, empty when none is selected.
     QString fileName() const;
 
 private:
-    QString m_path;
     QStringList m_filters;
-    bool m_hidden = false;
 };
 
 } // namespace LocalPanes
