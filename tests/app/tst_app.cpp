@@ -69,8 +69,8 @@ private Q_SLOTS:
             // Closing must find the window placed, as a user's signal would. (A deadline, not
             // QTRY: its time-out counts only the pauses between the slow xdotool polls.)
             // A start that fails ends the wait at once, with what the suite said.
-            QVERIFY(QTest::qWaitFor(
-                [&] { return p.state() != QProcess::Running || windowShown(); }, 90000));
+            QVERIFY(QTest::qWaitFor([&] { return p.state() != QProcess::Running || windowShown(); },
+                                    90000));
             QVERIFY2(p.state() == QProcess::Running, p.readAllStandardError().constData());
             ::kill(pid_t(p.processId()), signal);
         }

@@ -241,8 +241,10 @@ private Q_SLOTS:
         for (const char *action : {"stop", "close"})
             for (const char *pending : {"a name", "an answer", "the target"})
                 QTest::addRow("%s while %s is pending", action, pending) << action << pending;
-        QTest::newRow("reload") << "reload" << "an answer";
-        QTest::newRow("destroy") << "destroy" << "a name";
+        QTest::newRow("reload") << "reload"
+                                << "an answer";
+        QTest::newRow("destroy") << "destroy"
+                                 << "a name";
     }
     void midTrace()
     {
