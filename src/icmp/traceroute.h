@@ -118,7 +118,7 @@ private:
     bool m_complete = false;
     int m_lastTtlToProbe; // lowered once the destination answered
     int m_highestAnswered = 0;
-    std::map<int, std::vector<Attempt>> m_attempts;       // by TTL
-    std::map<uint16_t, std::pair<int, int>> m_bySequence; // sent attempts only
+    std::map<int, std::vector<Attempt>> m_attempts;          // by TTL
+    std::map<uint16_t, std::pair<int, int>> m_bySequence;    // sent attempts only
     std::map<uint32_t, std::unique_ptr<NameLookup>> m_names; // by hop address
 };
