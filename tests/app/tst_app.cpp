@@ -1,5 +1,6 @@
 // The real executable: information options, the start-up timing option, closing on signals.
 #include "closedproxy.h"
+#include "skip.h"
 #include "usersettings.h"
 
 #include <QtTest>
@@ -48,7 +49,7 @@ private Q_SLOTS:
         QFETCH(int, signal);
         QFETCH(bool, writable);
         if (window && qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("needs an X display (Xvfb)");
+            VELMARIC_SKIP("needs an X display (Xvfb)");
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath("config"));
         // A file where the settings folder would go.

@@ -1,7 +1,8 @@
 #include "frmaudio.h"
 #include "localpanes.h"
 #include "mediaplayercontrol.h"
-#include "messagebox.h"
+#include "msgboxrecorder.h"
+#include "skip.h"
 #include "twips.h"
 #include "usersettings.h"
 #include "../peers/tonemp3.h"
@@ -29,8 +30,8 @@ class tst_frmAudio : public QObject {
     std::unique_ptr<QMdiArea> m_main;
     std::unique_ptr<ToolWindowRegistry> m_registry;
     frmAudio *m_w = nullptr;
-    QProcess m_trayer;   // a notification area on the test's display
-    QStringList m_boxes; // "text|style|title" of each message box
+    QProcess m_trayer; // a notification area on the test's display
+    MsgBoxRecorder m_boxes;
 
     // Shows the window and waits until it is placed in its frame.
     void open()
@@ -45,22 +46,18 @@ private Q_SLOTS:
     void initTestCase()
     {
         if (!m_mp3.error().isEmpty())
-            QSKIP(qPrintable(m_mp3.error()));
+            VELMARIC_SKIP(qPrintable(m_mp3.error()));
         for (const char *name : {"a.mp3", "b.mp3"})
             QVERIFY(!m_mp3.make(name, 0.15).isEmpty());
         QVERIFY(!m_mp3.make("c.mp3", 0.15, {"-V", "5"}).isEmpty()); // variable bit rate
         m_dir = QDir::cleanPath(m_mp3.dir());
         QFile broken(m_dir + "/broken.mp3");
         QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(QByteArray(4096, 'Z')) == 4096);
-        setMsgBoxHandler([this](const QString &text, int style, const QString &title) {
-            m_boxes << text + '|' + QString::number(style) + '|' + title;
-            return int(vbOK);
-        });
     }
 
     void init()
     {
-        m_boxes.clear();
+        m_boxes.reset();
         QFile::remove(UserSettings::filePath(App));
         UserSettings::SaveSetting(App, Section, "LastEntry", m_dir);
         m_main = std::make_unique<QMdiArea>();
@@ -156,10 +153,10 @@ private Q_SLOTS:
         // A mount point that goes away is reported once and changes nothing; the next drive works.
         m_w->drv1->setDrive(m_dir + "/gone");
         const QString why = QString::fromLocal8Bit(std::strerror(ENOENT));
-        QCOMPARE(m_boxes, QStringList{"Device Unavailable|0|" + why});
+        QCOMPARE(m_boxes.lines(), QStringList{"0 Device Unavailable [" + why + ']'});
         QCOMPARE(paths(), m_dir + '|' + m_dir);
         m_w->drv1->setDrive("/");
-        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.boxes.size(), 1);
         QCOMPARE(paths(), QString("/|/"));
         // Without a tray to come back from, a hidden window would be lost: it stays minimised.
         if (!QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -291,11 +288,11 @@ private Q_SLOTS:
         // A tray host may come and go only on a display of the test's own.
         if (!qEnvironmentVariableIsSet("VELMARIC_OWN_DISPLAY") ||
             (clicks && QStandardPaths::findExecutable("xdotool").isEmpty()))
-            QSKIP("needs a display of its own (run through ctest) and xdotool");
+            VELMARIC_SKIP("needs a display of its own (run through ctest) and xdotool");
         m_trayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request",
                                   "--height", "32", "--SetDockType", "true"});
         if (!m_trayer.waitForStarted(10000))
-            QSKIP("trayer is not installed");
+            VELMARIC_SKIP("trayer is not installed");
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 20000);
         open();
         QMdiSubWindow *sub = m_w->subWindow();

@@ -1,5 +1,6 @@
 #include "mediaengine.h"
 #include "mprisservice.h"
+#include "skip.h"
 #include "../peers/tonemp3.h"
 
 #include <QtDBus>
@@ -88,9 +89,9 @@ private Q_SLOTS:
     void initTestCase()
     {
         if (const QString problem = MediaEngine::outputProblem(); !problem.isEmpty())
-            QSKIP(qPrintable(problem));
+            VELMARIC_SKIP(qPrintable(problem));
         if (qgetenv("VELMARIC_OWN_BUS") != "1")
-            QSKIP("dbus-run-session is not installed");
+            VELMARIC_SKIP("dbus-run-session is not installed");
         // Long enough to stay playing through every step of a test.
         for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
             QVERIFY2(!m_mp3.make(name, 30).isEmpty(), qPrintable(m_mp3.error()));

@@ -1,7 +1,7 @@
 #include "closedproxy.h"
 #include "frmbrowse.h"
 #include "localhttpserver.h"
-#include "messagebox.h"
+#include "msgboxrecorder.h"
 #include "progresstext.h"
 #include "settingsrecord.h"
 #include "webbrowsercontrol.h"
@@ -16,7 +16,7 @@ class tst_frmBrowse : public QObject {
     Q_OBJECT
     LocalHttpServer m_server;
     QMdiArea m_area;
-    QStringList m_messages;
+    MsgBoxRecorder m_boxes;
 
     // As the main window opens one: load step, then shown in the frame.
     frmBrowse *newBrowserWindow()
@@ -65,10 +65,6 @@ private Q_SLOTS:
         m_area.resize(1400, 1000);
         m_area.show();
         frmBrowse::setFrame(&m_area);
-        setMsgBoxHandler([this](const QString &text, int, const QString &) {
-            m_messages << text;
-            return int(vbOK);
-        });
     }
     void init() { PopUpsAllowed = VbFalse; }
     void cleanup()
@@ -76,7 +72,7 @@ private Q_SLOTS:
         m_area.closeAllSubWindows();
         QTRY_VERIFY(m_area.subWindowList().isEmpty());
         frmBrowse::setPrintDialogHandler({});
-        const QStringList messages = std::exchange(m_messages, {});
+        const QStringList messages = m_boxes.take();
         QVERIFY2(messages.isEmpty(), qPrintable(messages.join(u'|')));
     }
 

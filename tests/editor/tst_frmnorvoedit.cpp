@@ -1,7 +1,7 @@
 #include "documentfile.h"
 #include "frmnorvoedit.h"
 #include "fulldisk.h"
-#include "messagebox.h"
+#include "msgboxrecorder.h"
 #include "richtextbox.h"
 
 #include <QDir>
@@ -16,8 +16,7 @@ class tst_frmNorvoEdit : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<frmNorvoEdit> m_w;
-    QStringList m_boxes;
-    int m_answer = vbNo;
+    MsgBoxRecorder m_boxes;
 
     static QByteArray read(const QString &name)
     {
@@ -35,11 +34,7 @@ private Q_SLOTS:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(m_dir->path()));
-        m_boxes.clear();
-        setMsgBoxHandler([this](const QString &text, int style, const QString &) {
-            m_boxes << QString::number(style) + QLatin1Char(' ') + text;
-            return m_answer;
-        });
+        m_boxes.reset();
         frmNorvoEdit::setFileDialogHandler(
             [](QWidget *, bool, const QString &) { return QStringLiteral("doc.txt"); });
         m_w = std::make_unique<frmNorvoEdit>();
@@ -77,7 +72,7 @@ private Q_SLOTS:
         QVERIFY(m_w->saveFile(to));
         QCOMPARE(read(to), saved);
         QCOMPARE(m_w->windowTitle(), to + QStringLiteral(" - NorvoEdit"));
-        QCOMPARE(m_boxes, QStringList());
+        QCOMPARE(m_boxes.lines(), QStringList());
     }
 
     // Changed text is never lost. Closing asks first: Yes saves (through Save As for a new
@@ -129,7 +124,7 @@ private Q_SLOTS:
         const QString caption =
             QStringLiteral("*%1 - NorvoEdit").arg(named ? "doc.txt" : "Untitled");
         QCOMPARE(m_w->windowTitle(), caption);
-        m_answer = answer;
+        m_boxes.answer = answer;
         {
             std::optional<FullDisk> full;
             if (action == QLatin1String("save"))
@@ -139,9 +134,10 @@ private Q_SLOTS:
                                                        : m_w->openFile(action),
                      done);
         }
-        QVERIFY2(m_boxes.size() == 1 && m_boxes[0].startsWith(box.section(u'|', 0, 0)) &&
-                     m_boxes[0].contains(box.section(u'|', 1)),
-                 qPrintable(m_boxes.join(u'\n')));
+        const QStringList shown = m_boxes.lines();
+        QVERIFY2(shown.size() == 1 && shown[0].startsWith(box.section(u'|', 0, 0)) &&
+                     shown[0].contains(box.section(u'|', 1)),
+                 qPrintable(shown.join(u'\n')));
         QCOMPARE(read(QStringLiteral("doc.txt")), file);
         QCOMPARE(QDir().entryList(QDir::Files), (QStringList{"doc.txt", "huge.txt"}));
         if (done) {
@@ -152,11 +148,11 @@ private Q_SLOTS:
         QCOMPARE(m_w->rtfText->toPlainText(), text);
         QCOMPARE(m_w->windowTitle(), caption);
         // Still changed, so New asks too; once the changes are dropped, closing asks nothing.
-        m_answer = vbNo;
+        m_boxes.answer = vbNo;
         m_w->mnuFileNew_Click();
         QVERIFY(m_w->rtfText->toPlainText().isEmpty());
         QVERIFY(m_w->close());
-        QCOMPARE(m_boxes.size(), 2);
+        QCOMPARE(m_boxes.boxes.size(), 2);
     }
 };
 

@@ -5,7 +5,7 @@
 #include "frmmain.h"
 #include "frmnorvoedit.h"
 #include "maintoolbar.h"
-#include "messagebox.h"
+#include "msgboxrecorder.h"
 #include "richclipboard.h"
 #include "richtextbox.h"
 #include "settingsrecord.h"
@@ -20,8 +20,7 @@ class tst_frmMain : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<frmMain> m_main;
-    QStringList m_boxes; // style and text of each message box
-    int m_answer = vbNo;
+    MsgBoxRecorder m_boxes;
 
     frmMain *start()
     {
@@ -52,17 +51,12 @@ private Q_SLOTS:
         QVERIFY(QDir::setCurrent(m_dir->path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir->path() + "/config"));
         PopUpsAllowed = VbFalse;
-        m_boxes.clear();
-        m_answer = vbNo;
-        setMsgBoxHandler([this](const QString &text, int style, const QString &) {
-            m_boxes << QString::number(style) + QLatin1Char(' ') + text;
-            return m_answer;
-        });
+        m_boxes.reset();
     }
     void cleanup()
     {
         m_main.reset();
-        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(u'|')));
+        QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.lines().join(u'|')));
     }
 
     // Start-up: stored values that would put the window out of reach fall back to the defaults;
@@ -351,10 +345,11 @@ private Q_SLOTS:
         w->rtfText->moveCursor(QTextCursor::End);
         QTest::keyClicks(w->rtfText, QStringLiteral("!"));
         for (int answer : {int(vbCancel), int(vbNo)}) {
-            m_answer = answer;
+            m_boxes.answer = answer;
             m_main->mnuFileExit->trigger();
-            QCOMPARE(m_boxes.size(), 1);
-            QVERIFY(m_boxes.takeFirst().startsWith("51 The text in Untitled has changed."));
+            const QStringList shown = m_boxes.take();
+            QCOMPARE(shown.size(), 1);
+            QVERIFY(shown[0].startsWith("51 The text in Untitled has changed."));
             QCOMPARE(m_main->isVisible(), answer == vbCancel);
             QCOMPARE(w->isLoaded(), answer == vbCancel);
             QCOMPARE(w->rtfText->toPlainText(), QStringLiteral("plain bold & <tag>!"));

@@ -2,7 +2,7 @@
 #include "ftpprogress.h"
 #include "ftpserver.h"
 #include "localpanes.h"
-#include "messagebox.h"
+#include "msgboxrecorder.h"
 #include "tablerows.h"
 
 #include <QLabel>
@@ -100,9 +100,8 @@ private:
 
     std::unique_ptr<FtpServerPeer> m_server;
     std::unique_ptr<QTemporaryDir> m_local;
-    QString m_pane;         // File1's folder, inside m_local
-    QStringList m_messages; // "style|text" of each box
-    int m_answer = vbNo;
+    QString m_pane; // File1's folder, inside m_local
+    MsgBoxRecorder m_boxes;
 };
 
 void tst_frmNorvoFTP::initTestCase()
@@ -125,13 +124,8 @@ void tst_frmNorvoFTP::initTestCase()
 
 void tst_frmNorvoFTP::init()
 {
-    m_messages.clear();
-    m_answer = vbNo;
+    m_boxes.reset();
     FtpProgress::setShowDelay(400);
-    setMsgBoxHandler([this](const QString &text, int style, const QString &) {
-        m_messages << QString::number(style) + QLatin1Char('|') + text;
-        return style == vbYesNo ? m_answer : int(vbOK);
-    });
     m_local = std::make_unique<QTemporaryDir>();
     m_pane = m_local->path() + QStringLiteral("/pane");
     QVERIFY(QDir().mkpath(m_pane));
@@ -269,18 +263,19 @@ void tst_frmNorvoFTP::sessions()
             });
             watch.start(20);
         } else if (verb == "yes") {
-            m_answer = vbYes;
+            m_boxes.answer = vbYes;
         } else {
             QCOMPARE(verb, QStringLiteral("close"));
             QVERIFY(w->close());
         }
     }
-    QCOMPARE(m_messages.size(), messages.size());
-    for (int i = 0; i < m_messages.size(); ++i) {
-        QVERIFY2(m_messages[i].contains(messages[i]), qPrintable(m_messages[i]));
-        QVERIFY2(!m_messages[i].contains('\a') &&
-                     !QString(m_messages[i]).remove("\r\n").contains('\n'),
-                 qPrintable(m_messages[i]));
+    QCOMPARE(m_boxes.boxes.size(), messages.size());
+    for (int i = 0; i < messages.size(); ++i) {
+        const MsgBoxRecorder::Box &box = m_boxes.boxes[i];
+        const QString shown = QString::number(box.style) + u'|' + box.text;
+        QVERIFY2(shown.contains(messages[i]), qPrintable(shown));
+        QVERIFY2(!shown.contains('\a') && !QString(shown).remove("\r\n").contains('\n'),
+                 qPrintable(shown));
     }
     for (const QString &fact : row.value(3).split(separator, Qt::SkipEmptyParts))
         QCOMPARE(fact.section('=', 0, 0) + '=' + what(*w, fact.section('=', 0, 0)), fact);

@@ -9,9 +9,10 @@
 #include "frmnorvoroute.h"
 #include "icmpapi.h"
 #include "icmppacket.h"
-#include "messagebox.h"
+#include "msgboxrecorder.h"
 #include "netnschain.h"
 #include "privatenetwork.h"
+#include "skip.h"
 #include "traceroute.h"
 #include "uniquefd.h"
 #include "winsock.h"
@@ -71,7 +72,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         if (geteuid() != 0)
-            QSKIP("network namespaces need root");
+            VELMARIC_SKIP("network namespaces need root");
         m_chain = std::make_unique<NetnsChain>(
             4, "10.99.0.2 router-one.chain.test\n10.99.2.2 router-three.chain.test\n");
         QVERIFY2(m_chain->error().isEmpty(), qPrintable(m_chain->error()));
@@ -99,19 +100,14 @@ private Q_SLOTS:
         for (const QString &ns : std::exchange(m_ruled, {}))
             QVERIFY(m_chain->nft(ns, QString()));
         useSocketKind("raw");
-        m_messages.clear();
-        setMsgBoxHandler([this](const QString &text, int style, const QString &) {
-            m_messages << QString::number(style) + ": " + text;
-            return int(vbOK);
-        });
+        m_boxes.reset();
         open();
     }
     void cleanup()
     {
         m_window.reset();
         m_ping.reset();
-        setMsgBoxHandler({});
-        QCOMPARE(m_messages, QStringList()); // no case here shows a message
+        QCOMPARE(m_boxes.take(), QStringList()); // no case here shows a message
         QCOMPARE(m_foreignPing.state(), QProcess::Running);
     }
 
@@ -346,14 +342,14 @@ private Q_SLOTS:
         std::copy(saved, saved + 2, reduced);
         reduced[CAP_NET_RAW / 32].effective &= ~(1u << (CAP_NET_RAW % 32));
         if (syscall(SYS_capset, &header, reduced) != 0)
-            QSKIP("cannot change this thread's capabilities");
+            VELMARIC_SKIP("cannot change this thread's capabilities");
         auto restore = qScopeGuard([&] { syscall(SYS_capset, &header, saved); });
         if (IcmpFile())
-            QSKIP("needs root for a network namespace: this user may open ICMP sockets");
+            VELMARIC_SKIP("needs root for a network namespace: this user may open ICMP sockets");
         // A message saying how to allow echoes, not "ip success" with zeros: the boxes stay empty.
         QCOMPARE(ping("127.0.0.1", "abc").join('|'), "|||||");
-        QCOMPARE(std::exchange(m_messages, {}),
-                 QStringList{QString::number(vbExclamation) + ": " + EchoNotPermittedText});
+        QCOMPARE(m_boxes.take(),
+                 QStringList{QString::number(vbExclamation) + ' ' + EchoNotPermittedText});
     }
 
     void foreignEchoesNeverTaken()
@@ -364,7 +360,7 @@ private Q_SLOTS:
         const UniqueFd forger(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
         const int forgedTtl = 7;
         if (!forger || ::setsockopt(forger.get(), IPPROTO_IP, IP_TTL, &forgedTtl, sizeof forgedTtl))
-            QSKIP("a raw socket is needed to forge foreign echoes");
+            VELMARIC_SKIP("a raw socket is needed to forge foreign echoes");
         auto forge = [&forger](uint16_t id, uint16_t seq, const QByteArray &data) {
             auto packet = icmp::buildEchoRequest(
                 id, seq,
@@ -502,7 +498,7 @@ private:
     QProcess m_foreignPing; // killed with the test object
     std::unique_ptr<frmNorvoRoute> m_window;
     std::unique_ptr<frmNorvoPing> m_ping;
-    QStringList m_messages;
+    MsgBoxRecorder m_boxes;
     QString m_kind = QStringLiteral("raw");
     QStringList m_ruled; // namespaces given rules by a test, cleared by the next init()
 };

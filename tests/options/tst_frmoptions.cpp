@@ -1,6 +1,6 @@
 #include "frmoptions.h"
 #include "fulldisk.h"
-#include "messagebox.h"
+#include "msgboxrecorder.h"
 #include "settingsrecord.h"
 
 #include <QCheckBox>
@@ -30,18 +30,14 @@ class tst_frmOptions : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<frmOptions> m_w;
-    QStringList m_boxes;
+    MsgBoxRecorder m_boxes;
 
 private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(m_dir->path()));
-        m_boxes.clear();
-        setMsgBoxHandler([this](const QString &text, int style, const QString &) {
-            m_boxes << QString::number(style) + QLatin1Char(' ') + text;
-            return int(vbOK);
-        });
+        m_boxes.reset();
         m_w = std::make_unique<frmOptions>();
         m_w->load();
         m_w->show();
@@ -107,10 +103,10 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), after);
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{"norvo.ini"});
-        const QString boxes = m_boxes.join(u'|');
+        const QString boxes = m_boxes.lines().join(u'|');
         QVERIFY2(message.isEmpty()
                      ? boxes.isEmpty()
-                     : m_boxes.size() == 1 && boxes.startsWith(QLatin1String("48 ")) &&
+                     : m_boxes.boxes.size() == 1 && boxes.startsWith(QLatin1String("48 ")) &&
                            boxes.contains(message),
                  qPrintable(boxes));
         QCOMPARE(m_w->lblStatus->text(), message.isEmpty() ? QStringLiteral("Saved.") : QString());

@@ -1,4 +1,6 @@
 #pragma once
+#include "skip.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -27,5 +29,5 @@
 #define REQUIRE_RESOLVER_NAMESPACE() \
     do { \
         if (!std::getenv("VELMARIC_RESOLVER_NETNS")) \
-            QSKIP(std::getenv("VELMARIC_RESOLVER_NETNS_SKIP")); \
+            VELMARIC_SKIP(std::getenv("VELMARIC_RESOLVER_NETNS_SKIP")); \
     } while (false)

@@ -1,6 +1,6 @@
 #include "frmnorvohost.h"
 #include "frmnorvoip.h"
-#include "messagebox.h"
+#include "msgboxrecorder.h"
 #include "resolvernamespace.h"
 
 #include <QLineEdit>
@@ -13,16 +13,7 @@
 class tst_ResolveWindows : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init()
-    {
-        m_shown.clear();
-        setMsgBoxHandler([this](const QString &text, int style, const QString &title) {
-            // Every box here has an OK button only and the application's title.
-            m_shown << (style == vbOKOnly && title == applicationTitle() ? text
-                                                                         : "odd box: " + text);
-            return int(vbOK);
-        });
-    }
+    void init() { m_boxes.reset(); }
     void findIt_data()
     {
         // frmNorvoHost and `velmaric-cli reverse`, else frmNorvoIP and `velmaric-cli resolve`
@@ -69,8 +60,13 @@ private Q_SLOTS:
         auto *result = w->findChild<QLineEdit *>("Text2");
         result->setText(QStringLiteral("from the press before"));
         w->findChild<QPushButton *>("Command1")->click();
-        m_shown.prepend(result->text());
-        QTEST(m_shown.join('|'), "shown");
+        // Every box here has an OK button only and the application's title.
+        QStringList shown{result->text()};
+        for (const MsgBoxRecorder::Box &box : m_boxes.boxes)
+            shown << (box.style == vbOKOnly && box.title == applicationTitle()
+                          ? box.text
+                          : "odd box: " + box.text);
+        QTEST(shown.join('|'), "shown");
 
         QProcess cli;
         cli.start(VELMARIC_CLI_PATH, QStringList(hostWindow ? "reverse" : "resolve") +
@@ -101,7 +97,7 @@ private Q_SLOTS:
     }
 
 private:
-    QStringList m_shown; // Text2, then the text of each message box
+    MsgBoxRecorder m_boxes;
 };
 
 RESOLVER_NAMESPACE_TEST_MAIN(tst_ResolveWindows, QApplication)

@@ -3,7 +3,7 @@
 // which this test adds what a scan needs.
 #include "connectscan.h"
 #include "frmportscan.h"
-#include "messagebox.h"
+#include "msgboxrecorder.h"
 #include "resolvernamespace.h"
 
 #include <QtNetwork>
@@ -70,7 +70,7 @@ class tst_PortScan : public QObject {
     std::vector<std::unique_ptr<QTcpServer>> m_listeners;
     QUdpSocket m_dns;
     std::unique_ptr<frmPortScan> m_window;
-    QStringList m_messages;
+    MsgBoxRecorder m_boxes;
 
     // Host, first and last port, time-out; then Scan, and unless told otherwise, its end.
     bool start(const QStringList &f, bool wait = true)
@@ -115,20 +115,12 @@ private Q_SLOTS:
     }
     void init()
     {
-        m_messages.clear();
-        setMsgBoxHandler([this](const QString &text, int, const QString &) {
-            m_messages << text;
-            return int(vbOK);
-        });
+        m_boxes.reset();
         m_window = std::make_unique<frmPortScan>();
         m_window->load();
         m_window->show();
     }
-    void cleanup()
-    {
-        m_window.reset();
-        setMsgBoxHandler({});
-    }
+    void cleanup() { m_window.reset(); }
 
     // With the probed ports among the local ports, a connect may pick its target as its own
     // source and reach itself; that is no listener.
@@ -208,8 +200,9 @@ private Q_SLOTS:
         if (exitCode) {
             const QRegularExpression message(text, QRegularExpression::CaseInsensitiveOption);
             QVERIFY2(out.isEmpty() && message.match(err).hasMatch(), qPrintable(err));
-            QVERIFY2(m_messages.size() == 1 && message.match(m_messages[0]).hasMatch(),
-                     qPrintable(m_messages.join('\n')));
+            const QStringList shown = m_boxes.texts();
+            QVERIFY2(shown.size() == 1 && message.match(shown[0]).hasMatch(),
+                     qPrintable(shown.join('\n')));
             QCOMPARE(rows(), QStringList());
             QTRY_COMPARE(QApplication::focusWidget()->objectName(), focus);
             return;
@@ -220,7 +213,7 @@ private Q_SLOTS:
         all.replaceInStrings(QRegularExpression("^22 open$"), "22 open ssh");
         const QStringList open = all.filter(" open");
         QCOMPARE(rows(), f.size() > 4 ? all : open);
-        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(m_boxes.texts(), QStringList());
         const auto n = [&all](const char *state) { return int(all.filter(state).size()); };
         QCOMPARE(m_window->lblFound->text(),
                  QString::asprintf("Open ports found: %d (closed: %d, filtered: %d)", n(" open"),
@@ -275,7 +268,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(inetSockets(), sockets, 15000);
         QVERIFY(start({"127.0.0.1", "5001", "5001", "300"}));
         QCOMPARE(rows(), QStringList{"5001 open"});
-        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(m_boxes.texts(), QStringList());
     }
 };
 

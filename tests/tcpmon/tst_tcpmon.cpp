@@ -6,6 +6,7 @@
 #include "frmtcptable.h"
 #include "privatenetwork.h"
 #include "reportlistview.h"
+#include "skip.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -316,7 +317,7 @@ private Q_SLOTS:
     {
         const PrivateNetwork network;
         if (!network.entered())
-            QSKIP("needs root for a private network namespace");
+            VELMARIC_SKIP("needs root for a private network namespace");
         UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         // Port 80 of this namespace's own loopback: nothing else uses it.
         const sockaddr_in a{AF_INET, htons(80), {htonl(INADDR_LOOPBACK)}, {}};
