@@ -68,7 +68,9 @@ private Q_SLOTS:
         w->findChild<QLineEdit *>("Text1")->setText(input);
         auto *result = w->findChild<QLineEdit *>("Text2");
         result->setText(QStringLiteral("from the press before"));
+        QSignalSpy ended(w.get(), SIGNAL(lookupEnded())); // both windows have it
         w->findChild<QPushButton *>("Command1")->click();
+        QVERIFY(ended.wait(10000));
         m_shown.prepend(result->text());
         QTEST(m_shown.join('|'), "shown");
 
@@ -97,7 +99,7 @@ private Q_SLOTS:
             return int(vbOK);
         });
         w->Command1_Click();
-        QVERIFY(w.isNull());
+        QTRY_VERIFY(w.isNull());
     }
 
 private:
