@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 struct Job::State {
     std::mutex mutex;
@@ -15,6 +16,8 @@ struct Job::State {
     bool blocking = false;
     int nextHook = 0;
     std::map<int, std::function<void()>> hooks;
+    std::function<void()> latest; // postLatest's call, until it runs
+    bool latestQueued = false;
 
     // With the mutex held.
     void cancelLocked()
@@ -108,6 +111,23 @@ void JobContext::post(std::function<void()> call)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->deliverLocked(std::move(call));
+}
+
+void JobContext::postLatest(std::function<void()> call)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->latest = std::move(call);
+    if (std::exchange(m_state->latestQueued, true))
+        return;
+    m_state->deliverLocked([state = m_state] {
+        std::function<void()> latest;
+        {
+            std::lock_guard lock(state->mutex);
+            latest = std::move(state->latest);
+            state->latestQueued = false;
+        }
+        latest();
+    });
 }
 
 bool JobContext::sleepFor(int ms)

@@ -65,6 +65,10 @@ public:
     bool cancelled() const;
     // Runs call on the job's thread after the calls posted before it, unless the job is gone.
     void post(std::function<void()> call);
+    // For progress that only needs its latest value shown: like post, but a call of an earlier
+    // postLatest that has not run yet gives way to this one, which runs where that one was
+    // queued. A fast stream of progress then never floods the window's event queue.
+    void postLatest(std::function<void()> call);
     // Waits until the time has passed or the job is cancelled; true when cancelled.
     bool sleepFor(int ms);
 

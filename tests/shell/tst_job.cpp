@@ -43,6 +43,22 @@ private Q_SLOTS:
         QVERIFY(job.isCancelled() && !job.isRunning());
     }
 
+    // Progress faster than the window takes it: only the latest reaches it, before the end.
+    void latestProgressOnly()
+    {
+        Job job;
+        QStringList seen;
+        connect(&job, &Job::finished, this, [&] { seen << "finished"; });
+        std::promise<void> posted;
+        job.start([&seen, &posted](JobContext &c) {
+            for (int i = 1; i <= 1000; ++i)
+                c.postLatest([&seen, i] { seen << QString::number(i); });
+            posted.set_value();
+        });
+        posted.get_future().wait();
+        QTRY_COMPARE(seen, (QStringList{"1000", "finished"}));
+    }
+
     // Closing the window: the job is joined before its destructor returns, or, while its work
     // sits in a call nothing interrupts, left behind with what it owns; nothing it reports
     // arrives afterwards, and what it owns goes when it ends.
