@@ -66,10 +66,10 @@ void frmNorvoHost::Command1_Click()
     m_lookup->start([this, address = toAnsi(Text1->text())](JobContext &job) {
         auto messages = std::make_shared<std::vector<std::pair<std::string, int>>>();
         const auto name = job.blocking([&] {
-            return Module3::IPTextToHostName(address, [messages](const std::string &text,
-                                                                 int style) {
-                messages->emplace_back(text, style);
-            });
+            return Module3::IPTextToHostName(address,
+                                             [messages](const std::string &text, int style) {
+                                                 messages->emplace_back(text, style);
+                                             });
         });
         if (!name)
             return;

@@ -23,7 +23,8 @@ ScanJob::ScanJob(Request request, QObject *parent)
     m_job.start([shared = m_shared, request = std::move(request), changed](JobContext &job) {
         Target target;
         std::string error;
-        const auto resolved = job.blocking([&] { return resolveTarget(request.host, target, error); });
+        const auto resolved = job.blocking(
+            [&] { return resolveTarget(request.host, target, error); });
         std::unique_lock lock(shared->mutex);
         if (!resolved || job.cancelled()) {
             shared->progress.phase = Phase::Stopped;

@@ -150,8 +150,7 @@ JobContext::CancelHook JobContext::onCancel(std::function<void()> call)
 
 JobContext::CancelHook::CancelHook(CancelHook &&other) noexcept
     : m_state(std::move(other.m_state)), m_id(other.m_id)
-{
-}
+{}
 
 JobContext::CancelHook::~CancelHook()
 {

@@ -85,8 +85,7 @@ public:
     private:
         friend class JobContext;
         CancelHook(std::shared_ptr<Job::State> state, int id) : m_state(std::move(state)), m_id(id)
-        {
-        }
+        {}
         std::shared_ptr<Job::State> m_state;
         int m_id;
     };

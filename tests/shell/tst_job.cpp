@@ -26,8 +26,7 @@ private Q_SLOTS:
         std::promise<void> hookWait;
         job.start([&seen, &hookWait](JobContext &c) {
             c.post([&seen] { seen << "started"; });
-            while (!c.sleepFor(60000)) {
-            }
+            while (!c.sleepFor(60000)) {}
             const auto hook = c.onCancel([&hookWait] { hookWait.set_value(); });
             hookWait.get_future().wait(); // set at once: the job is cancelled already
             c.post([&seen] { seen << "stopped"; });
