@@ -33,7 +33,6 @@
 static void initBrowserResources() { Q_INIT_RESOURCE(browser); }
 
 const QString frmBrowse::DefaultHomePage = QStringLiteral("example.com");
-QPointer<QMdiArea> frmBrowse::s_frame;
 
 namespace {
 
@@ -83,7 +82,7 @@ QToolButton *graphicalButton(QWidget *parent, const char *name, const QString &c
 
 } // namespace
 
-frmBrowse::frmBrowse(QWidget *parent) : QWidget(parent)
+frmBrowse::frmBrowse(QMdiArea *frame, QWidget *parent) : QWidget(parent), m_frame(frame)
 {
     initBrowserResources();
     setObjectName(QStringLiteral("frmBrowse"));
@@ -384,30 +383,28 @@ void frmBrowse::WebBrowser1_NewWindow2(WebBrowserControl *&ppDisp, bool &Cancel)
         return;
     }
     Cancel = false;
-    auto *w = new frmBrowse;
+    auto *w = new frmBrowse(m_frame);
     w->Form_Load();
     w->WebBrowser1->RegisterAsBrowser = true;
     ppDisp = w->WebBrowser1;
-    addToFrame(w)->show();
+    w->addToFrame()->show();
 }
-
-void frmBrowse::setFrame(QMdiArea *area) { s_frame = area; }
 
 void frmBrowse::setExitAfterFirstPage(bool on) { exitAfterFirstPage = on; }
 
-QMdiSubWindow *frmBrowse::addToFrame(frmBrowse *w)
+QMdiSubWindow *frmBrowse::addToFrame()
 {
     const Qt::WindowFlags flags = childWindowFlags(true);
     QMdiSubWindow *sub = nullptr;
-    if (s_frame) {
-        sub = s_frame->addSubWindow(w, flags);
+    if (m_frame) {
+        sub = m_frame->addSubWindow(this, flags);
     } else {
         // Without a frame the window stands on its own rather than getting lost.
         sub = new QMdiSubWindow(nullptr, flags);
-        sub->setWidget(w);
+        sub->setWidget(this);
     }
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    sub->setWindowIcon(w->windowIcon());
+    sub->setWindowIcon(windowIcon());
     sub->resize(sub->sizeHint());
     return sub;
 }

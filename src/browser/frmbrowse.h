@@ -19,18 +19,17 @@ class WebBrowserControl;
 class frmBrowse : public QWidget {
     Q_OBJECT
 public:
-    // Creates the controls at their design positions; caption "Norvo".
-    explicit frmBrowse(QWidget *parent = nullptr);
+    // Creates the controls at their design positions; caption "Norvo". frame is the area the
+    // window and the pop-ups it opens live in; without one each stands on its own.
+    explicit frmBrowse(QMdiArea *frame = nullptr, QWidget *parent = nullptr);
     ~frmBrowse() override;
 
     // The load step: layout for the window's outer size, settings record, home page.
     void Form_Load();
 
-    // The frame area browser windows live in (set once by the main window).
-    static void setFrame(QMdiArea *area);
-    // Adds w to the frame as a sizable child with minimize and maximize buttons; the returned
-    // sub-window is not shown yet.
-    static QMdiSubWindow *addToFrame(frmBrowse *w);
+    // Adds the window to its frame as a sizable child with minimize and maximize buttons; the
+    // returned sub-window is not shown yet.
+    QMdiSubWindow *addToFrame();
     // The first completed page of the process prints the milliseconds since the process
     // started and ends the program (velmaric --exit-after-first-page, for start-up timing).
     static void setExitAfterFirstPage(bool on);
@@ -95,7 +94,7 @@ private:
     void fitProgressBoxHeight();
     void finishPrinting(bool success);
 
-    static QPointer<QMdiArea> s_frame;
+    QPointer<QMdiArea> m_frame;
     std::unique_ptr<QPrinter> m_printer;
     bool m_closeWhenPrinted = false; // closed while printing: hidden until the page is printed
 };

@@ -192,3 +192,8 @@ bool frmNorvoEdit::saveFile(const QString &path)
     setFileName(QFileInfo(path).absoluteFilePath());
     return true;
 }
+
+QString frmNorvoEdit::selectedMarkup() const { return rtfText->selRTF(); }
+QString frmNorvoEdit::selectedText() const { return rtfText->selText(); }
+void frmNorvoEdit::replaceSelection(const QString &markup) { rtfText->setSelRTF(markup); }
+void frmNorvoEdit::replaceSelectedText(const QString &text) { rtfText->setSelText(text); }

@@ -1,4 +1,5 @@
 #pragma once
+#include "edittarget.h"
 #include "toolwindow.h"
 
 #include <functional>
@@ -8,9 +9,9 @@ class QMenu;
 class QMenuBar;
 class RichTextBox;
 
-// NorvoEdit: a rich-text editor whose box is reached by the main window's Edit commands under
-// the name rtfText. Documents are read and written as plain text, HTML or Markdown.
-class frmNorvoEdit : public ToolWindow {
+// NorvoEdit: a rich-text editor whose box rtfText the main window's Edit commands reach.
+// Documents are read and written as plain text, HTML or Markdown.
+class frmNorvoEdit : public ToolWindow, public EditTarget {
     Q_OBJECT
 public:
     using ToolWindow::ToolWindow;
@@ -18,6 +19,11 @@ public:
     void Form_Load() override;
     bool Form_QueryUnload() override;
     bool isSizable() const override { return true; }
+
+    QString selectedMarkup() const override;
+    QString selectedText() const override;
+    void replaceSelection(const QString &markup) override;
+    void replaceSelectedText(const QString &text) override;
 
     QMenuBar *mnuBar = nullptr;
     QMenu *mnuFile = nullptr;

@@ -1,12 +1,10 @@
 #pragma once
 #include <QTextEdit>
 
-// A rich-text editing box that offers its selection as markup (SelRTF, Qt's HTML subset) and
-// as plain text (SelText), the two properties the main window's Edit commands use.
+// A rich-text editing box that offers its selection as markup (Qt's HTML subset) and as plain
+// text, for the main window's Edit commands.
 class RichTextBox : public QTextEdit {
     Q_OBJECT
-    Q_PROPERTY(QString SelRTF READ selRTF WRITE setSelRTF)
-    Q_PROPERTY(QString SelText READ selText WRITE setSelText)
 public:
     using QTextEdit::QTextEdit;
 

@@ -1,6 +1,7 @@
 #include "frmmain.h"
 
 #include "controls.h"
+#include "edittarget.h"
 #include "frmbrowse.h"
 #include "maintoolbar.h"
 #include "messagebox.h"
@@ -18,7 +19,6 @@
 #include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QMetaProperty>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -40,11 +40,6 @@ double storedTwips(const char *key, double fallback)
 }
 
 QString twipsText(double twips) { return QString::number(float(twips), 'g', 7); }
-
-bool hasProperty(const QObject *o, const char *name)
-{
-    return o && o->metaObject()->indexOfProperty(name) >= 0;
-}
 } // namespace
 
 frmMain::frmMain(QWidget *parent)
@@ -58,7 +53,6 @@ frmMain::frmMain(QWidget *parent)
     m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_area);
-    frmBrowse::setFrame(m_area);
     createMenus();
     createToolbar();
     createStatusBar();
@@ -182,10 +176,10 @@ void frmMain::restorePlacement()
 
 void frmMain::NewBrowserWindow()
 {
-    auto *w = new frmBrowse;
+    auto *w = new frmBrowse(m_area);
     w->Form_Load();
     w->setWindowTitle(QStringLiteral("Norvo "));
-    frmBrowse::addToFrame(w)->show();
+    w->addToFrame()->show();
 }
 
 void frmMain::MDIForm_Unload()
@@ -234,30 +228,27 @@ void frmMain::closeEvent(QCloseEvent *event)
 
 void frmMain::mnuFileExit_Click() { close(); }
 
-QObject *frmMain::activeRtfText() const
+EditTarget *frmMain::activeEditTarget() const
 {
     QMdiSubWindow *sub = m_area->currentSubWindow();
-    if (!sub || !sub->widget())
-        return nullptr;
-    return sub->widget()->findChild<QObject *>(QStringLiteral("rtfText"));
+    return sub ? EditTarget::of(sub->widget()) : nullptr;
 }
 
 void frmMain::mnuEditCut_Click()
 {
     mnuEditCopy_Click();
-    QObject *box = activeRtfText();
-    if (hasProperty(box, "SelText"))
-        box->setProperty("SelText", QString());
+    if (EditTarget *target = activeEditTarget())
+        target->replaceSelectedText(QString());
 }
 
 // The selection goes out as markup and as plain text, so another program pastes the words
 // rather than markup source. An empty selection leaves the clipboard as it was.
 void frmMain::mnuEditCopy_Click()
 {
-    QObject *box = activeRtfText();
-    if (!hasProperty(box, "SelRTF"))
+    EditTarget *target = activeEditTarget();
+    if (!target)
         return;
-    const QString markup = box->property("SelRTF").toString();
+    const QString markup = target->selectedMarkup();
     if (!markup.isEmpty())
         QApplication::clipboard()->setMimeData(RichClipboard::mimeForMarkup(markup));
 }
@@ -267,9 +258,9 @@ void frmMain::mnuEditCopy_Click()
 void frmMain::mnuEditPaste_Click()
 {
     const QString markup = RichClipboard::markupFrom(QApplication::clipboard()->mimeData());
-    QObject *box = activeRtfText();
-    if (hasProperty(box, "SelRTF") && !markup.isEmpty())
-        box->setProperty("SelRTF", markup);
+    EditTarget *target = activeEditTarget();
+    if (target && !markup.isEmpty())
+        target->replaceSelection(markup);
 }
 
 void frmMain::mnuOptionsAllow_Click()

@@ -12,6 +12,7 @@ class QStatusBar;
 class QTimer;
 class MainToolbar;
 class ToolWindowRegistry;
+class EditTarget;
 
 // The frame of the suite: menus, status bar and the area that holds every child window.
 class frmMain : public QMainWindow {
@@ -75,7 +76,7 @@ private:
     void restorePlacement();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption);
     QAction *addTool(const char *name, const QString &caption, const char *windowClass);
-    QObject *activeRtfText() const;
+    EditTarget *activeEditTarget() const;
 
     QMdiArea *m_area;
     std::unique_ptr<ToolWindowRegistry> m_tools;

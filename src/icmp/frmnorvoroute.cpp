@@ -1,31 +1,38 @@
 #include "frmnorvoroute.h"
 
+#include "controls.h"
 #include "echomodule.h"
 #include "hostlookup.h"
-#include "controls.h"
+#include "job.h"
 #include "messagebox.h"
-#include "namelookup.h"
 #include "traceroute.h"
 #include "twips.h"
 #include "winsock.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 
 using namespace Controls;
 
 namespace {
-// How long one wait for an attempt blocks before the window's events run again.
-constexpr int PumpMs = 40;
+// How long one wait for an attempt blocks before the trace looks whether it was stopped.
+constexpr int PollMs = 40;
+
+MessageSink messageBoxes()
+{
+    return [](const std::string &text, int style) { MsgBox(fromAnsi(text), style); };
+}
 } // namespace
+
+frmNorvoRoute::frmNorvoRoute(QWidget *parent) : ToolWindow(parent) {}
+
+frmNorvoRoute::~frmNorvoRoute() = default;
 
 QStringList frmNorvoRoute::presetHosts()
 {
@@ -35,7 +42,6 @@ QStringList frmNorvoRoute::presetHosts()
 
 void frmNorvoRoute::createControls()
 {
-    ++m_generation;
     setWindowTitle(QStringLiteral("Trace Route"));
     setFixedSize(Twips::size(8220, 5775));
 
@@ -54,8 +60,7 @@ void frmNorvoRoute::createControls()
     Command1 = button(this, QStringLiteral("Command1"), QStringLiteral("Trace It"), 4380, 765, 1620,
                       300);
     cmdStop = button(this, QStringLiteral("cmdStop"), QStringLiteral("Stop"), 6180, 765, 1620, 300);
-    cmdStop->setEnabled(m_tracing);
-    Command1->setEnabled(!m_tracing); // a trace of the closed window may still be ending
+    cmdStop->setEnabled(false);
     Label3 = label(this, QStringLiteral("Label3"), QStringLiteral("Number of Packets:"), 135, 1125,
                    1485, 270);
     Text2 = textBox(this, QStringLiteral("Text2"), Label3, 2205, 1110, 960, 285);
@@ -90,28 +95,37 @@ void frmNorvoRoute::Form_Load()
 
 void frmNorvoRoute::Form_Unload()
 {
-    // A trace under way ends without touching the controls of the closed window.
-    m_abandoned = true;
+    // The trace ends with the window; nothing more of it shows.
+    if (m_trace)
+        endTrace();
 }
 
-void frmNorvoRoute::cmdStop_Click() { m_stopRequested = true; }
+// Stop ends the trace at once and keeps what is shown; the attempt under way adds nothing.
+void frmNorvoRoute::cmdStop_Click()
+{
+    if (m_trace)
+        endTrace();
+}
 
 void frmNorvoRoute::Command1_Click()
 {
-    if (m_tracing)
+    if (m_trace)
         return;
-    QPointer<frmNorvoRoute> self(this);
-    m_tracing = true;
-    m_stopRequested = m_abandoned = false;
     Command1->setEnabled(false);
     cmdStop->setEnabled(true);
     TraceRT();
-    if (!self)
-        return;
-    m_tracing = false;
-    // The members are the current controls, also when the window was loaded anew meanwhile.
+}
+
+void frmNorvoRoute::endTrace()
+{
+    // Joins the trace (it looks at its job between waits of PollMs), or leaves a target
+    // look-up to end on its own.
+    m_trace.reset();
+    setBusy(this, false);
+    Module2::StopWinsock(messageBoxes());
     Command1->setEnabled(true);
     cmdStop->setEnabled(false);
+    Q_EMIT traceEnded();
 }
 
 void frmNorvoRoute::appendOutput(const std::string &text)
@@ -125,9 +139,6 @@ void frmNorvoRoute::appendOutput(const std::string &text)
 
 void frmNorvoRoute::TraceRT()
 {
-    const MessageSink show = [](const std::string &text, int style) {
-        MsgBox(fromAnsi(text), style);
-    };
     const QString title = QString::fromLatin1(Module2::MessageTitle);
 
     Text1->clear();
@@ -141,62 +152,49 @@ void frmNorvoRoute::TraceRT()
 
     if (!Module2::StartWinsock()) {
         MsgBox(QString::fromLatin1(Module2::StartFailedText), vbOKOnly, title);
+        Command1->setEnabled(true);
+        cmdStop->setEnabled(false);
+        Q_EMIT traceEnded();
         return;
     }
-    // Events run while the trace waits, so the window may be closed, loaded anew or even
-    // destroyed under it: after every wait only the guard and the flags are looked at.
-    QPointer<frmNorvoRoute> self(this);
-    const int generation = m_generation;
-    auto gone = [&] { return !self || m_abandoned || m_generation != generation; };
-    // Stop and close end the trace between two waits, also in the middle of the target's
-    // look-up, of an attempt or of a hop's wait for its name: that wait adds nothing.
-    auto halted = [&] { return gone() || m_stopRequested; };
 
-    const std::string target = toAnsi(Combo1->currentText());
-    std::string addressText;
-    {
-        BusyCursor busy;
-        const NameLookup lookup([target] { return HostNameToIPText(target); });
-        while (!lookup.waitUntil(NameLookup::Clock::now() + std::chrono::milliseconds(PumpMs))) {
-            QCoreApplication::processEvents();
-            if (halted()) {
-                Module2::StopWinsock(show);
-                return;
-            }
-        }
-        addressText = lookup.result();
-    }
-    const uint32_t destination = winsock::inet_addr(addressText);
-    IcmpFile handle;
-    if (!handle) {
-        MsgBox(QString::fromLatin1(Module2::NoHandleText), vbOKOnly, title);
-        Module2::StopWinsock(show);
-        return;
-    }
-    Text1->setText(fromAnsi(addressText));
-    appendOutput(TraceHeader(target));
-
+    // The look-up, the echoes and the hops' names wait on the job's thread; each step reaches
+    // the window in order, and only while the trace is still its own.
+    setBusy(this, true);
+    m_trace = std::make_unique<Job>();
+    connect(m_trace.get(), &Job::finished, this, &frmNorvoRoute::endTrace);
     TraceRoute::Settings settings;
     settings.resolveNames = Check1->isChecked();
-    TraceRoute route(handle.handle(), destination, addressText, packet.size, settings);
-
-    while (!route.finished()) {
-        List1->addItem(QString::number(route.currentTtl()));
-        std::optional<TraceRoute::Step> step;
-        while (!(step = route.next(PumpMs))) {
-            QCoreApplication::processEvents();
-            if (halted())
-                break;
+    m_trace->start([this, target = toAnsi(Combo1->currentText()), size = packet.size, settings,
+                    title](JobContext &job) {
+        const auto addressText = job.blocking([&target] { return HostNameToIPText(target); });
+        if (!addressText)
+            return;
+        IcmpFile handle;
+        if (!handle) {
+            job.post([this, title] {
+                setBusy(this, false);
+                MsgBox(QString::fromLatin1(Module2::NoHandleText), vbOKOnly, title);
+            });
+            return;
         }
-        if (!step)
-            break;
-        if (!step->hopLine.empty())
-            appendOutput(step->hopLine);
-        QCoreApplication::processEvents();
-        if (halted())
-            break;
-    }
-    if (!gone() && route.complete())
-        appendOutput(TraceCompleteText);
-    Module2::StopWinsock(show);
+        job.post([this, address = *addressText, target] {
+            setBusy(this, false);
+            Text1->setText(fromAnsi(address));
+            appendOutput(TraceHeader(target));
+        });
+        TraceRoute route(handle.handle(), winsock::inet_addr(*addressText), *addressText, size,
+                         settings);
+        while (!route.finished()) {
+            job.post([this, ttl = route.currentTtl()] { List1->addItem(QString::number(ttl)); });
+            std::optional<TraceRoute::Step> step;
+            while (!(step = route.next(PollMs)))
+                if (job.cancelled())
+                    return;
+            if (!step->hopLine.empty())
+                job.post([this, line = step->hopLine] { appendOutput(line); });
+        }
+        if (route.complete())
+            job.post([this] { appendOutput(TraceCompleteText); });
+    });
 }

@@ -1,6 +1,10 @@
 #pragma once
 #include "toolwindow.h"
 
+#include <memory>
+#include <string>
+
+class Job;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -14,12 +18,13 @@ class QPushButton;
 class frmNorvoRoute : public ToolWindow {
     Q_OBJECT
 public:
-    using ToolWindow::ToolWindow;
+    explicit frmNorvoRoute(QWidget *parent = nullptr);
+    ~frmNorvoRoute() override;
     void createControls() override;
     void Form_Load() override;
     void Form_Unload() override;
 
-    bool isTracing() const { return m_tracing; }
+    bool isTracing() const { return m_trace != nullptr; }
 
     // The host names offered in Combo1.
     static QStringList presetHosts();
@@ -43,12 +48,14 @@ public Q_SLOTS:
     void Command1_Click();
     void cmdStop_Click();
 
+Q_SIGNALS:
+    // The trace is over (done, stopped, failed or its window closed).
+    void traceEnded();
+
 private:
     void TraceRT();
+    void endTrace();
     void appendOutput(const std::string &text);
 
-    bool m_tracing = false;
-    bool m_stopRequested = false; // Stop: end now, keep what is shown
-    bool m_abandoned = false;     // window closed: end now, touch nothing
-    int m_generation = 0;         // counts control sets, so a running trace sees a reload
+    std::unique_ptr<Job> m_trace; // while a trace runs
 };

@@ -1,8 +1,9 @@
 #include "frmnorvohost.h"
 
+#include "controls.h"
+#include "job.h"
 #include "messagebox.h"
 #include "module3.h"
-#include "controls.h"
 #include "twips.h"
 
 #include <QFrame>
@@ -15,6 +16,10 @@
 #include <vector>
 
 using namespace Controls;
+
+frmNorvoHost::frmNorvoHost(QWidget *parent) : ToolWindow(parent) {}
+
+frmNorvoHost::~frmNorvoHost() = default;
 
 void frmNorvoHost::createControls()
 {
@@ -39,23 +44,49 @@ void frmNorvoHost::Form_Load()
     Command1->setFocus();
 }
 
+void frmNorvoHost::Form_Unload()
+{
+    // A look-up still waiting on the resolver is left to end on its own; nothing of it shows.
+    endLookup();
+}
+
 void frmNorvoHost::Command1_Click()
 {
-    // A reverse look-up can wait on DNS for seconds: show the busy cursor meanwhile and the
-    // look-up's messages, in their order, once it is over.
-    std::vector<std::pair<std::string, int>> messages;
-    std::string name;
-    {
-        const BusyCursor busy;
-        name = Module3::IPTextToHostName(toAnsi(Text1->text()),
-                                         [&messages](const std::string &text, int style) {
-                                             messages.emplace_back(text, style);
-                                         });
-    }
-    QPointer<frmNorvoHost> self(this);
-    for (const auto &[text, style] : messages)
-        MsgBox(fromAnsi(text), style);
-    // A message box runs an event loop in which the window may have been closed.
-    if (self && Text2)
-        Text2->setText(fromAnsi(name));
+    // One look-up at a time, as when the press held the window until it was over.
+    if (m_lookup)
+        return;
+    // A reverse look-up can wait on DNS for long: the window shows the busy cursor meanwhile,
+    // the suite stays usable, and the look-up's messages show in their order once it is over.
+    setBusy(this, true);
+    m_lookup = std::make_unique<Job>();
+    connect(m_lookup.get(), &Job::finished, this, [this] {
+        endLookup();
+        Q_EMIT lookupEnded();
+    });
+    m_lookup->start([this, address = toAnsi(Text1->text())](JobContext &job) {
+        auto messages = std::make_shared<std::vector<std::pair<std::string, int>>>();
+        const auto name = job.blocking([&] {
+            return Module3::IPTextToHostName(address,
+                                             [messages](const std::string &text, int style) {
+                                                 messages->emplace_back(text, style);
+                                             });
+        });
+        if (!name)
+            return;
+        job.post([this, messages, name = *name] {
+            setBusy(this, false);
+            QPointer<frmNorvoHost> self(this);
+            for (const auto &[text, style] : *messages)
+                MsgBox(fromAnsi(text), style);
+            // A message box runs an event loop in which the window may have been closed.
+            if (self && self->isLookingUp())
+                Text2->setText(fromAnsi(name));
+        });
+    });
+}
+
+void frmNorvoHost::endLookup()
+{
+    m_lookup.reset();
+    setBusy(this, false);
 }

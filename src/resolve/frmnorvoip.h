@@ -1,6 +1,9 @@
 #pragma once
 #include "toolwindow.h"
 
+#include <memory>
+
+class Job;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -10,9 +13,13 @@ class QPushButton;
 class frmNorvoIP : public ToolWindow {
     Q_OBJECT
 public:
-    using ToolWindow::ToolWindow;
+    explicit frmNorvoIP(QWidget *parent = nullptr);
+    ~frmNorvoIP() override;
     void createControls() override;
     void Form_Load() override;
+    void Form_Unload() override;
+
+    bool isLookingUp() const { return m_lookup != nullptr; }
 
     QLabel *Label1 = nullptr;
     QLineEdit *Text1 = nullptr;
@@ -23,4 +30,13 @@ public:
 
 public Q_SLOTS:
     void Command1_Click();
+
+Q_SIGNALS:
+    // A press's look-up is over and Text2 shows its result.
+    void lookupEnded();
+
+private:
+    void endLookup();
+
+    std::unique_ptr<Job> m_lookup;
 };

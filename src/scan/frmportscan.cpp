@@ -162,14 +162,11 @@ void frmPortScan::cmdScan_Click()
     request.first = uint16_t(first);
     request.last = uint16_t(last);
     request.timeoutMs = timeoutMs;
-    // The job stops notifying before this window goes away (it is a member), and Qt drops
-    // calls still queued for a deleted window. Results gather for a moment before they are
-    // taken, so a fast scan updates the window a few times a second, not per port.
-    m_job = std::make_unique<scan::ScanJob>(request, [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { QTimer::singleShot(TakeDelayMs, this, &frmPortScan::takeProgress); },
-            Qt::QueuedConnection);
-    });
+    // Results gather for a moment before they are taken, so a fast scan updates the window a
+    // few times a second, not per port.
+    m_job = std::make_unique<scan::ScanJob>(request);
+    connect(m_job.get(), &scan::ScanJob::changed, this,
+            [this] { QTimer::singleShot(TakeDelayMs, this, &frmPortScan::takeProgress); });
 }
 
 void frmPortScan::cmdStop_Click()

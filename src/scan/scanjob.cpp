@@ -1,46 +1,40 @@
 #include "scanjob.h"
 
 #include <mutex>
+#include <utility>
 
 namespace scan {
 
 struct ScanJob::Shared {
     std::mutex mutex;
-    std::function<void()> notify;
     bool notified = false;
-    bool cancelled = false;
     ConnectScan *scan = nullptr; // while it runs
     Progress progress;
-
-    // Called with the mutex held.
-    void changed()
-    {
-        if (!notified && notify) {
-            notified = true;
-            notify();
-        }
-    }
 };
 
-ScanJob::ScanJob(Request request, std::function<void()> notify)
-    : m_shared(std::make_shared<Shared>())
+ScanJob::ScanJob(Request request, QObject *parent)
+    : QObject(parent), m_shared(std::make_shared<Shared>())
 {
-    m_shared->notify = std::move(notify);
-    // The thread holds the shared part itself, so it may outlive this object.
-    m_thread = std::thread([shared = m_shared, request = std::move(request)] {
+    // Tells the window once per take() that something waits; with the mutex held.
+    auto changed = [this](JobContext &job, Shared &shared) {
+        if (!std::exchange(shared.notified, true))
+            job.post([this] { Q_EMIT this->changed(); });
+    };
+    m_job.start([shared = m_shared, request = std::move(request), changed](JobContext &job) {
         Target target;
         std::string error;
-        const bool resolved = resolveTarget(request.host, target, error);
+        const auto resolved = job.blocking(
+            [&] { return resolveTarget(request.host, target, error); });
         std::unique_lock lock(shared->mutex);
-        if (shared->cancelled) {
+        if (!resolved || job.cancelled()) {
             shared->progress.phase = Phase::Stopped;
-            shared->changed();
+            changed(job, *shared);
             return;
         }
-        if (!resolved) {
+        if (!*resolved) {
             shared->progress.phase = Phase::Failed;
             shared->progress.error = error;
-            shared->changed();
+            changed(job, *shared);
             return;
         }
         ConnectScan scan(target, request.first, request.last, request.timeoutMs,
@@ -48,14 +42,18 @@ ScanJob::ScanJob(Request request, std::function<void()> notify)
         shared->scan = &scan;
         shared->progress.phase = Phase::Scanning;
         shared->progress.address = target.text;
-        shared->changed();
+        changed(job, *shared);
         lock.unlock();
 
-        const auto outcome = scan.run([&shared](const PortResult &r) {
-            std::lock_guard guard(shared->mutex);
-            shared->progress.results.push_back(r);
-            shared->changed();
-        });
+        ConnectScan::Outcome outcome;
+        {
+            const auto hook = job.onCancel([&scan] { scan.cancel(); });
+            outcome = scan.run([&](const PortResult &r) {
+                std::lock_guard guard(shared->mutex);
+                shared->progress.results.push_back(r);
+                changed(job, *shared);
+            });
+        }
 
         lock.lock();
         shared->scan = nullptr;
@@ -64,26 +62,11 @@ ScanJob::ScanJob(Request request, std::function<void()> notify)
                                                                            : Phase::Stopped;
         if (outcome == ConnectScan::Outcome::Failed)
             shared->progress.error = "The scan failed (" + scan.error() + ").";
-        shared->changed();
+        changed(job, *shared);
     });
 }
 
-ScanJob::~ScanJob()
-{
-    bool resolving;
-    {
-        std::lock_guard guard(m_shared->mutex);
-        m_shared->notify = nullptr;
-        m_shared->cancelled = true;
-        if (m_shared->scan)
-            m_shared->scan->cancel();
-        resolving = m_shared->progress.phase == Phase::Resolving;
-    }
-    if (resolving)
-        m_thread.detach();
-    else
-        m_thread.join();
-}
+ScanJob::~ScanJob() = default;
 
 ScanJob::Progress ScanJob::take()
 {
@@ -97,13 +80,7 @@ ScanJob::Progress ScanJob::take()
     return p;
 }
 
-void ScanJob::stop()
-{
-    std::lock_guard guard(m_shared->mutex);
-    m_shared->cancelled = true;
-    if (m_shared->scan)
-        m_shared->scan->cancel();
-}
+void ScanJob::stop() { m_job.cancel(); }
 
 int ScanJob::inFlight() const
 {

@@ -1,17 +1,18 @@
 #pragma once
 #include "connectscan.h"
+#include "job.h"
 
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace scan {
 
-// A scan on a thread of its own, for a window that must stay responsive: the host is looked
-// up and scanned there, and the results wait in a queue until the owner takes them.
-class ScanJob {
+// A scan as a job of its own (see job.h): the host is looked up and scanned on the job's
+// thread, and the results wait until the window takes them, so a fast scan updates the
+// window a few times a second, not once per port.
+class ScanJob : public QObject {
+    Q_OBJECT
 public:
     struct Request {
         std::string host;
@@ -28,24 +29,24 @@ public:
         std::string error;               // Failed: the message for the user
     };
 
-    // notify runs on the job's thread whenever something new waits to be taken; it is not
-    // called again until take() has run.
-    ScanJob(Request request, std::function<void()> notify);
-    // Cancels and stops notifying. Waits for the scan to end; a look-up cannot be
-    // interrupted, so a thread still in one is left to end on its own.
-    ~ScanJob();
-    ScanJob(const ScanJob &) = delete;
-    ScanJob &operator=(const ScanJob &) = delete;
+    // Starts at once. Destroying the job cancels the scan and closes its sockets; a look-up
+    // still under way is left to end on its own.
+    explicit ScanJob(Request request, QObject *parent = nullptr);
+    ~ScanJob() override;
 
     Progress take();
     void stop();
     // Connections in flight now (for observers).
     int inFlight() const;
 
+Q_SIGNALS:
+    // Something new waits to be taken; not emitted again until take() has run.
+    void changed();
+
 private:
     struct Shared;
     std::shared_ptr<Shared> m_shared;
-    std::thread m_thread;
+    Job m_job;
 };
 
 } // namespace scan

@@ -78,6 +78,14 @@ QString fromAnsi(const std::string &text)
     return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
 }
 
+void setBusy(QWidget *window, bool busy)
+{
+    if (busy)
+        window->setCursor(Qt::WaitCursor);
+    else
+        window->unsetCursor();
+}
+
 BusyCursor::BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 BusyCursor::~BusyCursor() { QApplication::restoreOverrideCursor(); }
 

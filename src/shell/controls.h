@@ -33,6 +33,9 @@ QString labelWords(const QString &caption);
 std::string toAnsi(const QString &text);
 QString fromAnsi(const std::string &text);
 
+// The wait cursor over a window while its job runs; the rest of the suite keeps its cursor.
+void setBusy(QWidget *window, bool busy);
+
 // The wait cursor for as long as a blocking call runs.
 class BusyCursor {
 public:

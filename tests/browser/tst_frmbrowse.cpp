@@ -21,9 +21,9 @@ class tst_frmBrowse : public QObject {
     // As the main window opens one: load step, then shown in the frame.
     frmBrowse *newBrowserWindow()
     {
-        auto *w = new frmBrowse;
+        auto *w = new frmBrowse(&m_area);
         w->Form_Load();
-        frmBrowse::addToFrame(w)->show();
+        w->addToFrame()->show();
         return w;
     }
     QString url(const char *path) const { return m_server.url(QLatin1String(path)).toString(); }
@@ -64,7 +64,6 @@ private Q_SLOTS:
         };
         m_area.resize(1400, 1000);
         m_area.show();
-        frmBrowse::setFrame(&m_area);
     }
     void init() { PopUpsAllowed = VbFalse; }
     void cleanup()

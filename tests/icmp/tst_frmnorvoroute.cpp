@@ -447,7 +447,8 @@ private:
         m_window->load();
         m_window->show();
     }
-    // Traces in the window, calling during() once the first attempt is under way, or, for a
+    // Traces in the window until the trace ends, calling during() once the first attempt is
+    // under way, or, for a
     // target given by name, while it is looked up.
     void traceInWindow(const QString &target, const std::function<void()> &during = {})
     {
@@ -464,6 +465,8 @@ private:
             poll->start(20);
         }
         QTest::mouseClick(m_window->Command1, Qt::LeftButton);
+        // The trace runs on the window's job; the window may be gone when it ends.
+        QVERIFY(QTest::qWaitFor([this] { return !m_window || !m_window->isTracing(); }, 120000));
     }
     // Text4 with times of busy moments ("11 ms") read as "<10 ms"; List1's lines.
     QString output() const

@@ -2,7 +2,9 @@
 # Runs a resolver test inside a network namespace of its own whose resolver answers only from
 # the hosts file below: `ip netns exec` mounts /etc/netns/<name>/* over /etc, and the namespace
 # has nothing but its loopback, so no look-up leaves it. When no namespace can be made, runs
-# the test here with the reason in VELMARIC_RESOLVER_NETNS_SKIP.
+# the test here with the reason in VELMARIC_RESOLVER_NETNS_SKIP. With VELMARIC_RESOLVER_DNS=silent,
+# names not in the hosts file go on to the namespace's one DNS server, whose queries nft drops, so
+# such a look-up waits the resolver's whole time-out (30 s).
 args=("$@")
 here() { VELMARIC_RESOLVER_NETNS_SKIP=$1 exec "${args[@]}"; }
 [[ $EUID -eq 0 ]] || here "needs root to create a network namespace"
@@ -29,8 +31,17 @@ cat >"$dir/hosts" <<EOF
 203.0.113.5	reverse.velmaric.test
 203.0.113.6	$(printf 'l%.0s' {1..200}).velmaric.test
 EOF
-{ grep -v '^hosts:' /etc/nsswitch.conf; echo 'hosts: files'; } >"$dir/nsswitch.conf"
+silent=
+[[ ${VELMARIC_RESOLVER_DNS:-} == silent ]] && silent=1
+[[ -z $silent ]] || command -v nft >/dev/null || here "nft (nftables) is missing"
+{ grep -v '^hosts:' /etc/nsswitch.conf; echo "hosts: files${silent:+ dns}"; } >"$dir/nsswitch.conf"
 echo 'multi on' >"$dir/host.conf"
-printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$dir/resolv.conf"
+timeout=1
+[[ -z $silent ]] || timeout=30
+printf 'nameserver 127.0.0.1\noptions timeout:%s attempts:1\n' "$timeout" >"$dir/resolv.conf"
 ip netns add "$name" && ip -n "$name" link set lo up || exit 1
+if [[ -n $silent ]]; then
+  ip netns exec "$name" nft -f - <<<'table inet dns { chain in { type filter hook input priority 0;
+    udp dport 53 counter drop; tcp dport 53 counter drop; }; }' || exit 1
+fi
 VELMARIC_RESOLVER_NETNS=$name ip netns exec "$name" "$@"
