@@ -391,6 +391,11 @@ void CurlFtpSession::setOptions(CURL *h, const Transfer &t, const std::string &u
         // Explicit TLS is required for the control and every data connection: never plain.
         curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
         curl_easy_setopt(h, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+        // TLS 1.2 only: over TLS 1.3 the server sends session tickets on each data connection,
+        // which libcurl 7.88 leaves unread; closing the socket after an upload then resets the
+        // connection and the server loses the file's last records while reporting success.
+        curl_easy_setopt(h, CURLOPT_SSLVERSION,
+                         long(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
         if (!m_pin.empty()) {
             curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, m_pin.c_str());
             curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);

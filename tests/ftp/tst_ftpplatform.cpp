@@ -116,6 +116,10 @@ less data than SIZE announced :: --size-reply 213_99999999 :: get keep.txt :: ::
 421 at login is the server's answer :: --login-reply 421_Too_many_connections :: connect
     :: 421 421 :: 12003
 stall time-out on time :: --stall-after 100000 :: get big.bin :: :: 12002 :: STALL=2 exact
+ascii put: CR LF on the wire :: --wire {wire} :: put t.txt :: one\ntwo\nthree :: :: ascii
+    :: one\ntwo\r\nthree :: in:one\r\ntwo\r\nthree
+ascii get: CR LF on the wire, LF here :: --wire {wire} :: get t.txt :: a\nb\n :: :: ascii :: ::
+    out:a\r\nb\r\n
 control characters in names kept whole :: :: list ctl :: f bell\a\nf lone\rcr\nf tab\there
 )";
 
@@ -188,7 +192,8 @@ void tst_FtpPlatform::calls()
         .replace("{binary}", binary)
         .replace("{files}", "d a dir\nd odd %20 #name?\nf big.bin\nf grüße 日本.txt\nf keep.txt");
     const DWORD wantError = row.value(4).toUInt();
-    FtpServerPeer peer(row[1].split(' ', Qt::SkipEmptyParts));
+    QTemporaryDir wire;
+    FtpServerPeer peer(row[1].replace("{wire}", wire.path()).split(' ', Qt::SkipEmptyParts));
     REQUIRE_FTP_SERVER(peer);
     const QString utf8Name = QString::fromUtf8("grüße 日本.txt");
     QVERIFY(peer.writeFile(home + "/big.bin", "") &&
@@ -297,6 +302,9 @@ void tst_FtpPlatform::calls()
     QCOMPARE(QDir(local.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{localName});
     QCOMPARE(peer.readFile(home + "/keep.txt"), QByteArray("keep"));
+    if (const QString onWire = row.value(7); !onWire.isEmpty())
+        QCOMPARE(readFile(wire.filePath(onWire.section(':', 0, 0))),
+                 onWire.section(':', 1).toUtf8());
     // The connection still works (libcurl logs in again by itself), twice for the server that
     // hangs up after each transfer, and stays in the login directory.
     const bool usable = connect && call != "cd" &&
