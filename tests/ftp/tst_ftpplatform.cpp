@@ -130,6 +130,7 @@ private Q_SLOTS:
     void parse();
     void calls_data();
     void calls();
+    void changes();
 };
 
 void tst_FtpPlatform::parse_data()
@@ -317,6 +318,36 @@ void tst_FtpPlatform::calls()
         QCOMPARE(readFile(local.filePath("u")), QByteArray("u"));
         QCOMPARE(FtpCurrentDirectory(connect), home.toStdString());
     }
+}
+
+// Folders made and removed, files renamed and deleted, relative to the current directory; a
+// name with a line end never reaches the server.
+void tst_FtpPlatform::changes()
+{
+    FtpServerPeer peer;
+    REQUIRE_FTP_SERVER(peer);
+    QVERIFY(peer.writeFile(home + "/keep.txt", "keep"));
+    const HINTERNET open = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    const HINTERNET c = InternetConnectA(open, peer.server().toUtf8().constData(), 0,
+                                         FtpServerPeer::user, FtpServerPeer::password,
+                                         INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    const auto closeHandles = qScopeGuard([&] {
+        InternetCloseHandle(c);
+        InternetCloseHandle(open);
+    });
+    QVERIFY(c);
+    QVERIFY(FtpCreateDirectoryA(c, "new dir"));
+    QVERIFY(QFileInfo(peer.root(home + "/new dir")).isDir());
+    QVERIFY(FtpRenameFileA(c, "keep.txt", "new dir/kept.txt"));
+    QCOMPARE(peer.readFile(home + "/new dir/kept.txt"), QByteArray("keep"));
+    QVERIFY(!FtpRemoveDirectoryA(c, "new dir"));
+    QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    QVERIFY(FtpSetCurrentDirectoryA(c, "new dir"));
+    QVERIFY(!FtpDeleteFileA(c, "kept.txt\r\nRMD /"));
+    QCOMPARE(GetLastError(), ERROR_INVALID_NAME);
+    QVERIFY(FtpDeleteFileA(c, "kept.txt"));
+    QVERIFY(FtpRemoveDirectoryA(c, (home + "/new dir").toUtf8().constData()));
+    QVERIFY(!QFileInfo::exists(peer.root(home + "/new dir")));
 }
 
 QTEST_GUILESS_MAIN(tst_FtpPlatform)
