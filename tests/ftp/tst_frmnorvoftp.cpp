@@ -113,7 +113,7 @@ private:
     QString S() const { return m_scheme + m_current->server(); }
 
     TestCertificates m_certs;
-    QTemporaryDir m_wire;
+    QTemporaryDir m_wire; // also holds the trusted keys
     std::unique_ptr<FtpServerPeer> m_server;
     std::unique_ptr<FtpServerPeer> m_explicit; // self-signed
     std::unique_ptr<FtpServerPeer> m_implicit; // from the test CA
@@ -131,6 +131,7 @@ void tst_frmNorvoFTP::initTestCase()
     m_server = std::make_unique<FtpServerPeer>(
         QStringList{"--stall-after", "65536", "--wire", m_wire.path()});
     QVERIFY2(m_certs.made(), "openssl could not make the test certificates");
+    setTrustedKeysPath(m_wire.filePath("known_hosts").toStdString());
     FtpSetCertificateAuthorities(m_certs.pem("ca").toUtf8().constData());
     m_explicit = std::make_unique<FtpServerPeer>(QStringList{
         "--tls", "explicit", "--cert", m_certs.pem("self"), "--key", m_certs.key("self")});

@@ -56,6 +56,7 @@ implicit TLS, plain server :: plain :: ftps :: :: :: 12157 :: quiet
 void tst_FtpTls::initTestCase()
 {
     QVERIFY2(m_certs.made(), "openssl could not make the test certificates");
+    setTrustedKeysPath(m_dir.filePath("known_hosts").toStdString());
     FtpTimeouts t;
     t.connectSeconds = 10;
     t.replySeconds = 10;
