@@ -1,8 +1,13 @@
 // velmaric-ftp: the FTP commands of velmaric-cli, which hands "ftp ..." over to it.
-//   ls URL | get URL LOCAL | put LOCAL URL   [--ascii] [--active] [--proxy TEXT]
-// URL is ftp://[user[:password]@]host[:port]/path, the path relative to the login directory
-// (%2F makes it absolute). Without a password in the URL, ~/.netrc is used.
+//   ls URL | get URL LOCAL | put LOCAL URL
+//       [--ascii] [--active] [--proxy TEXT] [--cacert FILE] [--trust-new]
+// URL is SCHEME://[user[:password]@]host[:port]/path with SCHEME ftp, ftpes (TLS required),
+// ftps (implicit TLS) or sftp; the path is relative to the login directory (%2F makes it
+// absolute). Without a password in the URL, ~/.netrc is used.
+// A server whose certificate or host key can't be verified is refused, its fingerprint shown;
+// --trust-new trusts and remembers it (never a changed one).
 // Failures are reported with the FTP window's texts. Exit: 0 success, 1 failure, 2 usage.
+#include "terminaltext.h"
 #include "wininet.h"
 
 #include <cctype>
@@ -18,8 +23,11 @@
 
 namespace {
 
-constexpr const char *usageText = "Usage: velmaric-cli ftp ls URL | get URL LOCAL | put LOCAL URL "
-                                  "[--ascii] [--active] [--proxy TEXT]\n";
+constexpr const char *usageText =
+    "Usage: velmaric-cli ftp ls URL | get URL LOCAL | put LOCAL URL\n"
+    "         [--ascii] [--active] [--proxy TEXT] [--cacert FILE] [--trust-new]\n"
+    "URL: ftp://, ftpes:// (TLS required), ftps:// (implicit TLS) or sftp://\n"
+    "     [user[:password]@]host[:port]/path\n";
 
 int usage()
 {
@@ -45,7 +53,7 @@ std::optional<std::string> percentDecode(const std::string &s)
 }
 
 struct FtpUrl {
-    std::string server; // host[:port]
+    std::string server; // scheme://host[:port]
     std::string user;
     std::optional<std::string> password;
     std::string path; // relative to the login directory, or absolute
@@ -53,10 +61,12 @@ struct FtpUrl {
 
 std::optional<FtpUrl> parseUrl(const std::string &url)
 {
-    constexpr std::string_view scheme = "ftp://";
-    if (url.compare(0, scheme.size(), scheme) != 0)
+    const auto sep = url.find("://");
+    const std::string scheme = url.substr(0, sep);
+    if (sep == std::string::npos ||
+        (scheme != "ftp" && scheme != "ftpes" && scheme != "ftps" && scheme != "sftp"))
         return std::nullopt;
-    const std::string rest = url.substr(scheme.size());
+    const std::string rest = url.substr(sep + 3);
     const auto slash = rest.find('/');
     std::string authority = rest.substr(0, slash);
     FtpUrl u;
@@ -77,13 +87,33 @@ std::optional<FtpUrl> parseUrl(const std::string &url)
     }
     if (authority.empty())
         return std::nullopt;
-    u.server = authority;
+    u.server = scheme + "://" + authority;
     const auto path = percentDecode(slash == std::string::npos ? std::string()
                                                                : rest.substr(slash + 1));
     if (!path)
         return std::nullopt;
     u.path = *path;
     return u;
+}
+
+// Text from the network, a line at a time, safe for a terminal.
+std::string escapedLines(const std::string &text)
+{
+    std::string out;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (start)
+            out += '\n';
+        out += escapeForTerminal(line);
+        start = end + 1;
+    }
+    return out;
 }
 
 // Prints what ErrorOut shows; the question that follows it there has no place here.
@@ -97,9 +127,15 @@ int report(const char *call)
         ++length;
         InternetGetLastResponseInfoA(&number, text.data(), &length);
         text.resize(length);
-        std::fprintf(stderr, "%s Extd Err: %u %s\n", call, number, text.c_str());
+        std::fprintf(stderr, "%s Extd Err: %u %s\n", call, number, escapedLines(text).c_str());
     }
     std::fprintf(stderr, "%s Err: %u\n", call, error);
+    if (const std::string detail = FtpLastErrorDetail(); !detail.empty())
+        std::fprintf(stderr, "%s\n", escapedLines(detail).c_str());
+    if (error == ERROR_INTERNET_INVALID_CA)
+        std::fputs("Compare the fingerprint with the one the server's owner gives you; to trust "
+                   "the server, run the command again with --trust-new.\n",
+                   stderr);
     return 1;
 }
 
@@ -177,6 +213,7 @@ int main(int argc, char **argv)
     DWORD type = FTP_TRANSFER_TYPE_BINARY;
     DWORD flags = INTERNET_FLAG_PASSIVE;
     std::string proxy;
+    bool trustNew = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--ascii")
@@ -185,6 +222,10 @@ int main(int argc, char **argv)
             flags = 0;
         else if (a == "--proxy" && i + 1 < argc)
             proxy = argv[++i];
+        else if (a == "--cacert" && i + 1 < argc)
+            FtpSetCertificateAuthorities(argv[++i]);
+        else if (a == "--trust-new")
+            trustNew = true;
         else if (a == "--help")
             return std::fputs(usageText, stdout), 0;
         else if (a.size() > 1 && a[0] == '-')
@@ -202,7 +243,7 @@ int main(int argc, char **argv)
         return usage();
     const auto url = parseUrl(put ? args[2] : args[1]);
     if (!url) {
-        std::fprintf(stderr, "velmaric-cli: not an ftp:// URL: %s\n",
+        std::fprintf(stderr, "velmaric-cli: not an ftp://, ftpes://, ftps:// or sftp:// URL: %s\n",
                      (put ? args[2] : args[1]).c_str());
         return 2;
     }
@@ -215,6 +256,13 @@ int main(int argc, char **argv)
         return report("InternetOpen");
     {
         ProgressLine progress("connecting");
+        // Never asks: --trust-new answers for the user, a changed key is refused whatever.
+        if (trustNew)
+            progress.observer().trust = [](const ServerIdentity &id) {
+                std::fprintf(stderr, "Trusting %s from now on: SHA-256 fingerprint %s\n",
+                             id.hostPort.c_str(), escapeForTerminal(id.fingerprint).c_str());
+                return true;
+            };
         const FtpObserverScope scope(progress.observer());
         c.connect = InternetConnectA(c.open, url->server.c_str(), 0, url->user.c_str(),
                                      url->password ? url->password->c_str() : nullptr,
@@ -229,7 +277,8 @@ int main(int argc, char **argv)
         if (!find)
             return GetLastError() == ERROR_NO_MORE_FILES ? 0 : report("FtpFindFirstFile");
         do
-            std::printf("%u\t%s\n", data.dwFileAttributes, data.cFileName.c_str());
+            std::printf("%u\t%s\n", data.dwFileAttributes,
+                        escapeForTerminal(data.cFileName).c_str());
         while (InternetFindNextFileA(find, &data));
         const DWORD error = GetLastError();
         InternetCloseHandle(find);

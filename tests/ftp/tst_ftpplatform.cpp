@@ -72,8 +72,8 @@ empty :: LIST
 // port that never answers or refuses) :: what arrives (the bytes, the sorted listing, or after
 // connect/cd the current directory, after 12003 with the server's reply first) :: the error ::
 // flags (active, ascii, wrong password, kill or cancel once 100000 bytes or a listing ran,
-// NAME=seconds for VELMARIC_FTP_NAME_TIMEOUT) :: a put's local contents when they differ.
-// The command not meant for the server hangs, so using it would fail the row.
+// NAME=seconds for the CONNECT, REPLY or STALL time-out) :: a put's local contents when they
+// differ. The command not meant for the server hangs, so using it would fail the row.
 static const char callTable[] = R"(
 bad password :: :: connect :: 530 530 :: 12003 :: wrong
 nobody listening :: :: connect closed :: :: 12029
@@ -108,6 +108,19 @@ server killed mid-get :: --stall-after 100000 :: get big.bin :: :: 12030 :: kill
 cancel during a 200 MB get :: :: get big.bin :: :: 12017 :: cancel
 cancel while the data stalls :: --stall-after 100000 :: get big.bin :: :: 12017 :: cancel
 cancel while waiting for a reply :: --hang MLSD :: list *.* :: error 12017 :: :: cancel
+endless listing refused :: --listing-lines -1 :: list *.* :: error 8
+300000 entries :: --listing-lines 300000 :: list *.* :: {made 300000}
+understated SIZE cuts nothing :: --size-reply 213_100 :: get s.bin :: {binary}
+refused SIZE stops no get :: --size-reply 550_SIZE_not_allowed :: get s.bin :: {binary}
+less data than SIZE announced :: --size-reply 213_99999999 :: get keep.txt :: :: 12030
+421 at login is the server's answer :: --login-reply 421_Too_many_connections :: connect
+    :: 421 421 :: 12003
+stall time-out on time :: --stall-after 100000 :: get big.bin :: :: 12002 :: STALL=2 exact
+ascii put: CR LF on the wire :: --wire {wire} :: put t.txt :: one\ntwo\nthree :: :: ascii
+    :: one\ntwo\r\nthree :: in:one\r\ntwo\r\nthree
+ascii get: CR LF on the wire, LF here :: --wire {wire} :: get t.txt :: a\nb\n :: :: ascii :: ::
+    out:a\r\nb\r\n
+control characters in names kept whole :: :: list ctl :: f bell\a\nf lone\rcr\nf tab\there
 )";
 
 class tst_FtpPlatform : public QObject {
@@ -117,6 +130,7 @@ private Q_SLOTS:
     void parse();
     void calls_data();
     void calls();
+    void changes();
 };
 
 void tst_FtpPlatform::parse_data()
@@ -168,12 +182,19 @@ void tst_FtpPlatform::calls()
         binary += char((i * 7919u) >> 3);
     for (int i = 0; i < 10000; ++i)
         many += QByteArray(i ? "\n" : "") + QString::asprintf("f file%06d.txt", i).toLatin1();
+    QByteArray made;
+    if (want.startsWith("{made "))
+        for (int i = 0, n = want.mid(6).chopped(1).toInt(); i < n; ++i)
+            made += QByteArray(i ? "\n" : "") + QString::asprintf("f f%09d", i).toLatin1();
+    if (!made.isEmpty())
+        want = made;
     want.replace("{home}", home.toUtf8())
         .replace("{many}", many)
         .replace("{binary}", binary)
         .replace("{files}", "d a dir\nd odd %20 #name?\nf big.bin\nf grüße 日本.txt\nf keep.txt");
     const DWORD wantError = row.value(4).toUInt();
-    FtpServerPeer peer(row[1].split(' ', Qt::SkipEmptyParts));
+    QTemporaryDir wire;
+    FtpServerPeer peer(row[1].replace("{wire}", wire.path()).split(' ', Qt::SkipEmptyParts));
     REQUIRE_FTP_SERVER(peer);
     const QString utf8Name = QString::fromUtf8("grüße 日本.txt");
     QVERIFY(peer.writeFile(home + "/big.bin", "") &&
@@ -182,6 +203,8 @@ void tst_FtpPlatform::calls()
     QVERIFY(QDir().mkpath(peer.root(home + "/odd %20 #name?")));
     QVERIFY(peer.writeFile(home + "/keep.txt", "keep"));
     QVERIFY(peer.writeFile(home + '/' + utf8Name, "u"));
+    for (const char *ctl : {"lone\rcr", "tab\there", "bell\a"})
+        QVERIFY(name != "ctl" || peer.writeFile(home + "/ctl/" + ctl, "c"));
     if (call == "get" && !wantError)
         QVERIFY(peer.writeFile(home + '/' + name, want));
     QTemporaryDir local;
@@ -191,10 +214,14 @@ void tst_FtpPlatform::calls()
     const QByteArray old = "old contents";
     QVERIFY(writeFile(localPath, call != "put" ? old : row.size() > 6 ? row[6].toUtf8() : want));
     const QStringList timeout = flags.filter("=").value(0).split('=');
-    const QByteArray variable = "VELMARIC_FTP_" + timeout[0].toLatin1() + "_TIMEOUT";
+    const FtpTimeouts defaults = FtpGetTimeouts();
+    FtpTimeouts timeouts = defaults;
     if (timeout.size() == 2)
-        qputenv(variable.constData(), timeout[1].toLatin1());
-    const auto unset = qScopeGuard([&] { qunsetenv(variable.constData()); });
+        (timeout[0] == "CONNECT" ? timeouts.connectSeconds
+         : timeout[0] == "REPLY" ? timeouts.replySeconds
+                                 : timeouts.stallSeconds) = timeout[1].toDouble();
+    FtpSetTimeouts(timeouts);
+    const auto restore = qScopeGuard([&] { FtpSetTimeouts(defaults); });
     QTcpServer silent, closed; // one listens and never answers, the other is closed again
     QVERIFY(silent.listen(QHostAddress::LocalHost) && closed.listen(QHostAddress::LocalHost));
     const QString closedPort = QString::number(closed.serverPort());
@@ -259,6 +286,10 @@ void tst_FtpPlatform::calls()
                   .toUtf8();
     // A cancel acts at once; a time-out of 1 s gives up well within 30 s.
     QVERIFY2(clock.elapsed() < (timeout.size() == 2 ? 30000 : 10000), "not given up promptly");
+    if (flags.contains("exact")) // the time-out as set, within a second (login takes a moment)
+        QVERIFY2(clock.elapsed() >= timeout[1].toInt() * 1000 &&
+                     clock.elapsed() < timeout[1].toInt() * 1000 + 1000,
+                 qPrintable(QString::number(clock.elapsed())));
     scope.reset();
     QCOMPARE(call == "close" ? 0 : error, wantError);
     if (transfer) {
@@ -272,10 +303,13 @@ void tst_FtpPlatform::calls()
     QCOMPARE(QDir(local.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{localName});
     QCOMPARE(peer.readFile(home + "/keep.txt"), QByteArray("keep"));
+    if (const QString onWire = row.value(7); !onWire.isEmpty())
+        QCOMPARE(readFile(wire.filePath(onWire.section(':', 0, 0))),
+                 onWire.section(':', 1).toUtf8());
     // The connection still works (libcurl logs in again by itself), twice for the server that
     // hangs up after each transfer, and stays in the login directory.
     const bool usable = connect && call != "cd" &&
-                        !row[1].contains(QRegularExpression("hang|stall"));
+                        !row[1].contains(QRegularExpression("hang|stall|size-reply"));
     for (int round = 0; usable && round < 2; ++round) {
         QVERIFY2(FtpGetFileA(connect, utf8Name.toUtf8().constData(),
                              local.filePath("u").toUtf8().constData(), false, 0,
@@ -284,6 +318,36 @@ void tst_FtpPlatform::calls()
         QCOMPARE(readFile(local.filePath("u")), QByteArray("u"));
         QCOMPARE(FtpCurrentDirectory(connect), home.toStdString());
     }
+}
+
+// Folders made and removed, files renamed and deleted, relative to the current directory; a
+// name with a line end never reaches the server.
+void tst_FtpPlatform::changes()
+{
+    FtpServerPeer peer;
+    REQUIRE_FTP_SERVER(peer);
+    QVERIFY(peer.writeFile(home + "/keep.txt", "keep"));
+    const HINTERNET open = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    const HINTERNET c = InternetConnectA(open, peer.server().toUtf8().constData(), 0,
+                                         FtpServerPeer::user, FtpServerPeer::password,
+                                         INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    const auto closeHandles = qScopeGuard([&] {
+        InternetCloseHandle(c);
+        InternetCloseHandle(open);
+    });
+    QVERIFY(c);
+    QVERIFY(FtpCreateDirectoryA(c, "new dir"));
+    QVERIFY(QFileInfo(peer.root(home + "/new dir")).isDir());
+    QVERIFY(FtpRenameFileA(c, "keep.txt", "new dir/kept.txt"));
+    QCOMPARE(peer.readFile(home + "/new dir/kept.txt"), QByteArray("keep"));
+    QVERIFY(!FtpRemoveDirectoryA(c, "new dir"));
+    QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    QVERIFY(FtpSetCurrentDirectoryA(c, "new dir"));
+    QVERIFY(!FtpDeleteFileA(c, "kept.txt\r\nRMD /"));
+    QCOMPARE(GetLastError(), ERROR_INVALID_NAME);
+    QVERIFY(FtpDeleteFileA(c, "kept.txt"));
+    QVERIFY(FtpRemoveDirectoryA(c, (home + "/new dir").toUtf8().constData()));
+    QVERIFY(!QFileInfo::exists(peer.root(home + "/new dir")));
 }
 
 QTEST_GUILESS_MAIN(tst_FtpPlatform)

@@ -15,7 +15,8 @@ import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import (BufferedIteratorProducer, DTPHandler, FTPHandler, TLS_DTPHandler,
+                                TLS_FTPHandler)
 from pyftpdlib.servers import FTPServer
 
 
@@ -61,6 +62,18 @@ def main():
     p.add_argument("--close-after-transfer", action="store_true")
     # create this many empty files in a folder "many" of the login directory
     p.add_argument("--make-files", type=int, default=0)
+    # misbehaviours: every listing is this many made-up entries (-1: without end)
+    p.add_argument("--listing-lines", type=int, default=0)
+    p.add_argument("--size-reply", default="")  # SIZE answered with this reply ("_" for blanks)
+    p.add_argument("--login-reply", default="")  # USER answered with this reply, then hang up
+    # TLS with this certificate and key (PEM): "explicit" (AUTH TLS, required for login and
+    # data) or "implicit" (TLS from the first byte)
+    p.add_argument("--tls", choices=["explicit", "implicit"])
+    p.add_argument("--cert")
+    p.add_argument("--key")
+    p.add_argument("--log")  # every command's name, a line each, as received
+    # the bytes of the plain data connections: received ones appended to WIRE/in, sent to WIRE/out
+    p.add_argument("--wire")
     a = p.parse_args()
 
     root = os.path.realpath(a.root)
@@ -74,7 +87,17 @@ def main():
     authorizer.add_user(a.user, a.password, root, perm="elradfmwMT")
     hang = {c.strip().upper() for c in a.hang.split(",") if c.strip()}
 
+    def on_wire(direction, data):
+        if a.wire:
+            with open(os.path.join(a.wire, direction), "ab") as wire:
+                wire.write(data)
+
     class Dtp(DTPHandler):
+        def recv(self, size):
+            data = super().recv(size)
+            on_wire("in", data)
+            return data
+
         def send(self, data):
             if a.stall_after >= 0:
                 room = a.stall_after - self.tot_bytes_sent
@@ -82,18 +105,50 @@ def main():
                     self.del_channel()  # keep the socket open, send nothing more
                     return 0
                 data = data[:room]
-            return super().send(data)
+            sent = super().send(data)
+            on_wire("out", data[:sent or 0])
+            return sent
 
-    class Handler(FTPHandler):
-        dtp_handler = Dtp
+    class TlsDtp(TLS_DTPHandler):
+        # Clients start the data connection's handshake before the transfer command; the
+        # stock handler closes a data connection that is readable that early.
+        def readable(self):
+            return self._ssl_accepting or super().readable()
+
+    base = TLS_FTPHandler if a.tls else FTPHandler
+
+    class Handler(base):
+        if a.tls:
+            certfile, keyfile = a.cert, a.key
+            tls_control_required = tls_data_required = True
+            dtp_handler = TlsDtp
+
+            @classmethod
+            def get_ssl_context(cls):
+                # Data connections resume the control connection's session, as clients do
+                # for servers that require it; that needs a session id context.
+                context = super().get_ssl_context()
+                context.set_session_id(b"velmaric-test")
+                return context
+        else:
+            dtp_handler = Dtp
         banner = "velmaric test server ready."
         auth_failed_timeout = 0  # a wrong password is told at once, not after 3 s
-        use_sendfile = a.stall_after < 0
+        use_sendfile = a.stall_after < 0 and not a.wire
 
         def on_login(self, username):
             self.fs.cwd = home
 
+        def handle(self):
+            if a.tls == "implicit":
+                self.secure_connection(self.ssl_context)
+                self._pbsz = self._prot = True
+            super().handle()
+
         def pre_process_command(self, line, cmd, arg):
+            if a.log:
+                with open(a.log, "a") as log:
+                    log.write(cmd + (" " + arg if cmd == "TYPE" else "") + "\n")
             if cmd in hang:
                 return
             if (a.require_utf8_opts and cmd in ("MLSD", "LIST", "RETR", "STOR", "CWD")
@@ -101,6 +156,39 @@ def main():
                 self.respond("550 Send OPTS UTF8 ON first.")
                 return
             super().pre_process_command(line, cmd, arg)
+
+        def ftp_USER(self, line):
+            if a.login_reply:
+                self.respond(a.login_reply.replace("_", " "))
+                self.close_when_done()
+                return
+            return super().ftp_USER(line)
+
+        def ftp_SIZE(self, path):
+            if a.size_reply:
+                return self.respond(a.size_reply.replace("_", " "))
+            return super().ftp_SIZE(path)
+
+        def made_up_listing(self, cmd, line):
+            def chunks():
+                i = 0
+                while a.listing_lines < 0 or i < a.listing_lines:
+                    end = i + 1000 if a.listing_lines < 0 else min(i + 1000, a.listing_lines)
+                    yield "".join(line % n for n in range(i, end)).encode()
+                    i = end
+            self.push_dtp_data(BufferedIteratorProducer(chunks()), isproducer=True, cmd=cmd)
+
+        def ftp_MLSD(self, path):
+            if not a.listing_lines:
+                return super().ftp_MLSD(path)
+            self.made_up_listing("MLSD", "type=file;size=1; f%09d\r\n")
+            return path
+
+        def ftp_LIST(self, path):
+            if not a.listing_lines:
+                return super().ftp_LIST(path)
+            self.made_up_listing("LIST", "-rw-r--r-- 1 a b 1 Jan 1 2020 f%09d\r\n")
+            return path
 
         def ftp_OPTS(self, line):
             if line.upper().replace(" ", "") == "UTF8ON":
