@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "cliargs.h"
 
 #include "echomodule.h"
 #include "hostlookup.h"
@@ -20,6 +21,9 @@ void printMessage(const std::string &text, int) { std::fprintf(stderr, "%s\n", t
 
 int ping(const std::vector<std::string> &args)
 {
+    // Options first select the counting ping; without any, the window's single echo.
+    if (!args.empty() && args[0].size() > 1 && args[0][0] == '-')
+        return countingPing(args);
     if (args.empty() || args.size() > 2)
         return usage("ping ADDRESS [TEXT]");
     if (!Module1::StartWinsock()) {
