@@ -15,11 +15,12 @@ std::optional<long> cliSeconds(const std::string &text);
 int cliUsageError(const std::string &message, const char *usage);
 
 // The address a tool should use for a host: numeric text of the requested family, or the
-// resolver's first address of it (family AF_UNSPEC for either). On failure prints why and
-// leaves the result invalid; usageFault tells a wrong family (a usage error) from a name
-// that was not found.
+// resolver's first address of it (family AF_UNSPEC for either). On failure prints why, sets
+// exitStatus to 2 and leaves the result invalid.
 InetAddress cliTarget(const std::string &host, int family, const char *usage, int &exitStatus);
 
 // The ping and trace commands beyond the windows: counting, IPv6 and report modes.
 int countingPing(const std::vector<std::string> &args);
 int extendedTrace(const std::vector<std::string> &args);
+// The trace-route window's IPv4 trace.
+int windowTrace(const std::string &host, bool resolveNames);
