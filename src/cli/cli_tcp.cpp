@@ -1,11 +1,15 @@
 #include "cli.h"
 
 #include "iphlpapi.h"
+#include "tcpconnections.h"
 #include "tcptexts.h"
 #include "winsock.h"
 
+#include <sys/socket.h>
+
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -30,10 +34,83 @@ int tcpStats(const std::vector<std::string> &args)
     return 0;
 }
 
+bool writeOut(const std::string &out)
+{
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        std::perror("velmaric-cli: writing the table");
+        return false;
+    }
+    return true;
+}
+
+// The table beyond the window: IPv6 rows, both families, the owning processes.
+int tcpTableOf(bool ipv4, bool ipv6, bool owners)
+{
+    const auto owner = owners ? iphlp::socketOwners()
+                              : std::unordered_map<uint32_t, std::string>();
+    std::string out;
+    for (int family : {AF_INET, AF_INET6}) {
+        if (!(family == AF_INET ? ipv4 : ipv6))
+            continue;
+        std::vector<iphlp::TcpConnection> rows;
+        if (const uint32_t e = iphlp::readTcpConnections(family, rows)) {
+            std::fprintf(stderr, "velmaric-cli: cannot read the %s TCP table (error %u)\n",
+                         family == AF_INET ? "IPv4" : "IPv6", e);
+            return 1;
+        }
+        iphlp::sortTcpConnections(rows);
+        out.reserve(out.size() + rows.size() * (family == AF_INET ? 56 : 80));
+        // Neighbouring rows often share an address; each is converted once in a row.
+        InetAddress last[2];
+        std::string lastText[2];
+        auto text = [&](int slot, const InetAddress &a) -> const std::string & {
+            if (a != last[slot] || lastText[slot].empty()) {
+                last[slot] = a;
+                lastText[slot] = a.text();
+            }
+            return lastText[slot];
+        };
+        for (const auto &r : rows) {
+            out += text(0, r.local);
+            out += '\t';
+            out += std::to_string(r.localPort);
+            out += '\t';
+            out += text(1, r.remote);
+            out += '\t';
+            out += std::to_string(r.remotePort);
+            out += '\t';
+            out += std::to_string(r.state);
+            out += '\t';
+            out += iphlp::tcpStateText(r.state);
+            if (owners) {
+                auto it = r.inode ? owner.find(r.inode) : owner.end();
+                out += '\t';
+                out += it == owner.end() ? std::string("-") : it->second;
+            }
+            out += '\n';
+        }
+    }
+    return writeOut(out) ? 0 : 1;
+}
+
 int tcpTable(const std::vector<std::string> &args)
 {
-    if (!args.empty())
-        return usageError("tcptable");
+    if (!args.empty()) {
+        bool ipv6 = false, all = false, owners = false;
+        for (const auto &a : args) {
+            if (a == "-6")
+                ipv6 = true;
+            else if (a == "--all")
+                all = true;
+            else if (a == "-p")
+                owners = true;
+            else {
+                std::fprintf(stderr, "velmaric-cli: unknown option '%s'\n", a.c_str());
+                return usageError("tcptable [-6|--all] [-p]");
+            }
+        }
+        return tcpTableOf(all || !ipv6, all || ipv6, owners);
+    }
     // One dump, not the size-query-then-fill pair: the table may grow in between.
     std::vector<iphlp::MIB_TCPROW> rows;
     if (const uint32_t e = iphlp::readTcpRows(rows)) {
@@ -68,11 +145,7 @@ int tcpTable(const std::vector<std::string> &args)
         out += iphlp::tcpStateText(r.dwState);
         out += '\n';
     }
-    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
-        std::perror("velmaric-cli: writing the table");
-        return 1;
-    }
-    return 0;
+    return writeOut(out) ? 0 : 1;
 }
 
 } // namespace
@@ -81,8 +154,10 @@ std::vector<CliCommand> tcpCommands()
 {
     return {
         {"tcpstats", "tcpstats", "the fifteen TCP counters, caption<TAB>value", tcpStats},
-        {"tcptable", "tcptable",
-         "IPv4 TCP connections, sorted: local address, port, remote address, port, state, text",
+        {"tcptable", "tcptable [-6|--all] [-p]",
+         "TCP connections, sorted: local address, port, remote address, port, state, text; "
+         "IPv4, IPv6 with -6, both with --all; -p adds the owners (pid/command, \"-\" when "
+         "not visible)",
          tcpTable},
     };
 }
