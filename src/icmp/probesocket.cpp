@@ -72,6 +72,17 @@ uint16_t ProbeSocket::identifier() const
 int32_t ProbeSocket::send(const InetAddress &destination, std::span<const uint8_t> data,
                           int hopLimit, uint16_t sequence)
 {
+    // A datagram socket's send fails once with the error of an ICMP error it has queued (an
+    // earlier probe's "time exceeded"), which that failure clears: the request goes again.
+    int32_t status = sendOnce(destination, data, hopLimit, sequence);
+    for (int again = 0; status != 0 && m_kind == Kind::Datagram && again < 4; ++again)
+        status = sendOnce(destination, data, hopLimit, sequence);
+    return status;
+}
+
+int32_t ProbeSocket::sendOnce(const InetAddress &destination, std::span<const uint8_t> data,
+                              int hopLimit, uint16_t sequence)
+{
     if (destination.family != m_family)
         return icmp::IP_BAD_DESTINATION;
     if (m_echo) {

@@ -52,6 +52,8 @@ public:
 
 private:
     ProbeSocket() = default;
+    int32_t sendOnce(const InetAddress &destination, std::span<const uint8_t> data, int hopLimit,
+                     uint16_t sequence);
     std::optional<Received> receive6(int timeoutMs);
     std::optional<Received> receiveError6();
 
