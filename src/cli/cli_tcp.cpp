@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -43,54 +44,70 @@ bool writeOut(const std::string &out)
     return true;
 }
 
-// The table beyond the window: IPv6 rows, both families, the owning processes.
-int tcpTableOf(bool ipv4, bool ipv6, bool owners)
+// One family's rows as text, sorted; the owners column when owners is given. 0 or the error.
+uint32_t familyTable(int family, const std::unordered_map<uint32_t, std::string> *owners,
+                     std::string &out)
 {
-    const auto owner = owners ? iphlp::socketOwners()
-                              : std::unordered_map<uint32_t, std::string>();
-    std::string out;
-    for (int family : {AF_INET, AF_INET6}) {
-        if (!(family == AF_INET ? ipv4 : ipv6))
-            continue;
-        std::vector<iphlp::TcpConnection> rows;
-        if (const uint32_t e = iphlp::readTcpConnections(family, rows)) {
+    std::vector<iphlp::TcpConnection> rows;
+    if (const uint32_t e = iphlp::readTcpConnections(family, rows))
+        return e;
+    iphlp::sortTcpConnections(rows);
+    out.reserve(rows.size() * (family == AF_INET ? 56 : 80));
+    // Neighbouring rows often share an address; each is converted once in a row.
+    InetAddress last[2];
+    std::string lastText[2];
+    auto text = [&](int slot, const InetAddress &a) -> const std::string & {
+        if (a != last[slot] || lastText[slot].empty()) {
+            last[slot] = a;
+            lastText[slot] = a.text();
+        }
+        return lastText[slot];
+    };
+    for (const auto &r : rows) {
+        out += text(0, r.local);
+        out += '\t';
+        out += std::to_string(r.localPort);
+        out += '\t';
+        out += text(1, r.remote);
+        out += '\t';
+        out += std::to_string(r.remotePort);
+        out += '\t';
+        out += std::to_string(r.state);
+        out += '\t';
+        out += iphlp::tcpStateText(r.state);
+        if (owners) {
+            auto it = r.inode ? owners->find(r.inode) : owners->end();
+            out += '\t';
+            out += it == owners->end() ? std::string("-") : it->second;
+        }
+        out += '\n';
+    }
+    return 0;
+}
+
+// The table beyond the window: IPv6 rows, both families, the owning processes.
+int tcpTableOf(bool ipv4, bool ipv6, bool withOwners)
+{
+    const auto owners = withOwners ? iphlp::socketOwners()
+                                   : std::unordered_map<uint32_t, std::string>();
+    const auto *ownersShown = withOwners ? &owners : nullptr;
+    std::string text[2];
+    uint32_t error[2] = {};
+    // The two families' dumps are independent: the IPv6 one runs beside the IPv4 one.
+    std::thread six;
+    if (ipv6)
+        six = std::thread([&] { error[1] = familyTable(AF_INET6, ownersShown, text[1]); });
+    if (ipv4)
+        error[0] = familyTable(AF_INET, ownersShown, text[0]);
+    if (six.joinable())
+        six.join();
+    for (int k = 0; k < 2; ++k)
+        if (error[k]) {
             std::fprintf(stderr, "velmaric-cli: cannot read the %s TCP table (error %u)\n",
-                         family == AF_INET ? "IPv4" : "IPv6", e);
+                         k ? "IPv6" : "IPv4", error[k]);
             return 1;
         }
-        iphlp::sortTcpConnections(rows);
-        out.reserve(out.size() + rows.size() * (family == AF_INET ? 56 : 80));
-        // Neighbouring rows often share an address; each is converted once in a row.
-        InetAddress last[2];
-        std::string lastText[2];
-        auto text = [&](int slot, const InetAddress &a) -> const std::string & {
-            if (a != last[slot] || lastText[slot].empty()) {
-                last[slot] = a;
-                lastText[slot] = a.text();
-            }
-            return lastText[slot];
-        };
-        for (const auto &r : rows) {
-            out += text(0, r.local);
-            out += '\t';
-            out += std::to_string(r.localPort);
-            out += '\t';
-            out += text(1, r.remote);
-            out += '\t';
-            out += std::to_string(r.remotePort);
-            out += '\t';
-            out += std::to_string(r.state);
-            out += '\t';
-            out += iphlp::tcpStateText(r.state);
-            if (owners) {
-                auto it = r.inode ? owner.find(r.inode) : owner.end();
-                out += '\t';
-                out += it == owner.end() ? std::string("-") : it->second;
-            }
-            out += '\n';
-        }
-    }
-    return writeOut(out) ? 0 : 1;
+    return writeOut(text[0]) && writeOut(text[1]) ? 0 : 1;
 }
 
 int tcpTable(const std::vector<std::string> &args)
