@@ -81,7 +81,7 @@ std::string lossColumn(const std::string &report)
             continue;
         std::istringstream fields(line);
         std::string hop, address, loss;
-        fields >> hop >> address >> address >> loss;
+        fields >> hop >> address >> loss;
         if (!loss.empty() && loss.back() != '%')
             loss += '%';
         column += (column.empty() ? "" : " ") + loss;

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -44,15 +43,21 @@ bool writeOut(const std::string &out)
     return true;
 }
 
-// One family's rows as text, sorted; the owners column when owners is given. 0 or the error.
-uint32_t familyTable(int family, const std::unordered_map<uint32_t, std::string> *owners,
-                     std::string &out)
+// The table beyond the window: IPv6 rows, both families (IPv4 first), the owning processes.
+int tcpTableOf(int family, bool withOwners)
 {
+    const auto owners = withOwners ? iphlp::socketOwners()
+                                   : std::unordered_map<uint32_t, std::string>();
     std::vector<iphlp::TcpConnection> rows;
-    if (const uint32_t e = iphlp::readTcpConnections(family, rows))
-        return e;
+    if (const uint32_t e = iphlp::readTcpConnections(family, rows)) {
+        std::fprintf(stderr, "velmaric-cli: cannot read the TCP table (error %u)\n", e);
+        return 1;
+    }
     iphlp::sortTcpConnections(rows);
-    out.reserve(rows.size() * (family == AF_INET ? 56 : 80));
+    // Written in pieces: a buffer the size of the whole table would cost more to map than
+    // the text costs to write.
+    std::string out;
+    out.reserve(1 << 18);
     // Neighbouring rows often share an address; each is converted once in a row.
     InetAddress last[2];
     std::string lastText[2];
@@ -75,39 +80,19 @@ uint32_t familyTable(int family, const std::unordered_map<uint32_t, std::string>
         out += std::to_string(r.state);
         out += '\t';
         out += iphlp::tcpStateText(r.state);
-        if (owners) {
-            auto it = r.inode ? owners->find(r.inode) : owners->end();
+        if (withOwners) {
+            auto it = r.inode ? owners.find(r.inode) : owners.end();
             out += '\t';
-            out += it == owners->end() ? std::string("-") : it->second;
+            out += it == owners.end() ? std::string("-") : it->second;
         }
         out += '\n';
-    }
-    return 0;
-}
-
-// The table beyond the window: IPv6 rows, both families, the owning processes.
-int tcpTableOf(bool ipv4, bool ipv6, bool withOwners)
-{
-    const auto owners = withOwners ? iphlp::socketOwners()
-                                   : std::unordered_map<uint32_t, std::string>();
-    const auto *ownersShown = withOwners ? &owners : nullptr;
-    std::string text[2];
-    uint32_t error[2] = {};
-    // The two families' dumps are independent: the IPv6 one runs beside the IPv4 one.
-    std::thread six;
-    if (ipv6)
-        six = std::thread([&] { error[1] = familyTable(AF_INET6, ownersShown, text[1]); });
-    if (ipv4)
-        error[0] = familyTable(AF_INET, ownersShown, text[0]);
-    if (six.joinable())
-        six.join();
-    for (int k = 0; k < 2; ++k)
-        if (error[k]) {
-            std::fprintf(stderr, "velmaric-cli: cannot read the %s TCP table (error %u)\n",
-                         k ? "IPv6" : "IPv4", error[k]);
-            return 1;
+        if (out.size() > (1 << 18) - 512) {
+            if (!writeOut(out))
+                return 1;
+            out.clear();
         }
-    return writeOut(text[0]) && writeOut(text[1]) ? 0 : 1;
+    }
+    return writeOut(out) ? 0 : 1;
 }
 
 int tcpTable(const std::vector<std::string> &args)
@@ -126,7 +111,7 @@ int tcpTable(const std::vector<std::string> &args)
                 return usageError("tcptable [-6|--all] [-p]");
             }
         }
-        return tcpTableOf(all || !ipv6, all || ipv6, owners);
+        return tcpTableOf(all ? AF_UNSPEC : ipv6 ? AF_INET6 : AF_INET, owners);
     }
     // One dump, not the size-query-then-fill pair: the table may grow in between.
     std::vector<iphlp::MIB_TCPROW> rows;

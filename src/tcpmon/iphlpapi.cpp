@@ -64,23 +64,39 @@ uint32_t dumpTcpSockets(uint8_t family, const std::function<void(const inet_diag
     if (!fd.valid())
         return errnoResult(errno);
 
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 request;
-    } message{};
-    message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    message.header.nlmsg_seq = 1;
-    message.request.sdiag_family = family;
-    message.request.sdiag_protocol = IPPROTO_TCP;
-    message.request.idiag_states = ~0u; // every state, listeners and time-wait included
-
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(fd.get(), &message, sizeof message, 0, reinterpret_cast<sockaddr *>(&kernel),
-                 sizeof kernel) < 0)
-        return errnoResult(errno);
+    if (family == AF_UNSPEC) {
+        // The older request walks the kernel's table once for both families, where a request
+        // per family walks all of it for each.
+        struct {
+            nlmsghdr header;
+            inet_diag_req request;
+        } message{};
+        message.header.nlmsg_len = sizeof message;
+        message.header.nlmsg_type = TCPDIAG_GETSOCK;
+        message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+        message.header.nlmsg_seq = 1;
+        message.request.idiag_states = ~0u;
+        if (::sendto(fd.get(), &message, sizeof message, 0,
+                     reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0)
+            return errnoResult(errno);
+    } else {
+        struct {
+            nlmsghdr header;
+            inet_diag_req_v2 request;
+        } message{};
+        message.header.nlmsg_len = sizeof message;
+        message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+        message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+        message.header.nlmsg_seq = 1;
+        message.request.sdiag_family = family;
+        message.request.sdiag_protocol = IPPROTO_TCP;
+        message.request.idiag_states = ~0u; // every state, listeners and time-wait included
+        if (::sendto(fd.get(), &message, sizeof message, 0,
+                     reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0)
+            return errnoResult(errno);
+    }
 
     // The kernel fills at most 32 KiB per datagram of a dump; twice that leaves room.
     constexpr size_t bufferSize = 64 * 1024;

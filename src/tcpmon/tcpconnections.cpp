@@ -4,6 +4,7 @@
 #include "uniquefd.h"
 
 #include <dirent.h>
+#include <endian.h>
 #include <fcntl.h>
 #include <linux/inet_diag.h>
 #include <netinet/in.h>
@@ -34,21 +35,35 @@ TcpConnection tcpConnectionFromDiag(const inet_diag_msg &msg)
 
 uint32_t readTcpConnections(int family, std::vector<TcpConnection> &rows)
 {
-    std::vector<TcpConnection> received;
+    const size_t before = rows.size();
     const uint32_t e = dumpTcpSockets(uint8_t(family), [&](const inet_diag_msg &msg) {
-        if (msg.idiag_family == family)
-            received.push_back(tcpConnectionFromDiag(msg));
+        if (msg.idiag_family == family ||
+            (family == AF_UNSPEC && (msg.idiag_family == AF_INET || msg.idiag_family == AF_INET6)))
+            rows.push_back(tcpConnectionFromDiag(msg));
     });
-    if (e == NO_ERROR)
-        rows.insert(rows.end(), received.begin(), received.end());
+    if (e != NO_ERROR)
+        rows.resize(before); // half a dump is no table
     return e;
 }
+
+namespace {
+// An address's bytes as two big-endian numbers: compared as integers, in byte order.
+uint64_t half(const InetAddress &a, size_t offset)
+{
+    uint64_t v;
+    std::memcpy(&v, a.bytes.data() + offset, sizeof v);
+    return be64toh(v);
+}
+} // namespace
 
 void sortTcpConnections(std::vector<TcpConnection> &rows)
 {
     std::stable_sort(rows.begin(), rows.end(), [](const TcpConnection &a, const TcpConnection &b) {
-        return std::tie(a.local.bytes, a.localPort, a.remote.bytes, a.remotePort) <
-               std::tie(b.local.bytes, b.localPort, b.remote.bytes, b.remotePort);
+        auto key = [](const TcpConnection &c) {
+            return std::tuple(c.local.family, half(c.local, 0), half(c.local, 8), c.localPort,
+                              half(c.remote, 0), half(c.remote, 8), c.remotePort);
+        };
+        return key(a) < key(b);
     });
 }
 

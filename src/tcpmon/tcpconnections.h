@@ -23,9 +23,11 @@ struct TcpConnection {
 
 // The connection of an IPv4 or IPv6 socket's record.
 TcpConnection tcpConnectionFromDiag(const inet_diag_msg &msg);
-// Appends every TCP socket of the family (AF_INET, AF_INET6); 0 or an error number.
+// Appends every TCP socket of the family (AF_INET, AF_INET6, AF_UNSPEC for both, read in one
+// pass); 0 or an error number.
 uint32_t readTcpConnections(int family, std::vector<TcpConnection> &rows);
-// Ascending by local address, local port, remote address, remote port.
+// IPv4 rows first, then IPv6; each ascending by local address, local port, remote address,
+// remote port.
 void sortTcpConnections(std::vector<TcpConnection> &rows);
 
 // Socket inode to its owners, "pid/command" joined by commas in pid order, for every process

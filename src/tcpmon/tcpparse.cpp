@@ -295,7 +295,8 @@ DumpStep walkInetDiagDump(const uint8_t *data, size_t length,
                 return failure(err.error, error);
             break; // an acknowledgement
         }
-        case SOCK_DIAG_BY_FAMILY: {
+        case SOCK_DIAG_BY_FAMILY:
+        case TCPDIAG_GETSOCK: { // the answer to a request for both families
             inet_diag_msg msg;
             if (payloadLength < sizeof msg)
                 return DumpStep::Malformed;
