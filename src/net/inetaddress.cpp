@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 std::optional<InetAddress> InetAddress::parse(const std::string &text)
@@ -70,23 +71,47 @@ sockaddr_storage InetAddress::toSockaddr(uint16_t port, socklen_t &length) const
     return s;
 }
 
+namespace {
+// The addresses the system resolver lists for a name in one family, in its order.
+void appendListed(const std::string &name, int family, std::vector<InetAddress> &found)
+{
+    hostent host{};
+    hostent *result = nullptr;
+    std::vector<char> buffer(2048);
+    int herr = 0;
+    int rc;
+    while ((rc = gethostbyname2_r(name.c_str(), family, &host, buffer.data(), buffer.size(),
+                                  &result, &herr)) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    const int length = family == AF_INET ? 4 : 16;
+    if (rc != 0 || !result || result->h_addrtype != family || result->h_length != length)
+        return;
+    for (char **p = result->h_addr_list; p && *p; ++p) {
+        InetAddress a;
+        a.family = family;
+        std::memcpy(a.bytes.data(), *p, size_t(length));
+        if (std::find(found.begin(), found.end(), a) == found.end())
+            found.push_back(a);
+    }
+}
+} // namespace
+
 std::vector<InetAddress> resolveAll(const std::string &name, int family)
 {
     std::vector<InetAddress> found;
     if (name.empty() || name.find('\0') != std::string::npos)
         return found;
-    addrinfo hints{};
-    hints.ai_family = family;
-    hints.ai_socktype = SOCK_STREAM; // one entry per address, not one per socket type
-    addrinfo *list = nullptr;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0)
+    if (const auto numeric = InetAddress::parse(name)) {
+        if (family == AF_UNSPEC || numeric->family == family)
+            found.push_back(*numeric);
         return found;
-    for (const addrinfo *p = list; p; p = p->ai_next) {
-        const InetAddress a = InetAddress::fromSockaddr(p->ai_addr);
-        if (a.valid() && std::find(found.begin(), found.end(), a) == found.end())
-            found.push_back(a);
     }
-    freeaddrinfo(list);
+    // The listed order within each family (getaddrinfo would re-sort it), IPv6 first.
+    if (family != AF_INET)
+        appendListed(name, AF_INET6, found);
+    if (family != AF_INET6)
+        appendListed(name, AF_INET, found);
     return found;
 }
 

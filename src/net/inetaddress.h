@@ -26,8 +26,9 @@ struct InetAddress {
     auto operator<=>(const InetAddress &) const = default;
 };
 
-// Every address of a host, deduplicated, in the order the system resolver (getaddrinfo, with
-// its address selection rules) gives them; family AF_UNSPEC for both. Numeric text is itself.
+// Every address of a host, deduplicated, as the system resolver lists them (hosts file, DNS:
+// their order, which getaddrinfo's sorting would change), IPv6 before IPv4; family AF_UNSPEC
+// for both. Numeric text is itself.
 std::vector<InetAddress> resolveAll(const std::string &name, int family);
 // The host name registered for an address; empty when there is none.
 std::string nameOfAddress(const InetAddress &address);
