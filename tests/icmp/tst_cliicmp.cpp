@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <csignal>
 
 namespace {
 const QString Target6 = QStringLiteral("fd99:4::2");
@@ -66,13 +67,24 @@ private Q_SLOTS:
         QTest::addRow("cycles without report") << "trace --cycles 3 ::1" << "belong to --report";
         QTest::addRow("cycles 0") << "trace --report --cycles 0 ::1" << "cycles must be";
         QTest::addRow("table option") << "tcptable -q" << "unknown option '-q'";
+        QTest::addRow("flooding as a user") << "nobody: ping -i 0.1 -c 1 ::1" << "superuser";
+        QTest::addRow("fast report as a user")
+            << "nobody: trace --report --interval 0.1 ::1" << "superuser";
     }
     void usageErrors()
     {
         QFETCH(QString, args);
         QFETCH(QString, message);
+        QStringList command = QStringList{VELMARIC_CLI} + args.split(' ');
+        if (args.startsWith("nobody: ")) {
+            if (geteuid() != 0)
+                QSKIP("needs root to run as another user");
+            command = QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup",
+                                  "--clear-groups", VELMARIC_CLI} +
+                      args.mid(8).split(' ');
+        }
         QProcess p;
-        p.start(VELMARIC_CLI, args.split(' '));
+        p.start(command.takeFirst(), command);
         QVERIFY(p.waitForFinished(10000));
         const QString err = p.readAllStandardError();
         QCOMPARE(p.exitCode(), 2);
@@ -195,6 +207,29 @@ private Q_SLOTS:
             QVERIFY2(std::abs(shown - expected[k]) <= (rounded ? 10.0 : 1.0),
                      qPrintable(QString("%1: %2 vs %3\n%4").arg(k).arg(shown).arg(expected[k]).arg(all)));
         }
+    }
+
+    // Without a count, echoes go on until Ctrl+C, and the summary still comes.
+    void pingUntilInterrupted()
+    {
+        useSocketKind("raw");
+        QProcess p;
+        p.start("ip", {"netns", "exec", m_chain->source(), VELMARIC_CLI, "ping", "-6", "-i", "0.05",
+                       Target6});
+        QByteArray out;
+        while (out.count("bytes from") < 3 && p.waitForReadyRead(5000))
+            out += p.readAllStandardOutput();
+        QVERIFY2(out.count("bytes from") >= 3, out.constData());
+        ::kill(pid_t(p.processId()), SIGINT); // `ip netns exec` has become velmaric-cli
+        QVERIFY(p.waitForFinished(5000));
+        out += p.readAllStandardOutput();
+        QCOMPARE(p.exitCode(), 0);
+        const auto replies = out.count("bytes from");
+        static const QRegularExpression counts("\\n(\\d+) packets transmitted, (\\d+) received, ");
+        const auto m = counts.match(QString(out));
+        QVERIFY2(m.hasMatch() && m.captured(2).toLong() == replies &&
+                     m.captured(1).toLong() - replies <= 1, // one may be under way
+                 out.constData());
     }
 
     void trace_data()
