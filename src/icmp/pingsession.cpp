@@ -197,7 +197,7 @@ int runPing(const std::string &host, const InetAddress &address, const PingOptio
             nextSend += microseconds(options.intervalUs);
             if (nextSend < now)
                 nextSend = now;
-            continue;
+            // Replies already in are taken between echoes, however short the interval.
         }
         if (!more) {
             if (tally.received + tally.errors >= options.count)
