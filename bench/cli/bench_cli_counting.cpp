@@ -224,10 +224,10 @@ int main(int argc, char **argv)
                                                 "t out icmpv6 type time-exceeded drop"
                                               : "flush ruleset";
         std::system(("ip netns exec " + prefix + "-3 nft '" + rule + "'").c_str());
-        const std::vector<std::string> ours{cli,         "trace", "--report", "--cycles", "10",
-                                            "--interval", "0.1",  t.target};
-        const std::vector<std::string> mtr{"mtr", "-n", "--report", "-c", "10", "-i", "0.1",
-                                           t.target};
+        const std::vector<std::string> ours{cli,  "trace",      "--report", "--cycles",
+                                            "10", "--interval", "0.1",      t.target};
+        const std::vector<std::string> mtr{"mtr", "-n", "--report", "-c",
+                                           "10",  "-i", "0.1",      t.target};
         compare(t.name, runs, ours, mtr, 1.0);
         auto quoted = [](const std::vector<std::string> &v) {
             std::string s;

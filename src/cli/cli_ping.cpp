@@ -40,9 +40,8 @@ int countingPing(const std::vector<std::string> &args)
         if (a == "-c") {
             const auto count = cliNumber(value, 1, 1L << 40);
             if (!count)
-                return cliUsageError("the count must be a whole number of at least 1, not '" +
-                                         value + "'",
-                                     Usage);
+                return cliUsageError(
+                    "the count must be a whole number of at least 1, not '" + value + "'", Usage);
             options.count = *count;
         } else if (a == "-s") {
             const auto bytes = cliNumber(value, 0, 65500);
@@ -54,8 +53,8 @@ int countingPing(const std::vector<std::string> &args)
             const auto us = cliSeconds(value);
             if (!us)
                 return cliUsageError(std::string(a == "-i" ? "the interval" : "the wait") +
-                                         " must be a number of seconds, 0 or more, not '" +
-                                         value + "'",
+                                         " must be a number of seconds, 0 or more, not '" + value +
+                                         "'",
                                      Usage);
             (a == "-i" ? options.intervalUs : options.waitUs) = *us;
         }
@@ -82,7 +81,7 @@ int countingPing(const std::vector<std::string> &args)
     if (!address.valid())
         return status;
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onInterrupt;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);

@@ -111,7 +111,8 @@ int extendedTrace(const std::vector<std::string> &args)
                 const auto us = cliSeconds(value);
                 if (!us)
                     return cliUsageError("the interval must be a number of seconds, 0 or more, "
-                                         "not '" + value + "'",
+                                         "not '" +
+                                             value + "'",
                                          Usage);
                 settings.intervalUs = *us;
             }
@@ -138,7 +139,7 @@ int extendedTrace(const std::vector<std::string> &args)
     const InetAddress address = cliTarget(host, family, Usage, status);
     if (!address.valid())
         return status;
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onInterrupt;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);

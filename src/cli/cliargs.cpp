@@ -39,11 +39,10 @@ InetAddress cliTarget(const std::string &host, int family, const char *usage, in
 {
     if (const auto numeric = InetAddress::parse(host)) {
         if (family != AF_UNSPEC && numeric->family != family) {
-            exitStatus = cliUsageError("'" + host + "' is an " +
-                                           (numeric->family == AF_INET6 ? "IPv6" : "IPv4") +
-                                           " address, but -" + (family == AF_INET ? "4" : "6") +
-                                           " was given",
-                                       usage);
+            exitStatus = cliUsageError(
+                "'" + host + "' is an " + (numeric->family == AF_INET6 ? "IPv6" : "IPv4") +
+                    " address, but -" + (family == AF_INET ? "4" : "6") + " was given",
+                usage);
             return {};
         }
         return *numeric;
@@ -51,7 +50,9 @@ InetAddress cliTarget(const std::string &host, int family, const char *usage, in
     const auto found = resolveAll(host, family);
     if (found.empty()) {
         std::fprintf(stderr, "velmaric-cli: host name '%s' not found%s\n", host.c_str(),
-                     family == AF_INET6 ? " (IPv6)" : family == AF_INET ? " (IPv4)" : "");
+                     family == AF_INET6  ? " (IPv6)"
+                     : family == AF_INET ? " (IPv4)"
+                                         : "");
         exitStatus = 2;
         return {};
     }

@@ -48,8 +48,7 @@ int main(int argc, char **argv)
                     // A command may have several forms, each with its own line.
                     for (const auto &form : commands)
                         if (!std::strcmp(form.name, c.name))
-                            std::printf("Usage: velmaric-cli %s\n  %s\n", form.usage,
-                                        form.summary);
+                            std::printf("Usage: velmaric-cli %s\n  %s\n", form.usage, form.summary);
                     return 0;
                 }
             }

@@ -67,8 +67,7 @@ double HopReport::stdevUs() const
 }
 
 std::vector<HopReport> runTraceReport(ProbeSocket &socket, const InetAddress &destination,
-                                      const ReportSettings &settings,
-                                      const std::atomic<bool> &stop)
+                                      const ReportSettings &settings, const std::atomic<bool> &stop)
 {
     using Clock = PathProber::Clock;
     using std::chrono::microseconds;
@@ -88,9 +87,9 @@ std::vector<HopReport> runTraceReport(ProbeSocket &socket, const InetAddress &de
         if (round == answers.end())
             return limit;
         if (auto farther = round->second.upper_bound(p.ttl); farther != round->second.end())
-            limit = std::min(limit, p.sentAt + std::max<Clock::duration>(
-                                                   settings.nearFactor * farther->second,
-                                                   microseconds(settings.nearFloorUs)));
+            limit = std::min(
+                limit, p.sentAt + std::max<Clock::duration>(settings.nearFactor * farther->second,
+                                                            microseconds(settings.nearFloorUs)));
         return limit;
     };
     for (;;) {
@@ -101,7 +100,8 @@ std::vector<HopReport> runTraceReport(ProbeSocket &socket, const InetAddress &de
             ++cycle;
             std::erase_if(answers, [&](const auto &round) {
                 return start + microseconds(settings.intervalUs) * (round.first - 1) +
-                           microseconds(settings.timeoutUs) < now;
+                           microseconds(settings.timeoutUs) <
+                       now;
             });
             for (int ttl = 1; ttl <= lastTtl; ++ttl) {
                 prober.send(ttl, cycle);
@@ -211,9 +211,10 @@ bool runPathTrace(ProbeSocket &socket, const InetAddress &destination,
         auto limit = p.sentAt + microseconds(settings.timeoutUs);
         for (auto it = hops.upper_bound(ttl); it != hops.end(); ++it)
             if (it->second.answer) {
-                limit = std::min(limit, p.sentAt + settings.nearFactor *
-                                                       (microseconds(it->second.answer->roundTripUs) +
-                                                        microseconds(settings.nearSlackUs)));
+                limit = std::min(limit,
+                                 p.sentAt + settings.nearFactor *
+                                                (microseconds(it->second.answer->roundTripUs) +
+                                                 microseconds(settings.nearSlackUs)));
                 break;
             }
         return limit;
@@ -240,7 +241,7 @@ bool runPathTrace(ProbeSocket &socket, const InetAddress &destination,
         for (;;) {
             auto it = hops.find(next);
             if (it == hops.end() || !(it->second.answer || (it->second.tries == settings.attempts &&
-                                                             !it->second.pending)))
+                                                            !it->second.pending)))
                 break;
             TraceHop silent;
             silent.ttl = next;
@@ -271,9 +272,8 @@ bool runPathTrace(ProbeSocket &socket, const InetAddress &destination,
         prober.probes().erase(*answered);
         if (hop.answer || p.ttl > lastTtl)
             continue;
-        hop.answer = TraceHop{
-            p.ttl, true, p.final, p.from,
-            long(std::chrono::duration_cast<microseconds>(p.roundTrip).count())};
+        hop.answer = TraceHop{p.ttl, true, p.final, p.from,
+                              long(std::chrono::duration_cast<microseconds>(p.roundTrip).count())};
         if (p.final)
             lastTtl = p.ttl;
     }

@@ -237,11 +237,12 @@ int runPing(const std::string &host, const InetAddress &address, const PingOptio
         else
             ++tally.received;
         answered[got->sequence] = true;
-        print(pingReplyLine(got->data.size() + 8, got->source.text(), got->sequence,
-                            got->hopLimit, us, duplicate));
+        print(pingReplyLine(got->data.size() + 8, got->source.text(), got->sequence, got->hopLimit,
+                            us, duplicate));
     }
-    const long elapsedMs = long(
-        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count() + 500) /
+    const long elapsedMs =
+        long(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count() +
+             500) /
         1000;
     print(pingSummary(host, tally, elapsedMs));
     return tally.received ? 0 : 1;

@@ -11,7 +11,7 @@
 // and a closing summary, with the texts and the arithmetic of iputils ping.
 
 struct PingOptions {
-    long count = 0;         // 0: until stopped
+    long count = 0; // 0: until stopped
     long intervalUs = 1000000;
     long waitUs = 10000000; // for the last answer when none has come yet
     std::vector<uint8_t> data;

@@ -64,10 +64,7 @@ std::unique_ptr<ProbeSocket> ProbeSocket::open(int family)
 
 ProbeSocket::~ProbeSocket() = default;
 
-uint16_t ProbeSocket::identifier() const
-{
-    return m_echo ? m_echo->identifier() : m_identifier;
-}
+uint16_t ProbeSocket::identifier() const { return m_echo ? m_echo->identifier() : m_identifier; }
 
 int32_t ProbeSocket::send(const InetAddress &destination, std::span<const uint8_t> data,
                           int hopLimit, uint16_t sequence)
@@ -227,8 +224,7 @@ std::optional<ProbeSocket::Received> ProbeSocket::receiveError6()
         if (ee.ee_origin != SO_EE_ORIGIN_ICMP6 || !status || ee.ee_type == icmp6::TypeEchoReply)
             return std::nullopt;
         sockaddr_in6 offender;
-        std::memcpy(&offender,
-                    SO_EE_OFFENDER(reinterpret_cast<sock_extended_err *>(CMSG_DATA(c))),
+        std::memcpy(&offender, SO_EE_OFFENDER(reinterpret_cast<sock_extended_err *>(CMSG_DATA(c))),
                     sizeof offender);
         Received r;
         r.arrived = arrivalTime(msg);

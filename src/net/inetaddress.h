@@ -10,7 +10,7 @@
 
 // One IPv4 or IPv6 address, for the command-line tools that speak both families.
 struct InetAddress {
-    int family = 0;                 // AF_INET, AF_INET6; 0 for none
+    int family = 0;                  // AF_INET, AF_INET6; 0 for none
     std::array<uint8_t, 16> bytes{}; // network order; IPv4 uses the first four
 
     // Numeric text of either family ("10.0.0.1", "fd00::1"); empty for anything else.

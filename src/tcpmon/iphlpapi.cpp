@@ -64,8 +64,19 @@ uint32_t dumpTcpSockets(uint8_t family, const std::function<void(const inet_diag
     if (!fd.valid())
         return errnoResult(errno);
 
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
+    // A dump of every state, listeners and time-wait included.
+    auto request = [&fd](auto message, uint16_t type) {
+        message.header.nlmsg_len = sizeof message;
+        message.header.nlmsg_type = type;
+        message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+        message.header.nlmsg_seq = 1;
+        message.request.idiag_states = ~0u;
+        sockaddr_nl kernel{};
+        kernel.nl_family = AF_NETLINK;
+        return ::sendto(fd.get(), &message, sizeof message, 0,
+                        reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) >= 0;
+    };
+    bool sent;
     if (family == AF_UNSPEC) {
         // The older request walks the kernel's table once for both families, where a request
         // per family walks all of it for each.
@@ -73,30 +84,18 @@ uint32_t dumpTcpSockets(uint8_t family, const std::function<void(const inet_diag
             nlmsghdr header;
             inet_diag_req request;
         } message{};
-        message.header.nlmsg_len = sizeof message;
-        message.header.nlmsg_type = TCPDIAG_GETSOCK;
-        message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-        message.header.nlmsg_seq = 1;
-        message.request.idiag_states = ~0u;
-        if (::sendto(fd.get(), &message, sizeof message, 0,
-                     reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0)
-            return errnoResult(errno);
+        sent = request(message, TCPDIAG_GETSOCK);
     } else {
         struct {
             nlmsghdr header;
             inet_diag_req_v2 request;
         } message{};
-        message.header.nlmsg_len = sizeof message;
-        message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-        message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-        message.header.nlmsg_seq = 1;
         message.request.sdiag_family = family;
         message.request.sdiag_protocol = IPPROTO_TCP;
-        message.request.idiag_states = ~0u; // every state, listeners and time-wait included
-        if (::sendto(fd.get(), &message, sizeof message, 0,
-                     reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0)
-            return errnoResult(errno);
+        sent = request(message, SOCK_DIAG_BY_FAMILY);
     }
+    if (!sent)
+        return errnoResult(errno);
 
     // The kernel fills at most 32 KiB per datagram of a dump; twice that leaves room.
     constexpr size_t bufferSize = 64 * 1024;

@@ -79,7 +79,8 @@ uint32_t GetTcpTable(void *buffer, uint32_t *size, bool sorted);
 uint32_t readTcpRows(std::vector<MIB_TCPROW> &rows);
 uint32_t readTcpRowsNetlink(std::vector<MIB_TCPROW> &rows);
 // One whole NETLINK_SOCK_DIAG dump of the TCP sockets of a family (AF_UNSPEC: both), every
-// state; take sees each socket's record. 0 or an error number (the records seen before a failure are incomplete).
+// state; take sees each socket's record. 0 or an error number (the records seen before a failure
+// are incomplete).
 uint32_t dumpTcpSockets(uint8_t family, const std::function<void(const inet_diag_msg &)> &take);
 uint32_t readTcpRowsProc(std::vector<MIB_TCPROW> &rows);
 

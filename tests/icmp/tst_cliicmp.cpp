@@ -21,7 +21,10 @@ struct Run {
 };
 
 // The address hop k answers from over IPv6: link k-1's far end.
-QString hop6(int k) { return k == 1 ? QStringLiteral("fd99::2") : QString("fd99:%1::2").arg(k - 1); }
+QString hop6(int k)
+{
+    return k == 1 ? QStringLiteral("fd99::2") : QString("fd99:%1::2").arg(k - 1);
+}
 
 // Whole microseconds of a time ping printed ("0.051"); -1 when it was rounded (above 1 ms).
 long micros(const QString &ms)
@@ -58,18 +61,28 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("message");
-        QTest::addRow("unknown option") << "ping -x ::1" << "unknown option '-x'";
-        QTest::addRow("count 0") << "ping -c 0 ::1" << "count must be a whole number";
-        QTest::addRow("negative interval") << "ping -i -1 ::1" << "interval must be a number";
-        QTest::addRow("IPv6 text with -4") << "ping -4 -c 1 ::1" << "IPv6 address, but -4";
-        QTest::addRow("IPv4 text with -6") << "trace -6 127.0.0.1" << "IPv4 address, but -6";
-        QTest::addRow("IPv6 trace text with -4") << "trace -4 ::1" << "IPv6 address, but -4";
-        QTest::addRow("cycles without report") << "trace --cycles 3 ::1" << "belong to --report";
-        QTest::addRow("cycles 0") << "trace --report --cycles 0 ::1" << "cycles must be";
-        QTest::addRow("table option") << "tcptable -q" << "unknown option '-q'";
-        QTest::addRow("flooding as a user") << "nobody: ping -i 0.1 -c 1 ::1" << "superuser";
-        QTest::addRow("fast report as a user")
-            << "nobody: trace --report --interval 0.1 ::1" << "superuser";
+        QTest::addRow("unknown option") << "ping -x ::1"
+                                        << "unknown option '-x'";
+        QTest::addRow("count 0") << "ping -c 0 ::1"
+                                 << "count must be a whole number";
+        QTest::addRow("negative interval") << "ping -i -1 ::1"
+                                           << "interval must be a number";
+        QTest::addRow("IPv6 text with -4") << "ping -4 -c 1 ::1"
+                                           << "IPv6 address, but -4";
+        QTest::addRow("IPv4 text with -6") << "trace -6 127.0.0.1"
+                                           << "IPv4 address, but -6";
+        QTest::addRow("IPv6 trace text with -4") << "trace -4 ::1"
+                                                 << "IPv6 address, but -4";
+        QTest::addRow("cycles without report") << "trace --cycles 3 ::1"
+                                               << "belong to --report";
+        QTest::addRow("cycles 0") << "trace --report --cycles 0 ::1"
+                                  << "cycles must be";
+        QTest::addRow("table option") << "tcptable -q"
+                                      << "unknown option '-q'";
+        QTest::addRow("flooding as a user") << "nobody: ping -i 0.1 -c 1 ::1"
+                                            << "superuser";
+        QTest::addRow("fast report as a user") << "nobody: trace --report --interval 0.1 ::1"
+                                               << "superuser";
     }
     void usageErrors()
     {
@@ -79,8 +92,8 @@ private Q_SLOTS:
         if (args.startsWith("nobody: ")) {
             if (geteuid() != 0)
                 QSKIP("needs root to run as another user");
-            command = QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup",
-                                  "--clear-groups", VELMARIC_CLI} +
+            command = QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                  VELMARIC_CLI} +
                       args.mid(8).split(' ');
         }
         QProcess p;
@@ -112,11 +125,14 @@ private Q_SLOTS:
                 << "Destination unreachable: Administratively prohibited";
         }
         QTest::addRow("raw: half the echoes dropped")
-            << "raw" << "-6 -c 20 -i 0.01 -W 1 fd99:4::2" << 5 << half << QString();
+            << "raw"
+            << "-6 -c 20 -i 0.01 -W 1 fd99:4::2" << 5 << half << QString();
         QTest::addRow("raw: nobody answers")
-            << "raw" << "-6 -c 2 -i 0.05 -W 0.3 fd98:5::1" << 4 << refuse << QString();
+            << "raw"
+            << "-6 -c 2 -i 0.05 -W 0.3 fd98:5::1" << 4 << refuse << QString();
         QTest::addRow("raw: IPv4 by name of the family")
-            << "raw" << "-4 -c 3 -i 0.05 -s 100 10.99.4.2" << 0 << QString() << QString();
+            << "raw"
+            << "-4 -c 3 -i 0.05 -s 100 10.99.4.2" << 0 << QString() << QString();
     }
     void ping()
     {
@@ -193,8 +209,7 @@ private Q_SLOTS:
         const double average = double(sum / received);
         const double deviation = std::floor(
             std::sqrt(double((squares - sum * sum / received) / received)));
-        const double expected[] = {double(*std::min_element(times.begin(), times.end())),
-                                   average,
+        const double expected[] = {double(*std::min_element(times.begin(), times.end())), average,
                                    double(*std::max_element(times.begin(), times.end())),
                                    deviation};
         static const QRegularExpression rtt(
@@ -205,7 +220,8 @@ private Q_SLOTS:
             // Exact where every reply showed whole microseconds.
             const double shown = m.captured(k + 1).toDouble() * 1000;
             QVERIFY2(std::abs(shown - expected[k]) <= (rounded ? 10.0 : 1.0),
-                     qPrintable(QString("%1: %2 vs %3\n%4").arg(k).arg(shown).arg(expected[k]).arg(all)));
+                     qPrintable(
+                         QString("%1: %2 vs %3\n%4").arg(k).arg(shown).arg(expected[k]).arg(all)));
         }
     }
 
@@ -257,12 +273,12 @@ private Q_SLOTS:
         QStringList expected{"Tracing Route to " + Target6 + ":", ""};
         for (int k = 1; k <= 5; ++k) {
             const QString name = names && k == 1 ? "\trouter-one.chain.test" : QString();
-            expected << (k == silentHop ? QString("Hop #\t%1\t*\t").arg(k)
-                                        : QString("Hop #\t%1\t<10 ms\t%2%3")
-                                              .arg(k)
-                                              .arg(hop6(k), name));
+            expected << (k == silentHop
+                             ? QString("Hop #\t%1\t*\t").arg(k)
+                             : QString("Hop #\t%1\t<10 ms\t%2%3").arg(k).arg(hop6(k), name));
         }
-        expected << "" << "Trace Route Complete";
+        expected << ""
+                 << "Trace Route Complete";
         QCOMPARE(r.out, expected);
         QCOMPARE(r.status, 0);
     }
@@ -276,14 +292,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("rule");
         // Per hop; a value other than 0 and 100 is the random share dropped by a counting rule.
         QTest::addColumn<QList<int>>("loss");
-        const QString lossy = "table inet t { chain out { type filter hook output priority 0; "
-                              "icmpv6 type time-exceeded numgen random mod 100 < 30 counter drop; }; }";
+        const QString lossy =
+            "table inet t { chain out { type filter hook output priority 0; "
+            "icmpv6 type time-exceeded numgen random mod 100 < 30 counter drop; }; }";
         QTest::addRow("IPv6, a third lost at hop 2")
             << "raw" << Target6 << 50 << 2 << lossy << QList<int>{0, 30, 0, 0, 0};
         QTest::addRow("IPv6 datagram, hop 3 silent")
             << "datagram" << Target6 << 5 << 3 << Silent << QList<int>{0, 0, 100, 0, 0};
         QTest::addRow("IPv4 datagram, hop 3 silent")
-            << "datagram" << "10.99.4.2" << 5 << 3 << Silent << QList<int>{0, 0, 100, 0, 0};
+            << "datagram"
+            << "10.99.4.2" << 5 << 3 << Silent << QList<int>{0, 0, 100, 0, 0};
     }
     void report()
     {
@@ -302,8 +320,9 @@ private Q_SLOTS:
         QCOMPARE(r.out.size(), 2 + 5);
         QVERIFY(r.out[0].startsWith("Start: ") && r.out[1].startsWith("HOST: "));
         QVERIFY2(r.out[1].endsWith("Loss%   Snt   Last   Avg  Best  Wrst StDev"), qPrintable(all));
-        static const QRegularExpression hop("^ +(\\d+)\\.\\|-- (\\S+) +([\\d.]+)%? +(\\d+) +([\\d.]+) "
-                                            "+([\\d.]+) +([\\d.]+) +([\\d.]+) +([\\d.]+)$");
+        static const QRegularExpression hop(
+            "^ +(\\d+)\\.\\|-- (\\S+) +([\\d.]+)%? +(\\d+) +([\\d.]+) "
+            "+([\\d.]+) +([\\d.]+) +([\\d.]+) +([\\d.]+)$");
         const bool six = target.contains(':');
         // What the random rule really dropped: the report must show exactly that share. (Around
         // 30 %, but a binomial 50-sample share strays past 30 +- 15 in a few runs out of 100.)

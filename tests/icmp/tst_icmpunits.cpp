@@ -193,7 +193,7 @@ void tst_IcmpUnits::texts_data()
         "  2.|-- ???                       100.0    10    0.0   0.0   0.0   0.0   0.0\n");
 
     const char *safe[][2] = {{"plain.name", "plain.name"},   {"bell\a", "bell\\x07"},
-                             {"esc\x1b[2J", "esc\\x1b[2J"},   {"caf\xc3\xa9", "caf\xc3\xa9"},
+                             {"esc\x1b[2J", "esc\\x1b[2J"},  {"caf\xc3\xa9", "caf\xc3\xa9"},
                              {"c1\xc2\x9b", "c1\\xc2\\x9b"}, {"cut\xe2\x82", "cut\\xe2\\x82"}};
     for (const auto &[text, shown] : safe)
         row("terminal-safe " + QString::fromUtf8(shown), terminalSafe(text),

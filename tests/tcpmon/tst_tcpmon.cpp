@@ -91,8 +91,8 @@ QStringList ssRowsOf(const QString &options, bool owners)
     const QStringList states{"UNCONN",  "LISTEN",     "SYN-SENT",   "SYN-RECV",
                              "ESTAB",   "FIN-WAIT-1", "FIN-WAIT-2", "CLOSE-WAIT",
                              "CLOSING", "LAST-ACK",   "TIME-WAIT"};
-    const QStringList texts{"closed",      "listening", "syn sent",   "syn received",
-                            "established", "fin wait1", "fin wait2",  "close wait",
+    const QStringList texts{"closed",      "listening", "syn sent",  "syn received",
+                            "established", "fin wait1", "fin wait2", "close wait",
                             "closing",     "last ack",  "time wait"};
     static const QRegularExpression endpoint("^\\[?(.*?)\\]?:(\\d+|\\*)$");
     static const QRegularExpression user("\\(\"([^\"]*)\",pid=(\\d+),fd=\\d+\\)");
