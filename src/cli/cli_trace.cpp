@@ -7,11 +7,24 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 // trace beyond the window: IPv6, and the per-hop report of repeated cycles.
 namespace {
+
+struct LookupState {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::string name;
+};
 
 constexpr const char *Usage =
     "trace [-4|-6] [--report [--cycles N] [--interval SECONDS]] [--resolve] HOST";
@@ -20,11 +33,40 @@ std::atomic<bool> interrupted{false};
 
 void onInterrupt(int) { interrupted.store(true); }
 
-std::string hostName(const InetAddress &address, bool resolve)
-{
-    const std::string name = resolve ? nameOfAddress(address) : std::string();
-    return name.empty() ? address.text() : terminalSafe(name);
-}
+// Reverse look-ups on threads of their own: a silent resolver holds the output up by at most
+// the wait given, after which the address stands alone. A look-up still running at exit ends
+// with the process.
+class NameLookups {
+public:
+    // The name of an address, or empty text; starts its look-up unless one was started.
+    std::string nameOf(const InetAddress &address, std::chrono::steady_clock::time_point until)
+    {
+        auto state = start(address);
+        std::unique_lock lock(state->mutex);
+        state->ended.wait_until(lock, until, [&] { return state->done; });
+        return state->done ? state->name : std::string();
+    }
+    std::shared_ptr<LookupState> start(const InetAddress &address)
+    {
+        auto &state = m_lookups[address];
+        if (!state) {
+            state = std::make_shared<LookupState>();
+            std::thread([state, address] {
+                std::string name = terminalSafe(nameOfAddress(address));
+                const std::lock_guard lock(state->mutex);
+                state->name = std::move(name);
+                state->done = true;
+                state->ended.notify_all();
+            }).detach();
+        }
+        return state;
+    }
+
+private:
+    std::map<InetAddress, std::shared_ptr<LookupState>> m_lookups;
+};
+
+constexpr auto NameWait = std::chrono::seconds(1);
 
 int report(const InetAddress &address, const ReportSettings &settings, bool resolve)
 {
@@ -40,10 +82,16 @@ int report(const InetAddress &address, const ReportSettings &settings, bool reso
     std::strftime(start, sizeof start, "%Y-%m-%dT%H:%M:%S%z", localtime_r(&now, &local));
     const auto hops = runTraceReport(*socket, address, settings, interrupted);
     std::map<InetAddress, std::string> names;
-    if (resolve)
+    if (resolve) {
+        NameLookups lookups;
         for (const auto &hop : hops)
             for (const auto &a : hop.addresses)
-                names.emplace(a, hostName(a, true));
+                lookups.start(a);
+        const auto until = std::chrono::steady_clock::now() + NameWait;
+        for (const auto &hop : hops)
+            for (const auto &a : hop.addresses)
+                names.emplace(a, lookups.nameOf(a, until));
+    }
     char local_host[256] = {};
     ::gethostname(local_host, sizeof local_host - 1);
     std::fputs(traceReportText(hops, terminalSafe(local_host), start, names).c_str(), stdout);
@@ -67,11 +115,15 @@ int trace(const std::string &host, const InetAddress &address, bool resolve)
         std::fflush(stdout);
     };
     print(TraceHeader(host));
+    NameLookups lookups;
     const bool complete = runPathTrace(
         *socket, address, PathTraceSettings{}, interrupted, [&](const TraceHop &hop) {
+            const std::string name =
+                resolve && hop.answered
+                    ? lookups.nameOf(hop.from, std::chrono::steady_clock::now() + NameWait)
+                    : std::string();
             print(hop.answered ? HopLine(hop.ttl, HopTimeText(uint32_t(hop.roundTripUs / 1000)),
-                                         hop.from.text(),
-                                         resolve ? terminalSafe(nameOfAddress(hop.from)) : "")
+                                         hop.from.text(), name)
                                : HopLine(hop.ttl, "*", {}));
         });
     if (complete)

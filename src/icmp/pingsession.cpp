@@ -9,6 +9,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 void PingTally::addRoundTrip(long us)
@@ -176,30 +177,28 @@ int runPing(const std::string &host, const InetAddress &address, const PingOptio
     auto nextSend = start;
     Clock::time_point lastSend = start;
     Clock::time_point end = Clock::time_point::max();
+    auto more = [&] { return options.count == 0 || tally.transmitted < options.count; };
     for (;;) {
         auto now = Clock::now();
-        const bool more = options.count == 0 || tally.transmitted < options.count;
         if (stop.load() || now >= end)
             break;
-        if (more && now >= nextSend) {
+        if (more() && now >= nextSend) {
             const auto sequence = uint16_t(tally.transmitted + 1);
             sent[sequence] = now;
             answered.erase(sequence);
             ++tally.transmitted;
             lastSend = now;
-            if (const int32_t status = socket->send(address, options.data, 0, sequence)) {
+            if (socket->send(address, options.data, 0, sequence) != 0) {
                 ++tally.errors;
-                print(pingErrorLine(address.text(), sequence,
-                                    status == icmp::IP_DEST_NET_UNREACHABLE
-                                        ? "Network is unreachable"
-                                        : "Send failed"));
+                print(format("Cannot send icmp_seq=%u: %s", unsigned(sequence),
+                             std::strerror(socket->sendError())));
             }
             nextSend += microseconds(options.intervalUs);
             if (nextSend < now)
                 nextSend = now;
             // Replies already in are taken between echoes, however short the interval.
         }
-        if (!more) {
+        if (!more()) {
             if (tally.received + tally.errors >= options.count)
                 break;
             // After the last echo: twice the slowest round trip (at least one interval) once
@@ -208,7 +207,7 @@ int runPing(const std::string &host, const InetAddress &address, const PingOptio
                                                : options.waitUs;
             end = lastSend + microseconds(waitUs);
         }
-        const auto wake = more ? nextSend : end;
+        const auto wake = more() ? nextSend : end;
         const long long waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
         // Short waits so that a stop request is seen soon.
         auto got = socket->receive(int(std::clamp<long long>(waitMs, 0, 100)));

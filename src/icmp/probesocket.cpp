@@ -71,9 +71,11 @@ int32_t ProbeSocket::send(const InetAddress &destination, std::span<const uint8_
 {
     // A datagram socket's send fails once with the error of an ICMP error it has queued (an
     // earlier probe's "time exceeded"), which that failure clears: the request goes again.
+    errno = 0;
     int32_t status = sendOnce(destination, data, hopLimit, sequence);
     for (int again = 0; status != 0 && m_kind == Kind::Datagram && again < 4; ++again)
         status = sendOnce(destination, data, hopLimit, sequence);
+    m_sendError = status == 0 ? 0 : errno ? errno : EIO;
     return status;
 }
 

@@ -31,6 +31,8 @@ public:
     // IP status of the refusal.
     int32_t send(const InetAddress &destination, std::span<const uint8_t> data, int hopLimit,
                  uint16_t sequence);
+    // The error number of the last refused send.
+    int sendError() const { return m_sendError; }
 
     // One answer to a request of this socket: an echo reply, or an ICMP error about one.
     struct Received {
@@ -63,4 +65,5 @@ private:
     UniqueFd m_fd;                      // IPv6
     uint16_t m_identifier = 0;
     int m_hopLimit = 0;
+    int m_sendError = 0;
 };
