@@ -92,10 +92,31 @@ std::vector<HopReport> runTraceReport(ProbeSocket &socket, const InetAddress &de
                                                             microseconds(settings.nearFloorUs)));
         return limit;
     };
+    auto take = [&](uint16_t sequence) {
+        const PathProber::Probe &p = prober.probe(sequence);
+        if (p.ttl > lastTtl)
+            return;
+        HopReport &hop = hops[size_t(p.ttl)];
+        if (std::find(hop.addresses.begin(), hop.addresses.end(), p.from) == hop.addresses.end())
+            hop.addresses.push_back(p.from);
+        hop.add(long(std::chrono::duration_cast<microseconds>(p.roundTrip).count()));
+        answers[p.round][p.ttl] = p.roundTrip;
+        farthest = std::max(farthest, p.ttl);
+        if (p.final && p.ttl < lastTtl) {
+            // Hops past the end were probed for nothing; their answers no longer count.
+            lastTtl = p.ttl;
+            farthest = std::min(farthest, lastTtl);
+        }
+    };
     for (;;) {
         const auto now = Clock::now();
-        if (stop.load())
+        if (stop.load()) {
+            // Probes still under way when stopped are neither answered nor lost.
+            for (const auto &[sequence, p] : prober.probes())
+                if (!p.done && p.ttl <= lastTtl)
+                    --hops[size_t(p.ttl)].sent;
             break;
+        }
         if (cycle < settings.cycles && now >= start + microseconds(settings.intervalUs) * cycle) {
             ++cycle;
             std::erase_if(answers, [&](const auto &round) {
@@ -107,7 +128,6 @@ std::vector<HopReport> runTraceReport(ProbeSocket &socket, const InetAddress &de
                 prober.send(ttl, cycle);
                 ++hops[size_t(ttl)].sent;
             }
-            continue;
         }
         bool waiting = false;
         Clock::time_point wake = cycle < settings.cycles
@@ -133,23 +153,10 @@ std::vector<HopReport> runTraceReport(ProbeSocket &socket, const InetAddress &de
         if (cycle >= settings.cycles && !waiting)
             break;
         const long long waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-        const auto answered = prober.receive(int(std::clamp<long long>(waitMs, 0, 100)));
-        if (!answered)
-            continue;
-        const PathProber::Probe &p = prober.probe(*answered);
-        if (p.ttl > lastTtl)
-            continue;
-        HopReport &hop = hops[size_t(p.ttl)];
-        if (std::find(hop.addresses.begin(), hop.addresses.end(), p.from) == hop.addresses.end())
-            hop.addresses.push_back(p.from);
-        hop.add(long(std::chrono::duration_cast<microseconds>(p.roundTrip).count()));
-        answers[p.round][p.ttl] = p.roundTrip;
-        farthest = std::max(farthest, p.ttl);
-        if (p.final && p.ttl < lastTtl) {
-            // Hops past the end were probed for nothing; their answers no longer count.
-            lastTtl = p.ttl;
-            farthest = std::min(farthest, lastTtl);
-        }
+        // One answer waited for, then every one already in, however short the interval.
+        for (auto answered = prober.receive(int(std::clamp<long long>(waitMs, 0, 100))); answered;
+             answered = prober.receive(0))
+            take(*answered);
     }
     const bool reached = lastTtl < settings.maxTtl || !hops[size_t(lastTtl)].addresses.empty();
     hops.resize(size_t(std::max(reached ? lastTtl : farthest, 1)) + 1);
@@ -169,11 +176,16 @@ std::string traceReportText(const std::vector<HopReport> &hops, const std::strin
     for (const auto &hop : hops)
         for (const auto &a : hop.addresses)
             width = std::max(width, nameOf(a).size() + 1);
-    char line[1024];
+    // Names and the local host's name pad their columns: the text is not made in a fixed buffer.
+    auto pad = [](std::string text, size_t width) {
+        text.resize(std::max(text.size(), width), ' ');
+        return text;
+    };
+    char figures[128];
     std::string text = "Start: " + startTime + "\n";
-    std::snprintf(line, sizeof line, "HOST: %-*s%s%6s%7s%6s%6s%6s%6s\n", int(width + 2),
-                  localHost.c_str(), "Loss%", "Snt", "Last", "Avg", "Best", "Wrst", "StDev");
-    text += line;
+    std::snprintf(figures, sizeof figures, "%s%6s%7s%6s%6s%6s%6s\n", "Loss%", "Snt", "Last", "Avg",
+                  "Best", "Wrst", "StDev");
+    text += "HOST: " + pad(localHost, width + 2) + figures;
     for (size_t k = 0; k < hops.size(); ++k) {
         const HopReport &hop = hops[k];
         const std::string first = hop.addresses.empty() ? "???" : nameOf(hop.addresses.front());
@@ -181,11 +193,12 @@ std::string traceReportText(const std::vector<HopReport> &hops, const std::strin
         char loss[16];
         std::snprintf(loss, sizeof loss, "%4.1f%%", hop.lossPercent());
         loss[5] = '\0';
-        std::snprintf(line, sizeof line, "%3zu.|-- %-*s%s%6d%7.1f%6.1f%6.1f%6.1f%6.1f\n", k + 1,
-                      int(width), first.c_str(), loss, hop.sent, hop.lastUs / 1000.0,
-                      hop.meanUs / 1000.0, hop.bestUs / 1000.0, hop.worstUs / 1000.0,
-                      hop.stdevUs() / 1000.0);
-        text += line;
+        std::snprintf(figures, sizeof figures, "%s%6d%7.1f%6.1f%6.1f%6.1f%6.1f\n", loss, hop.sent,
+                      hop.lastUs / 1000.0, hop.meanUs / 1000.0, hop.bestUs / 1000.0,
+                      hop.worstUs / 1000.0, hop.stdevUs() / 1000.0);
+        char number[32];
+        std::snprintf(number, sizeof number, "%3zu.|-- ", k + 1);
+        text += number + pad(first, width) + figures;
         for (size_t i = 1; i < hop.addresses.size(); ++i)
             text += "        " + nameOf(hop.addresses[i]) + "\n";
     }
