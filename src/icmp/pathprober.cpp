@@ -224,10 +224,10 @@ bool runPathTrace(ProbeSocket &socket, const InetAddress &destination,
         auto limit = p.sentAt + microseconds(settings.timeoutUs);
         for (auto it = hops.upper_bound(ttl); it != hops.end(); ++it)
             if (it->second.answer) {
-                limit = std::min(limit,
-                                 p.sentAt + settings.nearFactor *
-                                                (microseconds(it->second.answer->roundTripUs) +
-                                                 microseconds(settings.nearSlackUs)));
+                const auto near = std::max<Clock::duration>(
+                    settings.nearFactor * microseconds(it->second.answer->roundTripUs),
+                    microseconds(settings.nearFloorUs));
+                limit = std::min(limit, p.sentAt + near);
                 break;
             }
         return limit;

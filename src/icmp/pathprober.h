@@ -90,9 +90,10 @@ struct PathTraceSettings {
     long timeoutUs = 2400000;
     int maxInFlight = 16;
     // Once a farther hop has answered, a silent attempt is given up after nearFactor times
-    // that round trip plus nearSlackUs: its silence is then the hop's own.
+    // that round trip (at least nearFloorUs, so that a busy router's late answer still counts):
+    // its silence is then the hop's own.
     int nearFactor = 10;
-    long nearSlackUs = 100;
+    long nearFloorUs = 100000;
     size_t dataBytes = 32;
 };
 struct TraceHop {
