@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "cliargs.h"
 
 #include "echomodule.h"
 #include "hostlookup.h"
@@ -20,6 +21,9 @@ void printMessage(const std::string &text, int) { std::fprintf(stderr, "%s\n", t
 
 int ping(const std::vector<std::string> &args)
 {
+    // Options first select the counting ping; without any, the window's single echo.
+    if (!args.empty() && args[0].size() > 1 && args[0][0] == '-')
+        return countingPing(args);
     if (args.empty() || args.size() > 2)
         return usage("ping ADDRESS [TEXT]");
     if (!Module1::StartWinsock()) {
@@ -46,20 +50,12 @@ int ping(const std::vector<std::string> &args)
     return status == 0 ? 0 : 1;
 }
 
-int trace(const std::vector<std::string> &args)
+} // namespace
+
+int windowTrace(const std::string &host, bool resolveNames)
 {
-    std::string host;
     TraceRoute::Settings settings;
-    for (const auto &a : args) {
-        if (a == "--resolve")
-            settings.resolveNames = true;
-        else if (host.empty() && !a.empty() && a[0] != '-')
-            host = a;
-        else
-            return usage("trace HOST [--resolve]");
-    }
-    if (host.empty())
-        return usage("trace HOST [--resolve]");
+    settings.resolveNames = resolveNames;
     if (!Module2::StartWinsock()) {
         printMessage(Module2::StartFailedText, vbOKOnly);
         return 1;
@@ -96,13 +92,20 @@ int trace(const std::vector<std::string> &args)
     return route.complete() ? 0 : 1;
 }
 
-} // namespace
-
 std::vector<CliCommand> icmpCommands()
 {
     return {
         {"ping", "ping ADDRESS [TEXT]", "one ICMP echo carrying TEXT, as the Ping window", ping},
-        {"trace", "trace HOST [--resolve]",
-         "route to HOST, as the Trace Route window (--resolve: name each hop)", trace},
+        {"ping", "ping [-4|-6] [-c COUNT] [-i SECONDS] [-W SECONDS] [-s SIZE] HOST [TEXT]",
+         "echoes as ping sends them: a line per reply, then the statistics (until Ctrl+C "
+         "without -c)",
+         ping},
+        {"trace", "trace [-4|-6] [--resolve] HOST",
+         "route to HOST, as the Trace Route window (--resolve: name each hop); IPv6 with -6",
+         extendedTrace},
+        {"trace", "trace [-4|-6] --report [--cycles N] [--interval SECONDS] [--resolve] HOST",
+         "every hop probed each cycle (10 cycles, 1 s apart): loss and round trips per hop, "
+         "as mtr --report",
+         extendedTrace},
     };
 }

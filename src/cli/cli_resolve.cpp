@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "hostlookup.h"
+#include "inetaddress.h"
 #include "module3.h"
 
 #include <cstdio>
@@ -15,10 +16,24 @@ int usage(const char *text)
     return 2;
 }
 
+int resolveAllAddresses(const std::string &name)
+{
+    const auto addresses = resolveAll(name, AF_UNSPEC);
+    if (addresses.empty()) {
+        std::fprintf(stderr, "velmaric-cli: host name '%s' not found\n", name.c_str());
+        return 1;
+    }
+    for (const auto &a : addresses)
+        std::printf("%s\n", a.text().c_str());
+    return 0;
+}
+
 int resolveName(const std::vector<std::string> &args)
 {
-    if (args.size() != 1)
-        return usage("resolve NAME");
+    if (args.size() == 2 && (args[0] == "--all" || args[1] == "--all"))
+        return resolveAllAddresses(args[args[0] == "--all" ? 1 : 0]);
+    if (args.size() != 1 || args[0].starts_with('-'))
+        return usage("resolve [--all] NAME");
     const std::string address = HostNameToIPText(args[0]);
     if (address.empty()) {
         // The window only empties its box; here the failure needs saying.
@@ -33,6 +48,21 @@ int reverseAddress(const std::vector<std::string> &args)
 {
     if (args.size() != 1)
         return usage("reverse ADDRESS");
+    // IPv6 text goes past the window, which knows dotted IPv4 only.
+    if (args[0].find(':') != std::string::npos) {
+        const auto address = InetAddress::parse(args[0]);
+        if (!address) {
+            std::fprintf(stderr, "%s\n", Module3::InvalidIPText);
+            return 1;
+        }
+        const std::string name = nameOfAddress(*address);
+        if (name.empty()) {
+            std::fprintf(stderr, "velmaric-cli: no host name for %s\n", args[0].c_str());
+            return 1;
+        }
+        std::printf("%s\n", terminalSafe(name).c_str());
+        return 0;
+    }
     bool reported = false;
     const std::string name = Module3::IPTextToHostName(
         args[0], [&reported](const std::string &text, int style) {
@@ -54,9 +84,13 @@ int reverseAddress(const std::vector<std::string> &args)
 std::vector<CliCommand> resolveCommands()
 {
     return {
-        {"resolve", "resolve NAME",
-         "first IPv4 address of a host name, as the Resolve IP Address window", resolveName},
+        {"resolve", "resolve [--all] NAME",
+         "first IPv4 address of a host name, as the Resolve IP Address window (--all: every "
+         "IPv6 and IPv4 address, one a line, in the resolver's order)",
+         resolveName},
         {"reverse", "reverse ADDRESS",
-         "host name of a dotted IPv4 address, as the Resolve Host Name window", reverseAddress},
+         "host name of a dotted IPv4 address, as the Resolve Host Name window, or of an IPv6 "
+         "address",
+         reverseAddress},
     };
 }

@@ -1,11 +1,15 @@
 #include "cli.h"
 
 #include "iphlpapi.h"
+#include "tcpconnections.h"
 #include "tcptexts.h"
 #include "winsock.h"
 
+#include <sys/socket.h>
+
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -30,10 +34,85 @@ int tcpStats(const std::vector<std::string> &args)
     return 0;
 }
 
+bool writeOut(const std::string &out)
+{
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        std::perror("velmaric-cli: writing the table");
+        return false;
+    }
+    return true;
+}
+
+// The table beyond the window: IPv6 rows, both families (IPv4 first), the owning processes.
+int tcpTableOf(int family, bool withOwners)
+{
+    const auto owners = withOwners ? iphlp::socketOwners()
+                                   : std::unordered_map<uint32_t, std::string>();
+    std::vector<iphlp::TcpConnection> rows;
+    if (const uint32_t e = iphlp::readTcpConnections(family, rows)) {
+        std::fprintf(stderr, "velmaric-cli: cannot read the TCP table (error %u)\n", e);
+        return 1;
+    }
+    iphlp::sortTcpConnections(rows);
+    // Written in pieces: a buffer the size of the whole table would cost more to map than
+    // the text costs to write.
+    std::string out;
+    out.reserve(1 << 18);
+    // Neighbouring rows often share an address; each is converted once in a row.
+    InetAddress last[2];
+    std::string lastText[2];
+    auto text = [&](int slot, const InetAddress &a) -> const std::string & {
+        if (a != last[slot] || lastText[slot].empty()) {
+            last[slot] = a;
+            lastText[slot] = a.text();
+        }
+        return lastText[slot];
+    };
+    for (const auto &r : rows) {
+        out += text(0, r.local);
+        out += '\t';
+        out += std::to_string(r.localPort);
+        out += '\t';
+        out += text(1, r.remote);
+        out += '\t';
+        out += std::to_string(r.remotePort);
+        out += '\t';
+        out += std::to_string(r.state);
+        out += '\t';
+        out += iphlp::tcpStateText(r.state);
+        if (withOwners) {
+            auto it = r.inode ? owners.find(r.inode) : owners.end();
+            out += '\t';
+            out += it == owners.end() ? std::string("-") : it->second;
+        }
+        out += '\n';
+        if (out.size() > (1 << 18) - 512) {
+            if (!writeOut(out))
+                return 1;
+            out.clear();
+        }
+    }
+    return writeOut(out) ? 0 : 1;
+}
+
 int tcpTable(const std::vector<std::string> &args)
 {
-    if (!args.empty())
-        return usageError("tcptable");
+    if (!args.empty()) {
+        bool ipv6 = false, all = false, owners = false;
+        for (const auto &a : args) {
+            if (a == "-6")
+                ipv6 = true;
+            else if (a == "--all")
+                all = true;
+            else if (a == "-p")
+                owners = true;
+            else {
+                std::fprintf(stderr, "velmaric-cli: unknown option '%s'\n", a.c_str());
+                return usageError("tcptable [-6|--all] [-p]");
+            }
+        }
+        return tcpTableOf(all ? AF_UNSPEC : ipv6 ? AF_INET6 : AF_INET, owners);
+    }
     // One dump, not the size-query-then-fill pair: the table may grow in between.
     std::vector<iphlp::MIB_TCPROW> rows;
     if (const uint32_t e = iphlp::readTcpRows(rows)) {
@@ -68,11 +147,7 @@ int tcpTable(const std::vector<std::string> &args)
         out += iphlp::tcpStateText(r.dwState);
         out += '\n';
     }
-    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
-        std::perror("velmaric-cli: writing the table");
-        return 1;
-    }
-    return 0;
+    return writeOut(out) ? 0 : 1;
 }
 
 } // namespace
@@ -81,8 +156,10 @@ std::vector<CliCommand> tcpCommands()
 {
     return {
         {"tcpstats", "tcpstats", "the fifteen TCP counters, caption<TAB>value", tcpStats},
-        {"tcptable", "tcptable",
-         "IPv4 TCP connections, sorted: local address, port, remote address, port, state, text",
+        {"tcptable", "tcptable [-6|--all] [-p]",
+         "TCP connections, sorted: local address, port, remote address, port, state, text; "
+         "IPv4, IPv6 with -6, both with --all; -p adds the owners (pid/command, \"-\" when "
+         "not visible)",
          tcpTable},
     };
 }

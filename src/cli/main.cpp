@@ -45,7 +45,10 @@ int main(int argc, char **argv)
             std::vector<std::string> args(argv + 2, argv + argc);
             for (const auto &a : args) {
                 if (a == "--help") {
-                    std::printf("Usage: velmaric-cli %s\n%s\n", c.usage, c.summary);
+                    // A command may have several forms, each with its own line.
+                    for (const auto &form : commands)
+                        if (!std::strcmp(form.name, c.name))
+                            std::printf("Usage: velmaric-cli %s\n  %s\n", form.usage, form.summary);
                     return 0;
                 }
             }

@@ -58,34 +58,48 @@ uint32_t loadLE32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | uin
 
 } // namespace
 
-uint32_t readTcpRowsNetlink(std::vector<MIB_TCPROW> &rows)
+uint32_t dumpTcpSockets(uint8_t family, const std::function<void(const inet_diag_msg &)> &take)
 {
     UniqueFd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     if (!fd.valid())
         return errnoResult(errno);
 
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 request;
-    } message{};
-    message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    message.header.nlmsg_seq = 1;
-    message.request.sdiag_family = AF_INET;
-    message.request.sdiag_protocol = IPPROTO_TCP;
-    message.request.idiag_states = ~0u; // every state, listeners and time-wait included
-
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (::sendto(fd.get(), &message, sizeof message, 0, reinterpret_cast<sockaddr *>(&kernel),
-                 sizeof kernel) < 0)
+    // A dump of every state, listeners and time-wait included.
+    auto request = [&fd](auto message, uint16_t type) {
+        message.header.nlmsg_len = sizeof message;
+        message.header.nlmsg_type = type;
+        message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+        message.header.nlmsg_seq = 1;
+        message.request.idiag_states = ~0u;
+        sockaddr_nl kernel{};
+        kernel.nl_family = AF_NETLINK;
+        return ::sendto(fd.get(), &message, sizeof message, 0,
+                        reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) >= 0;
+    };
+    bool sent;
+    if (family == AF_UNSPEC) {
+        // The older request walks the kernel's table once for both families, where a request
+        // per family walks all of it for each.
+        struct {
+            nlmsghdr header;
+            inet_diag_req request;
+        } message{};
+        sent = request(message, TCPDIAG_GETSOCK);
+    } else {
+        struct {
+            nlmsghdr header;
+            inet_diag_req_v2 request;
+        } message{};
+        message.request.sdiag_family = family;
+        message.request.sdiag_protocol = IPPROTO_TCP;
+        sent = request(message, SOCK_DIAG_BY_FAMILY);
+    }
+    if (!sent)
         return errnoResult(errno);
 
     // The kernel fills at most 32 KiB per datagram of a dump; twice that leaves room.
     constexpr size_t bufferSize = 64 * 1024;
     auto buffer = std::make_unique<uint8_t[]>(bufferSize);
-    std::vector<MIB_TCPROW> received;
     for (;;) {
         iovec iov{buffer.get(), bufferSize};
         msghdr msg{};
@@ -100,15 +114,27 @@ uint32_t readTcpRowsNetlink(std::vector<MIB_TCPROW> &rows)
         if (n == 0 || (msg.msg_flags & MSG_TRUNC))
             return ERROR_INVALID_DATA;
         int error = 0;
-        switch (parseInetDiagDump(buffer.get(), static_cast<size_t>(n), received, &error)) {
+        switch (walkInetDiagDump(buffer.get(), static_cast<size_t>(n), take, &error)) {
         case DumpStep::More: break;
-        case DumpStep::Done:
-            rows.insert(rows.end(), received.begin(), received.end());
-            return NO_ERROR;
+        case DumpStep::Done: return NO_ERROR;
         case DumpStep::Error: return errnoResult(error);
         case DumpStep::Malformed: return ERROR_INVALID_DATA;
         }
     }
+}
+
+uint32_t readTcpRowsNetlink(std::vector<MIB_TCPROW> &rows)
+{
+    // Rows only count once the whole dump arrived.
+    std::vector<MIB_TCPROW> received;
+    const uint32_t e = dumpTcpSockets(AF_INET, [&received](const inet_diag_msg &msg) {
+        MIB_TCPROW row;
+        if (tcpRowFromDiag(msg, row))
+            received.push_back(row);
+    });
+    if (e == NO_ERROR)
+        rows.insert(rows.end(), received.begin(), received.end());
+    return e;
 }
 
 uint32_t readTcpRowsProc(std::vector<MIB_TCPROW> &rows)

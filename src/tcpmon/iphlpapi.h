@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -8,6 +9,8 @@
 // connection table from NETLINK_SOCK_DIAG (or /proc/net/tcp where netlink is unavailable).
 // Addresses are 32-bit values in network byte order (first octet in the lowest byte); port
 // fields hold the port in network byte order in their low 16 bits.
+struct inet_diag_msg;
+
 namespace iphlp {
 
 constexpr uint32_t NO_ERROR = 0;
@@ -75,6 +78,10 @@ uint32_t GetTcpTable(void *buffer, uint32_t *size, bool sorted);
 // Returns 0 or an error number; rows are in the kernel's order.
 uint32_t readTcpRows(std::vector<MIB_TCPROW> &rows);
 uint32_t readTcpRowsNetlink(std::vector<MIB_TCPROW> &rows);
+// One whole NETLINK_SOCK_DIAG dump of the TCP sockets of a family (AF_UNSPEC: both), every
+// state; take sees each socket's record. 0 or an error number (the records seen before a failure
+// are incomplete).
+uint32_t dumpTcpSockets(uint8_t family, const std::function<void(const inet_diag_msg &)> &take);
 uint32_t readTcpRowsProc(std::vector<MIB_TCPROW> &rows);
 
 // Linux TCP state number (TCP_ESTABLISHED = 1 ...) to the table's code; 0 when unknown.
@@ -105,6 +112,12 @@ bool parseProcTcp(std::string_view text, std::vector<MIB_TCPROW> &rows);
 
 // Outcome of one received block of netlink messages of a sock_diag dump.
 enum class DumpStep { More, Done, Error, Malformed };
+// Walks the messages in one datagram of a sock_diag dump, handing each socket's record to take.
+DumpStep walkInetDiagDump(const uint8_t *data, size_t length,
+                          const std::function<void(const inet_diag_msg &)> &take,
+                          int *error = nullptr);
+// The row of an IPv4 socket's record; false for other families.
+bool tcpRowFromDiag(const inet_diag_msg &msg, MIB_TCPROW &row);
 // Parses the messages in one datagram, appending IPv4 rows. On Error, *error holds the
 // (positive) errno the kernel reported.
 DumpStep parseInetDiagDump(const uint8_t *data, size_t length, std::vector<MIB_TCPROW> &rows,

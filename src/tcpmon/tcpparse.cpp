@@ -262,8 +262,8 @@ DumpStep failure(int value, int *error)
 }
 } // namespace
 
-DumpStep parseInetDiagDump(const uint8_t *data, size_t length, std::vector<MIB_TCPROW> &rows,
-                           int *error)
+DumpStep walkInetDiagDump(const uint8_t *data, size_t length,
+                          const std::function<void(const inet_diag_msg &)> &take, int *error)
 {
     size_t offset = 0;
     while (offset < length) {
@@ -295,29 +295,13 @@ DumpStep parseInetDiagDump(const uint8_t *data, size_t length, std::vector<MIB_T
                 return failure(err.error, error);
             break; // an acknowledgement
         }
-        case SOCK_DIAG_BY_FAMILY: {
+        case SOCK_DIAG_BY_FAMILY:
+        case TCPDIAG_GETSOCK: { // the answer to a request for both families
             inet_diag_msg msg;
             if (payloadLength < sizeof msg)
                 return DumpStep::Malformed;
             std::memcpy(&msg, payload, sizeof msg);
-            if (msg.idiag_family != AF_INET)
-                break;
-            // Ports and addresses arrive in network byte order, as the row wants them.
-            uint8_t src[4];
-            uint8_t dst[4];
-            std::memcpy(src, &msg.id.idiag_src[0], 4);
-            std::memcpy(dst, &msg.id.idiag_dst[0], 4);
-            uint8_t sport[2];
-            uint8_t dport[2];
-            std::memcpy(sport, &msg.id.idiag_sport, 2);
-            std::memcpy(dport, &msg.id.idiag_dport, 2);
-            MIB_TCPROW row;
-            row.dwState = tcpStateFromLinux(msg.idiag_state);
-            row.dwLocalAddr = src[0] | src[1] << 8 | src[2] << 16 | uint32_t(src[3]) << 24;
-            row.dwLocalPort = sport[0] | sport[1] << 8;
-            row.dwRemoteAddr = dst[0] | dst[1] << 8 | dst[2] << 16 | uint32_t(dst[3]) << 24;
-            row.dwRemotePort = dport[0] | dport[1] << 8;
-            rows.push_back(row);
+            take(msg);
             break;
         }
         default: break; // NLMSG_NOOP and anything else carries no row
@@ -325,6 +309,40 @@ DumpStep parseInetDiagDump(const uint8_t *data, size_t length, std::vector<MIB_T
         offset += NLMSG_ALIGN(header.nlmsg_len);
     }
     return DumpStep::More;
+}
+
+bool tcpRowFromDiag(const inet_diag_msg &msg, MIB_TCPROW &row)
+{
+    if (msg.idiag_family != AF_INET)
+        return false;
+    // Ports and addresses arrive in network byte order, as the row wants them.
+    uint8_t src[4];
+    uint8_t dst[4];
+    std::memcpy(src, &msg.id.idiag_src[0], 4);
+    std::memcpy(dst, &msg.id.idiag_dst[0], 4);
+    uint8_t sport[2];
+    uint8_t dport[2];
+    std::memcpy(sport, &msg.id.idiag_sport, 2);
+    std::memcpy(dport, &msg.id.idiag_dport, 2);
+    row.dwState = tcpStateFromLinux(msg.idiag_state);
+    row.dwLocalAddr = src[0] | src[1] << 8 | src[2] << 16 | uint32_t(src[3]) << 24;
+    row.dwLocalPort = sport[0] | sport[1] << 8;
+    row.dwRemoteAddr = dst[0] | dst[1] << 8 | dst[2] << 16 | uint32_t(dst[3]) << 24;
+    row.dwRemotePort = dport[0] | dport[1] << 8;
+    return true;
+}
+
+DumpStep parseInetDiagDump(const uint8_t *data, size_t length, std::vector<MIB_TCPROW> &rows,
+                           int *error)
+{
+    return walkInetDiagDump(
+        data, length,
+        [&rows](const inet_diag_msg &msg) {
+            MIB_TCPROW row;
+            if (tcpRowFromDiag(msg, row))
+                rows.push_back(row);
+        },
+        error);
 }
 
 } // namespace iphlp

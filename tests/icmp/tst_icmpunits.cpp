@@ -1,9 +1,13 @@
 // Units: status texts, address conversion, the packet-size rule, and the ICMP reply
 // parser and matcher over packets captured in a namespace chain (and variants of them
-// with type, code, checksum or a byte replaced). Each row computes a text and names the
-// text it must be.
+// with type, code, checksum or a byte replaced); the ICMPv6 parser, the trace report's layout
+// and the terminal escaping of network text. Each row computes a text and names the text it
+// must be.
 #include "echomodule.h"
+#include "icmp6packet.h"
 #include "icmppacket.h"
+#include "inetaddress.h"
+#include "pathprober.h"
 #include "traceroute.h"
 #include "winsock.h"
 
@@ -40,6 +44,31 @@ QByteArray with(const char *packet, int type, int code, const char *checksum)
     QByteArray hex(packet);
     hex.replace(40, 8, QByteArray::number(type << 8 | code, 16).rightJustified(4, '0') + checksum);
     return QByteArray::fromHex(hex);
+}
+
+// An ICMPv6 time exceeded from the chain, quoting an echo request (identifier 0x1234, sequence 7)
+// to fd99:4::2.
+const char *TimeExceeded6 = "03000000000000006000000000103a01fd990000000000000000000000000001"
+                            "fd99000400000000000000000000000280000000123400076162636400000000";
+
+std::string read6(const QByteArray &packet)
+{
+    const auto m = icmp6::parse(
+        {reinterpret_cast<const uint8_t *>(packet.constData()), size_t(packet.size())});
+    if (!m)
+        return "rejected";
+    InetAddress quoted;
+    quoted.family = AF_INET6;
+    std::copy_n(m->quotedDestination, 16, quoted.bytes.begin());
+    return QStringLiteral("%1 id %2 seq %3%4")
+        .arg(*icmp6::statusFor(m->type, m->code))
+        .arg(m->identifier, 0, 16)
+        .arg(m->sequence)
+        .arg(m->isError() ? " quoting " + QString::fromStdString(quoted.text())
+                          : " data " + QByteArray(reinterpret_cast<const char *>(m->data.data()),
+                                                  qsizetype(m->data.size()))
+                                           .toHex())
+        .toStdString();
 }
 
 QString dotted(uint32_t a) { return QString::fromStdString(winsock::inet_ntoa(a)); }
@@ -131,6 +160,44 @@ void tst_IcmpUnits::texts_data()
         {"our own echo request on loopback", with(EchoReply, 8, 0, "600f")}};
     for (const auto &[name, packet] : rejected)
         row(name, read(packet), "rejected");
+
+    const QByteArray exceeded6 = QByteArray::fromHex(TimeExceeded6);
+    row("ICMPv6 time exceeded", read6(exceeded6), "11013 id 1234 seq 7 quoting fd99:4::2");
+    row("ICMPv6 echo reply", read6(QByteArray::fromHex("81000000123400096162")),
+        "0 id 1234 seq 9 data 6162");
+    row("ICMPv6 no route", read6(QByteArray(exceeded6).replace(0, 1, "\x01")),
+        "11002 id 1234 seq 7 quoting fd99:4::2");
+    row("ICMPv6 prohibited", read6(QByteArray(exceeded6).replace(0, 2, "\x01\x01")),
+        "11004 id 1234 seq 7 quoting fd99:4::2");
+    const std::pair<const char *, QByteArray> rejected6[] = {
+        {"ICMPv6 header cut", exceeded6.left(7)},
+        {"ICMPv6 quote cut", exceeded6.left(55)},
+        {"ICMPv6 quoting UDP", QByteArray(exceeded6).replace(14, 1, "\x11")},
+        {"ICMPv6 quoting a reply", QByteArray(exceeded6).replace(48, 1, "\x81")},
+        {"ICMPv6 quoting IPv4", QByteArray(exceeded6).replace(8, 1, "\x45")},
+        {"ICMPv6 neighbour solicitation", QByteArray(exceeded6).replace(0, 1, "\x87")}};
+    for (const auto &[name, packet] : rejected6)
+        row(name, read6(packet), "rejected");
+
+    // mtr's report layout: a whole loss loses its percent sign, further addresses follow.
+    HopReport seen, silent;
+    seen.addresses = {*InetAddress::parse("fd99::2"), *InetAddress::parse("fd99::7")};
+    seen.sent = silent.sent = 10;
+    for (long us : {100, 300, 200})
+        seen.add(us);
+    row("report", traceReportText({seen, silent}, "vm", "2026-01-02T03:04:05+0000", {}),
+        "Start: 2026-01-02T03:04:05+0000\n"
+        "HOST: vm                          Loss%   Snt   Last   Avg  Best  Wrst StDev\n"
+        "  1.|-- fd99::2                   70.0%    10    0.2   0.2   0.1   0.3   0.1\n"
+        "        fd99::7\n"
+        "  2.|-- ???                       100.0    10    0.0   0.0   0.0   0.0   0.0\n");
+
+    const char *safe[][2] = {{"plain.name", "plain.name"},   {"bell\a", "bell\\x07"},
+                             {"esc\x1b[2J", "esc\\x1b[2J"},  {"caf\xc3\xa9", "caf\xc3\xa9"},
+                             {"c1\xc2\x9b", "c1\\xc2\\x9b"}, {"cut\xe2\x82", "cut\\xe2\\x82"}};
+    for (const auto &[text, shown] : safe)
+        row("terminal-safe " + QString::fromUtf8(shown), terminalSafe(text),
+            QString::fromUtf8(shown));
 
     // Echo replies are matched on real sockets in the ping test.
     static const uint8_t sent[] = {'a', 'b', 0, 0};

@@ -28,6 +28,8 @@ cat >"$dir/hosts" <<EOF
 192.0.2.7	multi.velmaric.test
 127.0.0.9	multi.velmaric.test
 10.1.2.3	multi.velmaric.test
+2001:db8::7	multi.velmaric.test
+2001:db8::6	six.velmaric.test
 203.0.113.5	reverse.velmaric.test
 203.0.113.6	$(printf 'l%.0s' {1..200}).velmaric.test
 EOF

@@ -39,8 +39,8 @@ private Q_SLOTS:
                     {"ip", "nothere.velmaric.test", "",
                      "1||velmaric-cli: host name 'nothere.velmaric.test' not found"},
                     {"ip", "10.9.8.7", "10.9.8.7", "0|10.9.8.7|"},
-                    {"ip", "a b", "", "2||Usage: velmaric-cli resolve NAME"},
-                    {"ip", "", "", "2||Usage: velmaric-cli resolve NAME"}};
+                    {"ip", "a b", "", "2||Usage: velmaric-cli resolve [--all] NAME"},
+                    {"ip", "", "", "2||Usage: velmaric-cli resolve [--all] NAME"}};
         for (const auto &r : rows)
             QTest::addRow("%s: '%s'", r.window, r.input)
                 << (r.window[0] == 'h') << r.input << r.shown << r.cli;
@@ -75,6 +75,39 @@ private Q_SLOTS:
                                          input.split(' ', Qt::SkipEmptyParts));
         QVERIFY2(cli.waitForFinished(30000) && cli.exitStatus() == QProcess::NormalExit,
                  "velmaric-cli did not finish");
+        QTEST(QStringLiteral("%1|%2|%3")
+                  .arg(cli.exitCode())
+                  .arg(QString(cli.readAllStandardOutput()).trimmed(),
+                       QString(cli.readAllStandardError()).trimmed()),
+              "cli");
+    }
+
+    // Beyond the windows: every address of both families in the listed order, IPv6 reverse.
+    void commandLineOnly_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("cli"); // exit code, output, error output
+        QTest::addRow("all of several") << "resolve --all multi.velmaric.test"
+                                        << "0|2001:db8::7\n192.0.2.7\n127.0.0.9\n10.1.2.3|";
+        QTest::addRow("all, IPv6 only") << "resolve --all six.velmaric.test"
+                                        << "0|2001:db8::6|";
+        QTest::addRow("all of none")
+            << "resolve --all nothere.velmaric.test"
+            << "1||velmaric-cli: host name 'nothere.velmaric.test' not found";
+        QTest::addRow("IPv6 reverse") << "reverse 2001:db8::6"
+                                      << "0|six.velmaric.test|";
+        QTest::addRow("IPv6 without name") << "reverse 2001:db8::99"
+                                           << "1||velmaric-cli: no host name for 2001:db8::99";
+        QTest::addRow("bad IPv6 text") << "reverse 2001:db8:::1"
+                                       << "1||String passed is an invalid IP.";
+    }
+    void commandLineOnly()
+    {
+        QFETCH(QString, args);
+        REQUIRE_RESOLVER_NAMESPACE();
+        QProcess cli;
+        cli.start(VELMARIC_CLI_PATH, args.split(' '));
+        QVERIFY(cli.waitForFinished(30000) && cli.exitStatus() == QProcess::NormalExit);
         QTEST(QStringLiteral("%1|%2|%3")
                   .arg(cli.exitCode())
                   .arg(QString(cli.readAllStandardOutput()).trimmed(),

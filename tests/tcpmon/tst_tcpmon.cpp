@@ -1,5 +1,6 @@
 // The TCP parsers over chosen texts and dumps, the table and counters against ss in a namespace of
-// the test's own, and the TCP windows over chosen counters and a stand-in table source.
+// the test's own (IPv6 and owning processes too), and the TCP windows over chosen counters and a
+// stand-in table source.
 #include "winsock.h" // before libc's network headers, which may make ntohs a macro
 
 #include "frmtcpstat.h"
@@ -81,6 +82,41 @@ QStringList ssRows()
                     '\t' + QString::number(states.indexOf(f[0]) + 1);
     }
     list.sort();
+    return list;
+}
+
+// `ss -tanp` rows (ss options given) as the CLI prints them: addresses, ports, state code and
+// text, and with -p the owners as "pid/command", "-" for none.
+QStringList ssRowsOf(const QString &options, bool owners)
+{
+    const QStringList states{"UNCONN",  "LISTEN",     "SYN-SENT",   "SYN-RECV",
+                             "ESTAB",   "FIN-WAIT-1", "FIN-WAIT-2", "CLOSE-WAIT",
+                             "CLOSING", "LAST-ACK",   "TIME-WAIT"};
+    const QStringList texts{"closed",      "listening", "syn sent",  "syn received",
+                            "established", "fin wait1", "fin wait2", "close wait",
+                            "closing",     "last ack",  "time wait"};
+    static const QRegularExpression endpoint("^\\[?(.*?)\\]?:(\\d+|\\*)$");
+    static const QRegularExpression user("\\(\"([^\"]*)\",pid=(\\d+),fd=\\d+\\)");
+    QStringList list;
+    for (const QString &line : run(QStringLiteral("ss"), {"-tanH" + options})) {
+        const QStringList f = line.simplified().split(' ');
+        QStringList row;
+        for (const QString &e : {f.value(3), f.value(4)}) {
+            const auto m = endpoint.match(e);
+            row << m.captured(1).replace("*", f.value(3).contains('[') ? "::" : "0.0.0.0")
+                << (m.captured(2) == "*" ? "0" : m.captured(2));
+        }
+        const int state = int(states.indexOf(f[0]));
+        row << QString::number(state + 1) << texts.value(state);
+        if (owners) {
+            QStringList users;
+            for (const auto &m : user.globalMatch(f.value(5)))
+                users << m.captured(2) + '/' + m.captured(1);
+            users.sort();
+            row << (users.isEmpty() ? QStringLiteral("-") : users.join(','));
+        }
+        list << row.join('\t');
+    }
     return list;
 }
 
@@ -366,6 +402,56 @@ private Q_SLOTS:
         for (const char *line : {"active opens\t3", "passive opens\t3", "cumulative connections\t6",
                                  "maximum connections\t-1"})
             QVERIFY2(stats.contains(line), qPrintable(stats.join('\n')));
+    }
+
+    // Listeners and a connection over IPv6 and IPv4, one listener held by another process: the
+    // CLI's rows and owners as ss shows them.
+    void familiesAndOwnersMatchSs_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("ssOptions");
+        QTest::addRow("IPv6") << QStringList{"-6"} << "6";
+        QTest::addRow("IPv6 with owners") << QStringList{"-6", "-p"} << "p6";
+        QTest::addRow("both with owners") << QStringList{"--all", "-p"} << "p";
+    }
+    void familiesAndOwnersMatchSs()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, ssOptions);
+        const PrivateNetwork network;
+        if (!network.entered())
+            QSKIP("needs root for a private network namespace");
+        QProcess other; // an IPv4 listener of another process, on port 81
+        other.start("python3", {"-c", "import socket,sys\ns=socket.socket()\n"
+                                      "s.bind(('127.0.0.1',81))\ns.listen()\nprint(1,flush=True)\n"
+                                      "sys.stdin.read()"});
+        QVERIFY(other.waitForReadyRead(10000));
+        UniqueFd listener(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(80);
+        a.sin6_addr = in6addr_loopback;
+        const auto *address = reinterpret_cast<const sockaddr *>(&a);
+        QVERIFY(!::bind(listener.get(), address, sizeof a) && !::listen(listener.get(), 8));
+        UniqueFd client(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        QVERIFY(!::connect(client.get(), address, sizeof a));
+        UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        QVERIFY(accepted.valid());
+
+        const bool owners = args.contains("-p");
+        QStringList expected = ssRowsOf(ssOptions, owners);
+        QCOMPARE(expected.size(), args.contains("--all") ? 4 : 3);
+        // Each owner shows: this test's sockets and the other process's listener.
+        const QString table = expected.join('\n');
+        QVERIFY2(!owners || (table.contains(QString::number(getpid()) + "/tst_tcpmon") &&
+                             table.contains("/python3") == args.contains("--all")),
+                 qPrintable(table));
+        QStringList printed = run(VELMARIC_CLI, QStringList{"tcptable"} + args);
+        printed.sort();
+        expected.sort();
+        QCOMPARE(printed, expected);
+        other.closeWriteChannel();
+        QVERIFY(other.waitForFinished(10000));
     }
 };
 
