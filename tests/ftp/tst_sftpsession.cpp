@@ -1,4 +1,5 @@
 // SftpSession against a real OpenSSH sshd on loopback (tests/peers/sshserver.h).
+#include "ftpserver.h"
 #include "sftpsession.h"
 #include "sshserver.h"
 
@@ -280,6 +281,19 @@ private Q_SLOTS:
         QCOMPARE(error, ERROR_INTERNET_OPERATION_CANCELLED);
         QVERIFY(last < quint64(data.size()));
         s.setObserver(nullptr);
+        std::vector<FtpListEntry> entries;
+        QCOMPARE(s.list(s.loginDirectory(), entries), ERROR_SUCCESS);
+    }
+
+    // Through an HTTP proxy's CONNECT tunnel (tinyproxy, started beside an FTP peer).
+    void httpProxy()
+    {
+        FtpServerPeer ftp({}, true);
+        REQUIRE_FTP_SERVER(ftp);
+        SftpLogin l = sshLogin();
+        l.proxy = "http://" + ftp.proxy().toStdString();
+        SftpSession s(l, {});
+        QCOMPARE(s.connect(), ERROR_SUCCESS);
         std::vector<FtpListEntry> entries;
         QCOMPARE(s.list(s.loginDirectory(), entries), ERROR_SUCCESS);
     }
