@@ -172,10 +172,11 @@ struct SftpSession::Impl {
         return error;
     }
 
+    // libssh's own words, on a line of their own below our sentence.
     std::string libsshReason() const
     {
         const char *e = ssh ? ssh_get_error(ssh) : nullptr;
-        return e && *e ? e : "no reason given";
+        return std::string("\nlibssh: ") + (e && *e ? e : "no reason given");
     }
 
     // After a failed libssh call made under watchdog w.
@@ -194,10 +195,10 @@ struct SftpSession::Impl {
             status == SSH_FX_OK || !ssh_is_connected(ssh)) {
             broken = true;
             return fail(ERROR_INTERNET_CONNECTION_ABORTED,
-                        what + ": the SSH connection was lost (" + libsshReason() + ")");
+                        what + ": the SSH connection was lost." + libsshReason());
         }
         return fail(ERROR_INTERNET_EXTENDED_ERROR,
-                    what + ": " + statusName(status) + " (" + libsshReason() + ")", DWORD(status));
+                    what + ": " + statusName(status) + "." + libsshReason(), DWORD(status));
     }
 
     std::chrono::milliseconds replyWait() const
@@ -254,8 +255,8 @@ DWORD SftpSession::Impl::open()
         if (ssh_connect(ssh) != SSH_OK) {
             if (w.fired() == Watchdog::None)
                 return fail(ERROR_INTERNET_SECURITY_CHANNEL_ERROR,
-                            "The SSH handshake with " + login.host + " failed (" +
-                                libsshReason() + ")");
+                            "The SSH handshake with " + login.host + " failed." +
+                                libsshReason());
             return failure(w, "Connecting to " + login.host);
         }
     }

@@ -23,7 +23,7 @@ std::string knownHostsName(const SftpLogin &login)
 std::string reason(ssh_session ssh)
 {
     const char *e = ssh_get_error(ssh);
-    return e && *e ? std::string(" (libssh: ") + e + ")" : std::string();
+    return e && *e ? std::string(".\nlibssh: ") + e : std::string(".");
 }
 
 // Answers a password prompt of keyboard-interactive login, as servers using PAM ask for it.
