@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFrame>
 #include <QHeaderView>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,40 +24,7 @@
 
 using namespace Controls;
 
-static void initFtpResources() { Q_INIT_RESOURCE(ftp); }
-
 namespace {
-
-constexpr int ImageKeyRole = Qt::UserRole;
-constexpr int EntryNameRole = Qt::UserRole + 1;
-
-const QString closedKey = QStringLiteral("closed");
-const QString openKey = QStringLiteral("open");
-const QString leafKey = QStringLiteral("leaf");
-
-// ImageList1: one picture for each image key, loaded once.
-const QIcon &treeImage(const QString &key)
-{
-    static const QHash<QString, QIcon> images = [] {
-        initFtpResources();
-        QHash<QString, QIcon> h;
-        for (const QString &k : {closedKey, openKey, leafKey})
-            h.insert(k, QIcon(QStringLiteral(":/ftp/%1.svg").arg(k)));
-        return h;
-    }();
-    static const QIcon none;
-    const auto it = images.find(key);
-    return it == images.end() ? none : *it;
-}
-
-QString showable(const QString &name)
-{
-    QString shown = name;
-    for (QChar &c : shown)
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char('?');
-    return shown;
-}
 
 QRadioButton *optionButton(QWidget *parent, const char *name, const QString &caption, double left,
                            double top, double width, double height)
@@ -83,7 +49,6 @@ void frmNorvoFTP::createControls()
     pal.setColor(QPalette::Window, QColor(128, 128, 128));
     setPalette(pal);
     setAutoFillBackground(true);
-    m_nodes.clear();
 
     cmdInternetOpen = button(this, QStringLiteral("cmdInternetOpen"),
                              QStringLiteral("Start Session"), 135, 60, 1935, 315);
@@ -139,6 +104,7 @@ void frmNorvoFTP::createControls()
     Twips::place(TreeView1, 180, 1245, 3015, 2655);
     TreeView1->viewport()->installEventFilter(this);
     TreeView1->installEventFilter(this);
+    m_tree = std::make_unique<RemoteTree>(TreeView1);
 
     optBin = optionButton(this, "optBin", QStringLiteral("Binary"), 3420, 1245, 855, 375);
     optAscii = optionButton(this, "optAscii", QStringLiteral("Ascii"), 3420, 1725, 1095, 195);
@@ -264,7 +230,7 @@ void frmNorvoFTP::closeConnectionAndSession()
     closeHandle(hConnect);
     closeHandle(hOpen);
     if (fInSession)
-        removeNode(txtServer->text());
+        m_tree->removeNode(txtServer->text());
     fInSession = false;
     ClearSessionFields();
     SetSessionControls(false);
@@ -349,7 +315,7 @@ void frmNorvoFTP::cmdDisconnect_Click()
 {
     closeHandle(hConnect);
     ClearListing();
-    removeNode(txtServer->text());
+    m_tree->removeNode(txtServer->text());
     fInSession = false;
     SetSessionControls(true);
 }
@@ -427,86 +393,10 @@ void frmNorvoFTP::ListRemoteDirectory(const QString &path)
 
 void frmNorvoFTP::AddTreeNodes(const QString &path)
 {
-    if (path == txtServer->text() && colEntryNames.isEmpty()) {
-        if (m_nodes.contains(path))
-            return;
-        auto *root = new QTreeWidgetItem(TreeView1, QStringList{path});
-        m_nodes.insert(path, root);
-        TreeView1->resizeColumnToContents(0);
-        return;
-    }
-    if (colEntryNames.isEmpty())
-        return;
-    QTreeWidgetItem *parent = m_nodes.value(path);
-    if (!parent)
-        return;
-    QList<QTreeWidgetItem *> children;
-    children.reserve(colEntryNames.size());
-    m_nodes.reserve(m_nodes.size() + colEntryNames.size());
-    const QString prefix = path + QLatin1Char('/');
-    for (qsizetype i = 0; i < colEntryNames.size(); ++i) {
-        const QString key = prefix + colEntryNames[i];
-        // A server may list a name twice; a key names one node only.
-        if (m_nodes.contains(key))
-            continue;
-        const QString &image = std::int16_t(colEntryAttributes.value(i)) == 16 ? closedKey
-                                                                               : leafKey;
-        auto *item = new QTreeWidgetItem(QStringList{key});
-        item->setData(0, ImageKeyRole, image);
-        item->setData(0, EntryNameRole, colEntryNames[i]);
-        item->setIcon(0, treeImage(image));
-        m_nodes.insert(key, item);
-        children.append(item);
-    }
-    if (children.isEmpty())
-        return;
-    parent->addChildren(children);
-    parent->setExpanded(true);
-    // Once per fill: a column sized to its contents on every layout costs more than the fill.
-    TreeView1->resizeColumnToContents(0);
-    TreeView1->scrollToItem(children.last());
-}
-
-QString frmNorvoFTP::imageKey(const QTreeWidgetItem *item)
-{
-    return item ? item->data(0, ImageKeyRole).toString() : QString();
-}
-
-void frmNorvoFTP::setImageKey(QTreeWidgetItem *item, const QString &key)
-{
-    item->setData(0, ImageKeyRole, key);
-    item->setIcon(0, treeImage(key));
-}
-
-QTreeWidgetItem *frmNorvoFTP::selectedNode() const
-{
-    const auto items = TreeView1->selectedItems();
-    return items.isEmpty() ? nullptr : items.first();
-}
-
-void frmNorvoFTP::removeChildren(QTreeWidgetItem *item)
-{
-    const QList<QTreeWidgetItem *> children = item->takeChildren();
-    // Forget every key below the node before the items go.
-    std::vector<QTreeWidgetItem *> pending(children.begin(), children.end());
-    while (!pending.empty()) {
-        QTreeWidgetItem *i = pending.back();
-        pending.pop_back();
-        m_nodes.remove(i->text(0));
-        for (int c = 0; c < i->childCount(); ++c)
-            pending.push_back(i->child(c));
-    }
-    qDeleteAll(children);
-}
-
-void frmNorvoFTP::removeNode(const QString &key)
-{
-    QTreeWidgetItem *item = m_nodes.value(key);
-    if (!item)
-        return;
-    removeChildren(item);
-    m_nodes.remove(key);
-    delete item;
+    if (path == txtServer->text() && colEntryNames.isEmpty())
+        m_tree->addRoot(path);
+    else
+        m_tree->addEntries(path, colEntryNames, colEntryAttributes);
 }
 
 void frmNorvoFTP::TreeView1_DblClick()
@@ -515,122 +405,19 @@ void frmNorvoFTP::TreeView1_DblClick()
         MsgBox(QStringLiteral("No in session!"));
         return;
     }
-    QTreeWidgetItem *item = selectedNode();
+    QTreeWidgetItem *item = m_tree->selectedNode();
     if (!item) {
         MsgBox(QStringLiteral("no Selection to enumerate"));
         return;
     }
     const QString image = imageKey(item);
-    if (image == closedKey) {
-        setImageKey(item, openKey);
+    if (image == RemoteTree::closedKey) {
+        RemoteTree::setImageKey(item, RemoteTree::openKey);
         const QString path = item->text(0);
         ListRemoteDirectory(path);
         AddTreeNodes(path);
-    } else if (image == openKey) {
-        setImageKey(item, closedKey);
-        removeChildren(item);
+    } else if (image == RemoteTree::openKey) {
+        RemoteTree::setImageKey(item, RemoteTree::closedKey);
+        m_tree->removeChildren(item);
     }
 }
-
-void frmNorvoFTP::cmdGet_Click()
-{
-    if (!fInSession) {
-        MsgBox(QStringLiteral("Not in session"));
-        return;
-    }
-    QTreeWidgetItem *item = selectedNode();
-    if (!item) {
-        MsgBox(QStringLiteral("Please select the item to GET!"));
-        return;
-    }
-    const RemotePath::Split split = RemotePath::splitAtLastSlash(item->text(0));
-    // A listed name must land in the file pane's folder under that very name, or not at all.
-    const QVariant listed = item->data(0, EntryNameRole);
-    QString problem = RemotePath::localNameProblem(split.name);
-    if (problem.isEmpty() && listed.isValid() && listed.toString() != split.name)
-        problem = RemotePath::localNameProblem(listed.toString());
-    if (!problem.isEmpty()) {
-        MsgBox(QStringLiteral("\"%1\" can't be saved in the local folder: %2.")
-                   .arg(showable(listed.isValid() ? listed.toString() : split.name), problem));
-        return;
-    }
-    rcd(split.directory);
-
-    const std::string remote = split.name.toStdString();
-    const std::string local = (File1->path() + QLatin1Char('/') + split.name).toStdString();
-    const HINTERNET connection = hConnect;
-    const DWORD type = lTransferType;
-    bool ok = false;
-    QPointer<frmNorvoFTP> self(this);
-    FtpProgress::run(this, QStringLiteral("Getting"), split.name, [&] {
-        ok = FtpGetFileA(connection, remote.c_str(), local.c_str(), false, INTERNET_FLAG_RELOAD,
-                         type, 0);
-    });
-    if (!self)
-        return;
-    File1->refresh();
-    if (!ok)
-        ErrorOut(GetLastError(), QStringLiteral("FtpGetFile"));
-}
-
-void frmNorvoFTP::cmdPut_Click()
-{
-    if (!fInSession)
-        return;
-    QTreeWidgetItem *item = selectedNode();
-    if (!item || imageKey(item) == leafKey) {
-        MsgBox(QStringLiteral("Please select a remote directory to PUT to!"));
-        return;
-    }
-    const QString fileName = File1->fileName();
-    if (fileName.isEmpty()) {
-        MsgBox(QStringLiteral("Please select a local file to put"));
-        return;
-    }
-    const QString nodeText = item->text(0);
-    const QString directory = nodeText.mid(txtServer->text().size());
-    const std::string local = (File1->path() + QLatin1Char('/') + fileName).toStdString();
-    // The root stands for the login directory.
-    if (directory.isEmpty())
-        changeDirectory(RemotePath::joinLogin(m_loginDirectory, QString()));
-    else
-        rcd(directory);
-
-    const std::string remote = fileName.toStdString();
-    const HINTERNET connection = hConnect;
-    const DWORD type = lTransferType;
-    bool ok = false;
-    QPointer<frmNorvoFTP> self(this);
-    FtpProgress::run(this, QStringLiteral("Putting"), fileName,
-                     [&] { ok = FtpPutFileA(connection, local.c_str(), remote.c_str(), type, 0); });
-    if (!self)
-        return;
-    if (!ok) {
-        ErrorOut(GetLastError(), QStringLiteral("FtpPutFile"));
-        return;
-    }
-    // The node may have gone with the tree while the transfer ran.
-    item = m_nodes.value(nodeText);
-    if (!item)
-        return;
-    removeChildren(item);
-    if (imageKey(item) == closedKey)
-        setImageKey(item, openKey);
-    ListRemoteDirectory(nodeText);
-    AddTreeNodes(nodeText);
-}
-
-void frmNorvoFTP::optAscii_Click() { lTransferType = FTP_TRANSFER_TYPE_ASCII; }
-
-void frmNorvoFTP::optBin_Click() { lTransferType = FTP_TRANSFER_TYPE_BINARY; }
-
-void frmNorvoFTP::Drive1_Change()
-{
-    if (Dir1->setPath(Drive1->drive()).isEmpty())
-        return;
-    // An unreadable drive falls back to the root file system.
-    Drive1->selectDrive(QStringLiteral("/"));
-    Dir1->setPath(QStringLiteral("/"));
-}
-
-void frmNorvoFTP::Dir1_Change() { File1->setPath(Dir1->path()); }

@@ -1,10 +1,12 @@
 #pragma once
+#include "remotetree.h"
 #include "toolwindow.h"
 #include "wininet.h"
 
-#include <QHash>
 #include <QList>
 #include <QStringList>
+
+#include <memory>
 
 namespace LocalPanes {
 class DirListBox;
@@ -42,8 +44,8 @@ public:
     void AddTreeNodes(const QString &path);
 
     // The node with that key, or null.
-    QTreeWidgetItem *node(const QString &key) const { return m_nodes.value(key); }
-    static QString imageKey(const QTreeWidgetItem *item);
+    QTreeWidgetItem *node(const QString &key) const { return m_tree ? m_tree->node(key) : nullptr; }
+    static QString imageKey(const QTreeWidgetItem *item) { return RemoteTree::imageKey(item); }
 
     HINTERNET hOpen = 0;
     HINTERNET hConnect = 0;
@@ -98,12 +100,8 @@ private:
     void closeHandle(HINTERNET &handle);
     // Closes both handles and empties the tree and the boxes: Close Session, and Yes in ErrorOut.
     void closeConnectionAndSession();
-    void removeNode(const QString &key);
-    void removeChildren(QTreeWidgetItem *item);
-    void setImageKey(QTreeWidgetItem *item, const QString &key);
-    QTreeWidgetItem *selectedNode() const;
 
-    QHash<QString, QTreeWidgetItem *> m_nodes;
+    std::unique_ptr<RemoteTree> m_tree;
     // The directory the server logged us into; the tree's root stands for it.
     QString m_loginDirectory;
 };

@@ -10,11 +10,14 @@
 // different threads. Calls that wait on the network (connect, listings, transfers, directory
 // changes) honour the FtpCallObserver installed on the calling thread.
 //
-// Time-outs, in seconds, read by InternetConnectA from the environment:
+// Time-outs, in seconds, read from the environment once as the process starts (FtpSetTimeouts
+// replaces them; InternetConnectA takes the values in force for its connection):
 //   VELMARIC_FTP_CONNECT_TIMEOUT  connecting, login included          (default 30)
 //   VELMARIC_FTP_REPLY_TIMEOUT    waiting for any server reply          (default 60)
 //   VELMARIC_FTP_STALL_TIMEOUT    a transfer moving less than 1 byte/s  (default 60)
 // The connect time-out takes fractions ("0.5"); the others are rounded up to whole seconds.
+
+#include "servertrust.h"
 
 #include <atomic>
 #include <cstdint>
@@ -50,10 +53,15 @@ constexpr DWORD ERROR_INVALID_NAME = 123; // a remote name FTP can't carry (cont
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003; // the server answered with an error reply
 constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
+constexpr DWORD ERROR_INTERNET_UNRECOGNIZED_SCHEME = 12006; // a server text's prefix names none
 constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr DWORD ERROR_INTERNET_LOGIN_FAILURE = 12015; // SSH: no way to log in was accepted
 constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030; // the connection was lost
+constexpr DWORD ERROR_INTERNET_INVALID_CA = 12045;         // a certificate or host key not trusted
+constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157; // the TLS or SSH handshake failed
+constexpr DWORD ERROR_INTERNET_SEC_INVALID_CERT = 12169;       // a trusted server's key has changed
 
 // The find record. cFileName is the whole name (never cut at 260 characters), UTF-8.
 struct WIN32_FIND_DATA {
@@ -62,6 +70,14 @@ struct WIN32_FIND_DATA {
     std::string cFileName;
 };
 
+struct FtpTimeouts {
+    double connectSeconds = 30;
+    double replySeconds = 60;
+    double stallSeconds = 60;
+};
+FtpTimeouts FtpGetTimeouts();
+void FtpSetTimeouts(const FtpTimeouts &timeouts);
+
 // agent is informational; accessType INTERNET_OPEN_TYPE_DIRECT ignores proxy, PROXY takes
 // "host:port" or "http://host:port" (HTTP CONNECT tunnel for control and data) or
 // "socks5://host:port". Environment proxies (ftp_proxy, all_proxy) are never used.
@@ -69,8 +85,10 @@ HINTERNET InternetOpenA(const char *agent, DWORD accessType, const char *proxy,
                         const char *proxyBypass, DWORD flags);
 
 // Logs in at once; 0 with the last error set when that fails (a refused login: 12003 and the
-// server's 530 reply). server is "host", "host:port", "[v6]:port" or a bare IPv6 address;
-// port 0 means 21 unless the server text names one. flags: INTERNET_FLAG_PASSIVE (EPSV, then
+// server's 530 reply). server is "host", "host:port", "[v6]:port" or a bare IPv6 address, with
+// an optional prefix naming the transport ("ftp://"; others: see ftpurl.h; an unknown one gives
+// ERROR_INTERNET_UNRECOGNIZED_SCHEME); port 0 means the transport's default port (21 for FTP)
+// unless the server text names one. flags: INTERNET_FLAG_PASSIVE (EPSV, then
 // PASV) or 0 (active, EPRT/PORT). An empty user logs in anonymously. A null password takes
 // the user's password for the host from ~/.netrc.
 HINTERNET InternetConnectA(HINTERNET hInternet, const char *server, std::uint16_t port,
@@ -100,6 +118,13 @@ bool FtpGetFileA(HINTERNET hConnect, const char *remoteFile, const char *newFile
 bool FtpPutFileA(HINTERNET hConnect, const char *localFile, const char *newRemoteFile, DWORD flags,
                  std::uintptr_t context);
 
+// Directories and files named relative to the current directory (or absolute); the server
+// checks them (MKD, RMD, DELE, RNFR/RNTO).
+bool FtpCreateDirectoryA(HINTERNET hConnect, const char *directory);
+bool FtpRemoveDirectoryA(HINTERNET hConnect, const char *directory);
+bool FtpDeleteFileA(HINTERNET hConnect, const char *fileName);
+bool FtpRenameFileA(HINTERNET hConnect, const char *existing, const char *newName);
+
 // The calling thread's last server reply: *error its number (e.g. 530), the text the reply's
 // lines as sent (a multi-line reply whole), CR LF between lines, no trailing line end.
 // *bufferLength in: the buffer's size; out: the text's length. A null or too small buffer
@@ -114,10 +139,13 @@ void SetLastError(DWORD error);
 // Watches the calls made on the thread that installed it (FtpObserverScope). cancelled may be
 // set from any thread: the running call (also one waiting for a connection or a reply) then
 // fails within a fraction of a second with ERROR_INTERNET_OPERATION_CANCELLED. progress is
-// called on the calling thread during transfers and listings; total is 0 when unknown.
+// called on the calling thread during transfers and listings; total is 0 when unknown. trust
+// is asked, on the calling thread, whether to trust a server that could not be verified;
+// without it such a server is refused (ERROR_INTERNET_INVALID_CA).
 struct FtpCallObserver {
     std::atomic<bool> cancelled{false};
     std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+    TrustQuestion trust;
 };
 
 class FtpObserverScope {
@@ -137,6 +165,12 @@ struct FtpLastError {
     DWORD error = 0;
     DWORD responseNumber = 0;
     std::string responseText;
+    std::string detail;
 };
+
+// What the calling thread's last error number alone does not say (a refused certificate or
+// host key, a failed handshake or SSH login, a listing cut off): a sentence for the user, then
+// the underlying library's reason on a line of its own. Empty when there is nothing to add.
+std::string FtpLastErrorDetail();
 FtpLastError FtpSaveLastError();
 void FtpRestoreLastError(const FtpLastError &saved);

@@ -72,8 +72,8 @@ empty :: LIST
 // port that never answers or refuses) :: what arrives (the bytes, the sorted listing, or after
 // connect/cd the current directory, after 12003 with the server's reply first) :: the error ::
 // flags (active, ascii, wrong password, kill or cancel once 100000 bytes or a listing ran,
-// NAME=seconds for VELMARIC_FTP_NAME_TIMEOUT) :: a put's local contents when they differ.
-// The command not meant for the server hangs, so using it would fail the row.
+// NAME=seconds for the CONNECT, REPLY or STALL time-out) :: a put's local contents when they
+// differ. The command not meant for the server hangs, so using it would fail the row.
 static const char callTable[] = R"(
 bad password :: :: connect :: 530 530 :: 12003 :: wrong
 nobody listening :: :: connect closed :: :: 12029
@@ -191,10 +191,14 @@ void tst_FtpPlatform::calls()
     const QByteArray old = "old contents";
     QVERIFY(writeFile(localPath, call != "put" ? old : row.size() > 6 ? row[6].toUtf8() : want));
     const QStringList timeout = flags.filter("=").value(0).split('=');
-    const QByteArray variable = "VELMARIC_FTP_" + timeout[0].toLatin1() + "_TIMEOUT";
+    const FtpTimeouts defaults = FtpGetTimeouts();
+    FtpTimeouts timeouts = defaults;
     if (timeout.size() == 2)
-        qputenv(variable.constData(), timeout[1].toLatin1());
-    const auto unset = qScopeGuard([&] { qunsetenv(variable.constData()); });
+        (timeout[0] == "CONNECT" ? timeouts.connectSeconds
+         : timeout[0] == "REPLY" ? timeouts.replySeconds
+                                 : timeouts.stallSeconds) = timeout[1].toDouble();
+    FtpSetTimeouts(timeouts);
+    const auto restore = qScopeGuard([&] { FtpSetTimeouts(defaults); });
     QTcpServer silent, closed; // one listens and never answers, the other is closed again
     QVERIFY(silent.listen(QHostAddress::LocalHost) && closed.listen(QHostAddress::LocalHost));
     const QString closedPort = QString::number(closed.serverPort());
