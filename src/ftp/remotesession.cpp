@@ -46,6 +46,7 @@ std::unique_ptr<RemoteSession> makeRemoteSession(const RemoteLogin &login)
 {
     switch (login.server.scheme) {
     case RemoteScheme::Ftp: return makeCurlFtpSession(login);
+    case RemoteScheme::Sftp: return makeSftpSession(login);
     default: return nullptr;
     }
 }

@@ -55,3 +55,4 @@ std::unique_ptr<RemoteSession> makeRemoteSession(const RemoteLogin &login);
 
 // The transports (each in its own file).
 std::unique_ptr<RemoteSession> makeCurlFtpSession(const RemoteLogin &login);
+std::unique_ptr<RemoteSession> makeSftpSession(const RemoteLogin &login);

@@ -1,5 +1,6 @@
 #include "sftpsession.h"
 
+#include "ftpthread.h"
 #include "sshlogin.h"
 #include "sshsocket.h"
 
@@ -9,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <condition_variable>
 #include <deque>
@@ -99,17 +102,6 @@ private:
     std::thread m_thread;
 };
 
-DWORD localError(int err)
-{
-    switch (err) {
-    case ENOENT:
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    default: return ERROR_ACCESS_DENIED;
-    }
-}
-
 const char *statusName(int status)
 {
     switch (status) {
@@ -127,6 +119,19 @@ const char *statusName(int status)
     }
 }
 
+std::chrono::milliseconds seconds(double s)
+{
+    return std::chrono::milliseconds(std::max(1LL, (long long)std::llround(s * 1000)));
+}
+
+std::mutex g_userFilesMutex;
+// Read while the process starts, before any thread could be running.
+SshUserFiles g_userFiles = [] {
+    const char *home = std::getenv("HOME");
+    const char *agent = std::getenv("SSH_AUTH_SOCK");
+    return SshUserFiles{home ? home : "", agent ? agent : ""};
+}();
+
 struct AttributesPtr {
     sftp_attributes a = nullptr;
     ~AttributesPtr() { sftp_attributes_free(a); }
@@ -136,19 +141,19 @@ struct AttributesPtr {
 
 struct SftpSession::Impl {
     SftpLogin login;
-    SftpQuestions questions;
-    FtpCallObserver *observer = nullptr;
     ssh_session ssh = nullptr;
     sftp_session sftp = nullptr;
     int fd = -1;
     bool broken = true; // no connection yet, or one cut by cancel, a time-out or the server
     std::string home;
-    SftpReply reply;
-    Watchdog *watchdog = nullptr;
 
     ~Impl() { close(); }
 
-    const std::atomic<bool> *cancelFlag() const { return observer ? &observer->cancelled : nullptr; }
+    static const std::atomic<bool> *cancelFlag()
+    {
+        FtpCallObserver *o = FtpThread::observer();
+        return o ? &o->cancelled : nullptr;
+    }
 
     void close()
     {
@@ -166,9 +171,13 @@ struct SftpSession::Impl {
         broken = true;
     }
 
-    DWORD fail(DWORD error, std::string text, DWORD code = 0)
+    // An SFTP status refusal is the server's reply; anything else is told in the detail.
+    static DWORD fail(DWORD error, std::string text, DWORD code = 0)
     {
-        reply = {code, std::move(text)};
+        if (error == ERROR_INTERNET_EXTENDED_ERROR)
+            FtpThread::setLastReply({code, std::move(text)});
+        else
+            FtpThread::setDetail(std::move(text));
         return error;
     }
 
@@ -203,7 +212,7 @@ struct SftpSession::Impl {
 
     std::chrono::milliseconds replyWait() const
     {
-        return std::chrono::seconds(login.replySeconds);
+        return seconds(login.timeouts.replySeconds);
     }
 
     DWORD open();
@@ -213,8 +222,7 @@ struct SftpSession::Impl {
 DWORD SftpSession::Impl::open()
 {
     close();
-    reply = {};
-    const auto deadline = Clock::now() + std::chrono::milliseconds(login.connectMs);
+    const auto deadline = Clock::now() + seconds(login.timeouts.connectSeconds);
     const SshSocketResult socket =
         openSshSocket(login.host, login.port, login.proxy, deadline, cancelFlag());
     if (socket.fd < 0)
@@ -224,11 +232,11 @@ DWORD SftpSession::Impl::open()
     ssh = ssh_new();
     if (!ssh)
         return fail(ERROR_INTERNET_INTERNAL_ERROR, "libssh could not start a session");
-    const std::string sshDir = login.home + "/.ssh";
+    const std::string sshDir = login.files.home + "/.ssh";
     const std::string knownHosts = sshDir + "/known_hosts";
     const int port = login.port;
     const bool processConfig = false; // ~/.ssh/config could name another host, proxy or key
-    const long seconds = std::max(1L, (login.connectMs + 999) / 1000);
+    const long connectSeconds = std::max(1L, long(std::ceil(login.timeouts.connectSeconds)));
     ssh_options_set(ssh, SSH_OPTIONS_HOST, login.host.c_str());
     ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
     if (!login.user.empty())
@@ -236,7 +244,7 @@ DWORD SftpSession::Impl::open()
     ssh_options_set(ssh, SSH_OPTIONS_PROCESS_CONFIG, &processConfig);
     ssh_options_set(ssh, SSH_OPTIONS_SSH_DIR, sshDir.c_str());
     ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str());
-    ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &seconds);
+    ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &connectSeconds);
     // AES-GCM first: with AES-NI it outruns ChaCha20 by far on bulk transfers.
     const char *ciphers = "aes128-gcm@openssh.com,aes256-gcm@openssh.com,"
                           "chacha20-poly1305@openssh.com,aes128-ctr,aes256-ctr";
@@ -260,12 +268,13 @@ DWORD SftpSession::Impl::open()
             return failure(w, "Connecting to " + login.host);
         }
     }
-    if (const DWORD error = checkHostKey(ssh, login, questions, reply))
-        return error;
+    std::string refusal;
+    if (const DWORD error = checkHostKey(ssh, login, refusal))
+        return fail(error, refusal);
     {
         Watchdog w(fd, cancelFlag(), left());
         const SshAuthResult auth =
-            authenticate(ssh, login, questions, [&w](bool paused) { w.pause(paused); });
+            authenticate(ssh, login, [&w](bool paused) { w.pause(paused); });
         if (!auth.ok) {
             if (w.fired() != Watchdog::None)
                 return failure(w, "Logging in");
@@ -285,21 +294,17 @@ DWORD SftpSession::Impl::open()
     return ERROR_SUCCESS;
 }
 
-SftpSession::SftpSession(SftpLogin login, SftpQuestions questions) : d(std::make_unique<Impl>())
+SftpSession::SftpSession(SftpLogin login) : d(std::make_unique<Impl>())
 {
     d->login = std::move(login);
-    d->questions = std::move(questions);
 }
 
 SftpSession::~SftpSession() = default;
-
-void SftpSession::setObserver(FtpCallObserver *observer) { d->observer = observer; }
 
 DWORD SftpSession::connect() { return d->open(); }
 
 std::string SftpSession::loginDirectory() const { return d->home; }
 
-const SftpReply &SftpSession::lastReply() const { return d->reply; }
 
 DWORD SftpSession::changeDirectory(const std::string &directory, std::string &current)
 {
@@ -349,8 +354,8 @@ DWORD SftpSession::list(const std::string &directory, std::vector<FtpListEntry> 
                             SSH_FX_FAILURE);
             break;
         }
-        if (d->observer && d->observer->progress)
-            d->observer->progress(entries.size(), 0);
+        if (FtpCallObserver *o = FtpThread::observer(); o && o->progress)
+            o->progress(entries.size(), 0);
     }
     if (!error && !sftp_dir_eof(dir))
         error = d->failure(w, "Listing " + directory);
@@ -362,7 +367,7 @@ DWORD SftpSession::get(const std::string &remote, int fd, bool)
 {
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), std::chrono::seconds(d->login.stallSeconds));
+    Watchdog w(d->fd, d->cancelFlag(), seconds(d->login.timeouts.stallSeconds));
     sftp_file file = sftp_open(d->sftp, remote.c_str(), O_RDONLY, 0);
     if (!file)
         return d->failure(w, "Opening " + remote);
@@ -410,7 +415,7 @@ DWORD SftpSession::get(const std::string &remote, int fd, bool)
             const ssize_t put = ::pwrite(fd, buffer.data() + at, std::size_t(n) - at,
                                          off_t(r.offset + at));
             if (put < 0 && errno != EINTR) {
-                error = d->fail(localError(errno), std::string("Writing the local file: ") +
+                error = d->fail(errnoToError(errno), std::string("Writing the local file: ") +
                                                          std::strerror(errno));
                 break;
             }
@@ -418,9 +423,9 @@ DWORD SftpSession::get(const std::string &remote, int fd, bool)
         }
         written = std::max(written, r.offset + std::uint64_t(n));
         done += std::uint64_t(n);
-        if (d->observer && d->observer->progress)
-            d->observer->progress(done, std::max(total, done));
-        if (d->observer && d->observer->cancelled.load()) {
+        if (FtpCallObserver *o = FtpThread::observer(); o && o->progress)
+            o->progress(done, std::max(total, done));
+        if (FtpThread::cancelled()) {
             d->broken = true;
             error = d->fail(ERROR_INTERNET_OPERATION_CANCELLED, "Cancelled");
             break;
@@ -443,7 +448,7 @@ DWORD SftpSession::get(const std::string &remote, int fd, bool)
         return error;
     }
     if (!error && written > end && ::ftruncate(fd, off_t(end)) != 0)
-        error = d->fail(localError(errno), "Writing the local file");
+        error = d->fail(errnoToError(errno), "Writing the local file");
     return error;
 }
 
@@ -451,7 +456,7 @@ DWORD SftpSession::put(int fd, std::uint64_t size, const std::string &remote, bo
 {
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), std::chrono::seconds(d->login.stallSeconds));
+    Watchdog w(d->fd, d->cancelFlag(), seconds(d->login.timeouts.stallSeconds));
     sftp_file file = sftp_open(d->sftp, remote.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!file)
         return d->failure(w, "Creating " + remote);
@@ -463,7 +468,7 @@ DWORD SftpSession::put(int fd, std::uint64_t size, const std::string &remote, bo
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            error = d->fail(localError(errno),
+            error = d->fail(errnoToError(errno),
                             std::string("Reading the local file: ") + std::strerror(errno));
             break;
         }
@@ -475,9 +480,9 @@ DWORD SftpSession::put(int fd, std::uint64_t size, const std::string &remote, bo
         }
         w.touch();
         done += std::uint64_t(n);
-        if (d->observer && d->observer->progress)
-            d->observer->progress(done, size);
-        if (d->observer && d->observer->cancelled.load()) {
+        if (FtpCallObserver *o = FtpThread::observer(); o && o->progress)
+            o->progress(done, size);
+        if (FtpThread::cancelled()) {
             d->broken = true; // the watchdog shuts the connection down as well
             error = d->fail(ERROR_INTERNET_OPERATION_CANCELLED, "Cancelled");
             break;
@@ -527,4 +532,29 @@ DWORD SftpSession::rename(const std::string &from, const std::string &to)
     return sftp_rename(d->sftp, from.c_str(), to.c_str()) == 0
                ? ERROR_SUCCESS
                : d->failure(w, "Renaming " + from);
+}
+
+SshUserFiles SftpGetUserFiles()
+{
+    std::lock_guard lock(g_userFilesMutex);
+    return g_userFiles;
+}
+
+void SftpSetUserFiles(const SshUserFiles &files)
+{
+    std::lock_guard lock(g_userFilesMutex);
+    g_userFiles = files;
+}
+
+std::unique_ptr<RemoteSession> makeSftpSession(const RemoteLogin &login)
+{
+    SftpLogin l;
+    l.host = login.server.host;
+    l.port = login.server.port;
+    l.user = login.user;
+    l.password = login.password;
+    l.files = SftpGetUserFiles();
+    l.proxy = login.proxy;
+    l.timeouts = login.timeouts;
+    return std::make_unique<SftpSession>(std::move(l));
 }

@@ -1,5 +1,7 @@
 #include "sshlogin.h"
 
+#include "ftpthread.h"
+
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -43,7 +45,7 @@ int keyboardInteractive(ssh_session ssh, const std::string &password)
 }
 
 struct PassphraseAsk {
-    const SftpQuestions *questions;
+    FtpCallObserver *observer;
     const std::function<void(bool)> *pauseClock;
     std::string file;
     bool asked = false;
@@ -54,11 +56,11 @@ int passphraseCallback(const char *, char *buffer, size_t length, int, int, void
 {
     auto *ask = static_cast<PassphraseAsk *>(user);
     ask->asked = true;
-    if (!ask->questions->keyPassphrase || ask->given) // one answer per key: a wrong one fails
+    if (!ask->observer || !ask->observer->passphrase || ask->given) // one answer per key
         return -1;
     (*ask->pauseClock)(true);
     std::string passphrase;
-    const bool answered = ask->questions->keyPassphrase(ask->file, passphrase);
+    const bool answered = ask->observer->passphrase(ask->file, passphrase);
     (*ask->pauseClock)(false);
     const bool fits = answered && passphrase.size() < length;
     if (fits) {
@@ -108,56 +110,63 @@ std::string sshFingerprint(ssh_key key)
     return result;
 }
 
-DWORD checkHostKey(ssh_session ssh, const SftpLogin &login, const SftpQuestions &questions,
-                   SftpReply &reply)
+DWORD checkHostKey(ssh_session ssh, const SftpLogin &login, std::string &refusal)
 {
     const std::string server = knownHostsName(login);
     ssh_key raw = nullptr;
     if (ssh_get_server_publickey(ssh, &raw) != SSH_OK) {
-        reply = {0, "The server " + server + " showed no host key" + reason(ssh)};
-        return ERROR_INTERNET_SEC_INVALID_CERT;
+        refusal = "The server " + server + " showed no host key" + reason(ssh);
+        return ERROR_INTERNET_INVALID_CA;
     }
     const KeyPtr key(raw);
-    const SshHostKey shown{server, ssh_key_type_to_char(ssh_key_type(key.get())),
-                           sshFingerprint(key.get())};
+    ServerIdentity shown;
+    shown.kind = ServerIdentity::Kind::SshHostKey;
+    shown.hostPort = (login.host.find(':') != std::string::npos ? "[" + login.host + "]"
+                                                                 : login.host) +
+                     ":" + std::to_string(login.port);
+    shown.reason = "not in ~/.ssh/known_hosts";
+    shown.keyType = ssh_key_type_to_char(ssh_key_type(key.get()));
+    shown.fingerprint = sshFingerprint(key.get());
     const std::string knownHosts = "~/.ssh/known_hosts";
     switch (ssh_session_is_known_server(ssh)) {
     case SSH_KNOWN_HOSTS_OK: return ERROR_SUCCESS;
     case SSH_KNOWN_HOSTS_CHANGED:
     case SSH_KNOWN_HOSTS_OTHER: {
-        const std::string was = recordedKey(login.home + "/.ssh/known_hosts", server, shown.type);
-        reply = {0, "The SSH host key of " + server + " has CHANGED. " + knownHosts +
-                        " holds " + was + ", the server now shows " + shown.type + " " +
+        const std::string was =
+            recordedKey(login.files.home + "/.ssh/known_hosts", server, shown.keyType);
+        refusal = "The SSH host key of " + server + " has CHANGED. " + knownHosts +
+                        " holds " + was + ", the server now shows " + shown.keyType + " " +
                         shown.fingerprint +
                         ". The connection is refused: someone may be intercepting it. If the "
                         "server's key was replaced on purpose, remove the old one with "
                         "ssh-keygen -R '" +
-                        server + "'."};
+                        server + "'.";
         return ERROR_INTERNET_SEC_INVALID_CERT;
     }
     case SSH_KNOWN_HOSTS_UNKNOWN:
     case SSH_KNOWN_HOSTS_NOT_FOUND: // no known_hosts file: nothing is known yet
         break;
     default:
-        reply = {0, "The SSH host key of " + server + " could not be checked against " +
-                        knownHosts + reason(ssh)};
-        return ERROR_INTERNET_SEC_INVALID_CERT;
+        refusal = "The SSH host key of " + server + " could not be checked against " +
+                        knownHosts + reason(ssh);
+        return ERROR_INTERNET_INVALID_CA;
     }
-    if (!login.trustNew && !(questions.trustHostKey && questions.trustHostKey(shown))) {
-        reply = {0, "The SSH host key of " + server + " is not known: " + shown.type + " " +
+    FtpCallObserver *observer = FtpThread::observer();
+    if (!observer || !observer->trust || !observer->trust(shown)) {
+        refusal = "The SSH host key of " + server + " is not known: " + shown.keyType + " " +
                         shown.fingerprint + " is not in " + knownHosts +
-                        ". The connection is refused."};
-        return ERROR_INTERNET_SEC_INVALID_CERT;
+                        ". The connection is refused.";
+        return ERROR_INTERNET_INVALID_CA;
     }
     if (ssh_session_update_known_hosts(ssh) != SSH_OK) {
-        reply = {0, "The SSH host key of " + server + " could not be added to " + knownHosts +
-                        reason(ssh)};
-        return ERROR_INTERNET_SEC_INVALID_CERT;
+        refusal = "The SSH host key of " + server + " could not be added to " + knownHosts +
+                        reason(ssh);
+        return ERROR_INTERNET_INVALID_CA;
     }
     return ERROR_SUCCESS;
 }
 
-SshAuthResult authenticate(ssh_session ssh, const SftpLogin &login, const SftpQuestions &questions,
+SshAuthResult authenticate(ssh_session ssh, const SftpLogin &login,
                            const std::function<void(bool)> &pauseClock)
 {
     SshAuthResult result;
@@ -192,14 +201,14 @@ SshAuthResult authenticate(ssh_session ssh, const SftpLogin &login, const SftpQu
         return failed("no password given, and the server takes no keys");
 
     std::vector<std::string> tried;
-    if (!login.agentSocket.empty()) {
-        ssh_options_set(ssh, SSH_OPTIONS_IDENTITY_AGENT, login.agentSocket.c_str());
+    if (!login.files.agentSocket.empty()) {
+        ssh_options_set(ssh, SSH_OPTIONS_IDENTITY_AGENT, login.files.agentSocket.c_str());
         if (ssh_userauth_agent(ssh, nullptr) == SSH_AUTH_SUCCESS)
             return result.ok = true, result;
         tried.push_back("ssh-agent");
     }
     for (const char *name : {"id_ed25519", "id_ecdsa", "id_rsa"}) {
-        const std::string file = login.home + "/.ssh/" + name;
+        const std::string file = login.files.home + "/.ssh/" + name;
         const std::string shown = std::string("~/.ssh/") + name;
         struct stat st;
         if (::stat(file.c_str(), &st) != 0)
@@ -214,12 +223,13 @@ SshAuthResult authenticate(ssh_session ssh, const SftpLogin &login, const SftpQu
                 continue;
             }
         }
-        PassphraseAsk ask{&questions, &pauseClock, file};
+        FtpCallObserver *observer = FtpThread::observer();
+        PassphraseAsk ask{observer, &pauseClock, file};
         ssh_key priv = nullptr;
         if (ssh_pki_import_privkey_file(file.c_str(), nullptr, passphraseCallback, &ask, &priv) !=
             SSH_OK) {
             tried.push_back(shown + (!ask.asked            ? " (unreadable)"
-                                     : !questions.keyPassphrase ? " (has a passphrase; none is asked "
+                                     : !(observer && observer->passphrase) ? " (has a passphrase; none is asked "
                                                                   "for here, use ssh-agent)"
                                      : ask.given ? " (wrong passphrase)"
                                                  : " (no passphrase given)"));

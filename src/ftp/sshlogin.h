@@ -9,10 +9,10 @@
 #include <functional>
 #include <string>
 
-// 0 when the key is known (or newly trusted and added); else ERROR_INTERNET_SEC_INVALID_CERT
-// with reply.text saying why: unknown and not trusted, or changed (both fingerprints).
-DWORD checkHostKey(ssh_session ssh, const SftpLogin &login, const SftpQuestions &questions,
-                   SftpReply &reply);
+// 0 when the key is known, or unknown and trusted by the calling thread's observer (then added
+// to known_hosts); else ERROR_INTERNET_INVALID_CA (not trusted) or
+// ERROR_INTERNET_SEC_INVALID_CERT (changed: both fingerprints), and refusal says why.
+DWORD checkHostKey(ssh_session ssh, const SftpLogin &login, std::string &refusal);
 
 // "SHA256:…" of a key, as ssh-keygen -l shows it.
 std::string sshFingerprint(ssh_key key);
@@ -23,6 +23,7 @@ struct SshAuthResult {
 };
 
 // The password when one is given, else ssh-agent, then ~/.ssh/id_ed25519, id_ecdsa, id_rsa.
-// pauseClock(true) runs while the user is asked for a passphrase.
-SshAuthResult authenticate(ssh_session ssh, const SftpLogin &login, const SftpQuestions &questions,
+// A key's passphrase is asked through the calling thread's observer; pauseClock(true) runs
+// while the user answers.
+SshAuthResult authenticate(ssh_session ssh, const SftpLogin &login,
                            const std::function<void(bool)> &pauseClock);

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,6 +30,13 @@ void putFile(const QString &path, const QByteArray &bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// What the failed call left for the user to read: our sentence, or the server's SFTP status.
+QString lastText()
+{
+    const FtpLastError e = FtpSaveLastError();
+    return QString::fromStdString(e.detail + e.responseText);
 }
 
 QByteArray pattern(qsizetype size)
@@ -55,9 +64,8 @@ class TestSftpSession : public QObject {
         l.port = m_peer.port();
         l.user = SshServerPeer::user;
         l.password = withPassword ? SshServerPeer::password : "";
-        l.home = m_client.path().toStdString();
-        l.connectMs = 20000;
-        l.stallSeconds = 20;
+        l.files.home = m_client.path().toStdString();
+        l.timeouts = {20, 60, 20};
         return l;
     }
     void knowServer() { putFile(ssh("known_hosts"), m_peer.knownHostsLine()); }
@@ -102,10 +110,9 @@ private Q_SLOTS:
             QVERIFY(SshServerPeer::keygen(keyType, file, passphrase));
             QVERIFY(m_peer.authorize(file));
         }
-        SftpSession s(sshLogin(keyType.isEmpty()), {});
+        SftpSession s(sshLogin(keyType.isEmpty()));
         QCOMPARE(s.connect(), error);
-        QVERIFY2(QString::fromStdString(s.lastReply().text).contains(message),
-                 s.lastReply().text.c_str());
+        QVERIFY2(lastText().contains(message), qPrintable(lastText()));
         if (!error)
             QCOMPARE(QString::fromStdString(s.loginDirectory()), m_peer.home());
     }
@@ -114,35 +121,33 @@ private Q_SLOTS:
     {
         SftpLogin l = sshLogin();
         l.password = "wrong";
-        SftpSession s(l, {});
+        SftpSession s(l);
         QCOMPARE(s.connect(), ERROR_INTERNET_LOGIN_FAILURE);
-        QVERIFY(QString::fromStdString(s.lastReply().text).startsWith("SSH login as velmaric"));
+        QVERIFY(lastText().startsWith("SSH login as velmaric"));
     }
 
     void hostKey_data()
     {
         QTest::addColumn<QString>("knownHosts"); // "server", "hashed", "other key", "empty", "none"
-        QTest::addColumn<bool>("trustNew");
-        QTest::addColumn<int>("answer"); // to the window's question: -1 none asked, 0 no, 1 yes
+        QTest::addColumn<int>("answer"); // to the trust question: -1 none installed, 0 no, 1 yes
         QTest::addColumn<DWORD>("error");
         QTest::addColumn<QString>("message");
-        QTest::newRow("known") << "server" << false << -1 << ERROR_SUCCESS << "";
-        QTest::newRow("known, hashed entry") << "hashed" << false << -1 << ERROR_SUCCESS << "";
+        QTest::newRow("known") << "server" << -1 << ERROR_SUCCESS << "";
+        QTest::newRow("known, hashed entry") << "hashed" << -1 << ERROR_SUCCESS << "";
         QTest::newRow("unknown, refused")
-            << "empty" << false << -1 << ERROR_INTERNET_SEC_INVALID_CERT << "is not known";
+            << "empty" << -1 << ERROR_INTERNET_INVALID_CA << "is not known";
         QTest::newRow("no known_hosts file, refused")
-            << "none" << false << -1 << ERROR_INTERNET_SEC_INVALID_CERT << "is not known";
-        QTest::newRow("unknown, trusted on first use") << "none" << true << -1 << ERROR_SUCCESS << "";
-        QTest::newRow("unknown, asked: yes") << "empty" << false << 1 << ERROR_SUCCESS << "";
-        QTest::newRow("unknown, asked: no")
-            << "empty" << false << 0 << ERROR_INTERNET_SEC_INVALID_CERT << "is not known";
-        QTest::newRow("changed, refused even with trust on first use")
-            << "other key" << true << 1 << ERROR_INTERNET_SEC_INVALID_CERT << "has CHANGED";
+            << "none" << -1 << ERROR_INTERNET_INVALID_CA << "is not known";
+        QTest::newRow("no known_hosts file, trusted") << "none" << 1 << ERROR_SUCCESS << "";
+        QTest::newRow("unknown, trusted") << "empty" << 1 << ERROR_SUCCESS << "";
+        QTest::newRow("unknown, not trusted")
+            << "empty" << 0 << ERROR_INTERNET_INVALID_CA << "is not known";
+        QTest::newRow("changed, refused without a question")
+            << "other key" << 1 << ERROR_INTERNET_SEC_INVALID_CERT << "has CHANGED";
     }
     void hostKey()
     {
         QFETCH(QString, knownHosts);
-        QFETCH(bool, trustNew);
         QFETCH(int, answer);
         QFETCH(DWORD, error);
         QFETCH(QString, message);
@@ -169,31 +174,36 @@ private Q_SLOTS:
         } else if (knownHosts == "server") {
             knowServer();
         }
-        SftpLogin l = sshLogin();
-        l.trustNew = trustNew;
-        SftpQuestions questions;
+        FtpCallObserver observer;
         int asked = 0;
         if (answer >= 0)
-            questions.trustHostKey = [&](const SshHostKey &key) {
+            observer.trust = [&](const ServerIdentity &key) {
                 ++asked;
                 [&] {
-                    QCOMPARE(QString::fromStdString(key.server),
-                             QStringLiteral("[127.0.0.1]:%1").arg(m_peer.port()));
+                    QCOMPARE(QString::fromStdString(key.hostPort),
+                             QStringLiteral("127.0.0.1:%1").arg(m_peer.port()));
+                    QVERIFY(key.kind == ServerIdentity::Kind::SshHostKey);
                     QVERIFY(key.fingerprint.rfind("SHA256:", 0) == 0);
                 }();
                 return answer == 1;
             };
-        SftpSession s(l, questions);
-        QCOMPARE(s.connect(), error);
-        const QString text = QString::fromStdString(s.lastReply().text);
+        SftpSession s(sshLogin());
+        {
+            const FtpObserverScope scope(observer);
+            QCOMPARE(s.connect(), error);
+        }
+        const QString text = lastText();
         QVERIFY2(text.contains(message), qPrintable(text));
-        QCOMPARE(asked, answer >= 0 && !trustNew && knownHosts != "other key" ? 1 : 0);
+        QCOMPARE(asked, answer >= 0 && knownHosts != "other key" && knownHosts != "server" &&
+                                knownHosts != "hashed"
+                            ? 1
+                            : 0);
         if (knownHosts == "other key") {
             QVERIFY2(text.contains(QString::fromUtf8(otherFingerprint)), qPrintable(text));
             QCOMPARE(text.count("SHA256:"), 2);
         }
         if (!error && knownHosts != "server" && knownHosts != "hashed") { // added: known next time
-            SftpSession again(sshLogin(), {});
+            SftpSession again(sshLogin());
             QCOMPARE(again.connect(), ERROR_SUCCESS);
         }
     }
@@ -204,7 +214,7 @@ private Q_SLOTS:
         const QByteArray data = pattern(3 * 1024 * 1024 + 12345);
         putFile(m_peer.home("data.bin"), data);
         putFile(m_peer.home("empty"), {});
-        SftpSession s(sshLogin(), {});
+        SftpSession s(sshLogin());
         QCOMPARE(s.connect(), ERROR_SUCCESS);
         const std::string home = s.loginDirectory();
 
@@ -245,8 +255,8 @@ private Q_SLOTS:
         const int fd = ::open(QFile::encodeName(local.filePath("x")), O_WRONLY | O_CREAT, 0644);
         QCOMPARE(s.get(home + "/missing", fd, false), ERROR_INTERNET_EXTENDED_ERROR);
         ::close(fd);
-        QCOMPARE(s.lastReply().code, DWORD(2)); // SSH_FX_NO_SUCH_FILE
-        QVERIFY(QString::fromStdString(s.lastReply().text).contains("No such file"));
+        QCOMPARE(FtpSaveLastError().responseNumber, DWORD(2)); // SSH_FX_NO_SUCH_FILE
+        QVERIFY(lastText().contains("No such file"));
     }
 
     // Cancel ends a transfer at once; the next call works on a new connection.
@@ -263,7 +273,7 @@ private Q_SLOTS:
         QTemporaryDir local;
         putFile(m_peer.home("big"), data);
         putFile(local.filePath("big"), data);
-        SftpSession s(sshLogin(), {});
+        SftpSession s(sshLogin());
         QCOMPARE(s.connect(), ERROR_SUCCESS);
         FtpCallObserver observer;
         std::uint64_t last = 0;
@@ -271,7 +281,7 @@ private Q_SLOTS:
             last = done;
             observer.cancelled = true;
         };
-        s.setObserver(&observer);
+        std::optional<FtpObserverScope> scope(std::in_place, observer);
         const int fd = upload ? ::open(QFile::encodeName(local.filePath("big")), O_RDONLY)
                               : ::open(QFile::encodeName(local.filePath("got")),
                                        O_WRONLY | O_CREAT, 0644);
@@ -280,7 +290,7 @@ private Q_SLOTS:
         ::close(fd);
         QCOMPARE(error, ERROR_INTERNET_OPERATION_CANCELLED);
         QVERIFY(last < quint64(data.size()));
-        s.setObserver(nullptr);
+        scope.reset();
         std::vector<FtpListEntry> entries;
         QCOMPARE(s.list(s.loginDirectory(), entries), ERROR_SUCCESS);
     }
@@ -292,7 +302,7 @@ private Q_SLOTS:
         REQUIRE_FTP_SERVER(ftp);
         SftpLogin l = sshLogin();
         l.proxy = "http://" + ftp.proxy().toStdString();
-        SftpSession s(l, {});
+        SftpSession s(l);
         QCOMPARE(s.connect(), ERROR_SUCCESS);
         std::vector<FtpListEntry> entries;
         QCOMPARE(s.list(s.loginDirectory(), entries), ERROR_SUCCESS);
@@ -307,16 +317,16 @@ private Q_SLOTS:
         QTemporaryDir local;
         SftpLogin l = sshLogin();
         l.port = peer.port();
-        l.trustNew = true;
-        SftpSession s(l, {});
-        QCOMPARE(s.connect(), ERROR_SUCCESS);
         FtpCallObserver observer;
+        observer.trust = [](const ServerIdentity &) { return true; };
         observer.progress = [&](std::uint64_t, std::uint64_t) { peer.kill(); };
-        s.setObserver(&observer);
+        const FtpObserverScope scope(observer);
+        SftpSession s(l);
+        QCOMPARE(s.connect(), ERROR_SUCCESS);
         const int fd = ::open(QFile::encodeName(local.filePath("got")), O_WRONLY | O_CREAT, 0644);
         QCOMPARE(s.get(s.loginDirectory() + "/big", fd, false), ERROR_INTERNET_CONNECTION_ABORTED);
         ::close(fd);
-        QVERIFY(QString::fromStdString(s.lastReply().text).contains("connection was lost"));
+        QVERIFY(lastText().contains("connection was lost"));
     }
 };
 
