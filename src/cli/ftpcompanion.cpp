@@ -1,7 +1,10 @@
 // velmaric-ftp: the FTP commands of velmaric-cli, which hands "ftp ..." over to it.
-//   ls URL | get URL LOCAL | put LOCAL URL   [--ascii] [--active] [--proxy TEXT]
-// URL is ftp://[user[:password]@]host[:port]/path, the path relative to the login directory
-// (%2F makes it absolute). Without a password in the URL, ~/.netrc is used.
+//   ls URL | get URL LOCAL | put LOCAL URL   [--ascii] [--active] [--proxy TEXT] [--trust-new]
+// URL is ftp://[user[:password]@]host[:port]/path (or sftp://…), the path relative to the login
+// directory (%2F makes it absolute). Without a password in the URL, ~/.netrc is used for FTP,
+// ssh-agent and ~/.ssh/id_* keys for SFTP (a key's passphrase is never asked for here).
+// A server that can't be verified is refused unless --trust-new trusts it on first use (for
+// SFTP: adds its host key to ~/.ssh/known_hosts); a changed key is always refused.
 // Failures are reported with the FTP window's texts. Exit: 0 success, 1 failure, 2 usage.
 #include "wininet.h"
 
@@ -19,7 +22,8 @@
 namespace {
 
 constexpr const char *usageText = "Usage: velmaric-cli ftp ls URL | get URL LOCAL | put LOCAL URL "
-                                  "[--ascii] [--active] [--proxy TEXT]\n";
+                                  "[--ascii] [--active] [--proxy TEXT] [--trust-new]\n"
+                                  "URL: ftp://[user[:password]@]host[:port]/path or sftp://...\n";
 
 int usage()
 {
@@ -45,7 +49,7 @@ std::optional<std::string> percentDecode(const std::string &s)
 }
 
 struct FtpUrl {
-    std::string server; // host[:port]
+    std::string server; // host[:port], with its scheme prefix when that is not ftp://
     std::string user;
     std::optional<std::string> password;
     std::string path; // relative to the login directory, or absolute
@@ -53,8 +57,11 @@ struct FtpUrl {
 
 std::optional<FtpUrl> parseUrl(const std::string &url)
 {
-    constexpr std::string_view scheme = "ftp://";
-    if (url.compare(0, scheme.size(), scheme) != 0)
+    const auto sep = url.find("://");
+    if (sep == std::string::npos)
+        return std::nullopt;
+    const std::string scheme = url.substr(0, sep + 3);
+    if (scheme != "ftp://" && scheme != "sftp://")
         return std::nullopt;
     const std::string rest = url.substr(scheme.size());
     const auto slash = rest.find('/');
@@ -77,7 +84,7 @@ std::optional<FtpUrl> parseUrl(const std::string &url)
     }
     if (authority.empty())
         return std::nullopt;
-    u.server = authority;
+    u.server = (scheme == "ftp://" ? "" : scheme) + authority;
     const auto path = percentDecode(slash == std::string::npos ? std::string()
                                                                : rest.substr(slash + 1));
     if (!path)
@@ -100,6 +107,10 @@ int report(const char *call)
         std::fprintf(stderr, "%s Extd Err: %u %s\n", call, number, text.c_str());
     }
     std::fprintf(stderr, "%s Err: %u\n", call, error);
+    if (const std::string detail = FtpLastErrorDetail(); !detail.empty())
+        std::fprintf(stderr, "%s\n", detail.c_str());
+    if (error == ERROR_INTERNET_INVALID_CA)
+        std::fputs("velmaric-cli: --trust-new trusts a server on first use.\n", stderr);
     return 1;
 }
 
@@ -177,6 +188,7 @@ int main(int argc, char **argv)
     DWORD type = FTP_TRANSFER_TYPE_BINARY;
     DWORD flags = INTERNET_FLAG_PASSIVE;
     std::string proxy;
+    bool trustNew = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--ascii")
@@ -185,6 +197,8 @@ int main(int argc, char **argv)
             flags = 0;
         else if (a == "--proxy" && i + 1 < argc)
             proxy = argv[++i];
+        else if (a == "--trust-new")
+            trustNew = true;
         else if (a == "--help")
             return std::fputs(usageText, stdout), 0;
         else if (a.size() > 1 && a[0] == '-')
@@ -202,7 +216,7 @@ int main(int argc, char **argv)
         return usage();
     const auto url = parseUrl(put ? args[2] : args[1]);
     if (!url) {
-        std::fprintf(stderr, "velmaric-cli: not an ftp:// URL: %s\n",
+        std::fprintf(stderr, "velmaric-cli: not an ftp:// URL (nor sftp://): %s\n",
                      (put ? args[2] : args[1]).c_str());
         return 2;
     }
@@ -215,6 +229,8 @@ int main(int argc, char **argv)
         return report("InternetOpen");
     {
         ProgressLine progress("connecting");
+        if (trustNew)
+            progress.observer().trust = [](const ServerIdentity &) { return true; };
         const FtpObserverScope scope(progress.observer());
         c.connect = InternetConnectA(c.open, url->server.c_str(), 0, url->user.c_str(),
                                      url->password ? url->password->c_str() : nullptr,
