@@ -6,6 +6,7 @@
 // A server that can't be verified is refused unless --trust-new trusts it on first use (for
 // SFTP: adds its host key to ~/.ssh/known_hosts); a changed key is always refused.
 // Failures are reported with the FTP window's texts. Exit: 0 success, 1 failure, 2 usage.
+#include "terminaltext.h"
 #include "wininet.h"
 
 #include <cctype>
@@ -93,6 +94,26 @@ std::optional<FtpUrl> parseUrl(const std::string &url)
     return u;
 }
 
+// Text from the network, a line at a time, safe for a terminal.
+std::string escapedLines(const std::string &text)
+{
+    std::string out;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (start)
+            out += '\n';
+        out += escapeForTerminal(line);
+        start = end + 1;
+    }
+    return out;
+}
+
 // Prints what ErrorOut shows; the question that follows it there has no place here.
 int report(const char *call)
 {
@@ -104,11 +125,11 @@ int report(const char *call)
         ++length;
         InternetGetLastResponseInfoA(&number, text.data(), &length);
         text.resize(length);
-        std::fprintf(stderr, "%s Extd Err: %u %s\n", call, number, text.c_str());
+        std::fprintf(stderr, "%s Extd Err: %u %s\n", call, number, escapedLines(text).c_str());
     }
     std::fprintf(stderr, "%s Err: %u\n", call, error);
     if (const std::string detail = FtpLastErrorDetail(); !detail.empty())
-        std::fprintf(stderr, "%s\n", detail.c_str());
+        std::fprintf(stderr, "%s\n", escapedLines(detail).c_str());
     if (error == ERROR_INTERNET_INVALID_CA)
         std::fputs("velmaric-cli: --trust-new trusts a server on first use.\n", stderr);
     return 1;
@@ -245,7 +266,8 @@ int main(int argc, char **argv)
         if (!find)
             return GetLastError() == ERROR_NO_MORE_FILES ? 0 : report("FtpFindFirstFile");
         do
-            std::printf("%u\t%s\n", data.dwFileAttributes, data.cFileName.c_str());
+            std::printf("%u\t%s\n", data.dwFileAttributes,
+                        escapeForTerminal(data.cFileName).c_str());
         while (InternetFindNextFileA(find, &data));
         const DWORD error = GetLastError();
         InternetCloseHandle(find);

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdlib>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -41,6 +43,11 @@ void initCurl()
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
+
+// A listing longer than this is refused rather than held: a server could send one without end.
+// A real directory of 300,000 entries takes some 30 MB.
+constexpr std::size_t maxListingBytes = 256u << 20;
+constexpr std::size_t maxListingEntries = 2'000'000;
 
 struct Transfer {
     enum Kind { Login, Command, Listing, Get, Put } kind = Command;
@@ -81,6 +88,10 @@ public:
     static size_t onRead(char *buffer, size_t size, size_t count, void *self);
 
 private:
+    // Listings arrive in TYPE A, which libcurl hands on with every CR turned into a line end,
+    // cutting a name with a lone CR in two: the listing is taken as the server sent it, before
+    // that conversion.
+    void takeListing(const char *data, std::size_t size);
     DWORD command(std::vector<std::string> quote);
     bool controlAlive() const;
     void rememberControl();
@@ -107,7 +118,11 @@ private:
     FtpReplyParser m_replies;
     Transfer *m_transfer = nullptr;
     std::string m_listing;
-    std::uint64_t m_moved = 0; // bytes written to or read from the local side
+    std::size_t m_listingLines = 0;
+    bool m_listingTooLong = false;
+    bool m_stalled = false;
+    std::uint64_t m_announced = 0; // Get: the size the server's SIZE reply gave, 0 for none
+    std::uint64_t m_moved = 0;     // bytes written to or read from the local side
     int m_localErrno = 0;
     bool m_pendingCr = false;
     std::vector<char> m_scratch;
@@ -158,8 +173,11 @@ void CurlFtpSession::rememberControl()
 int CurlFtpSession::onDebug(CURL *, curl_infotype type, char *data, size_t size, void *self)
 {
     // Only what the server sent: outgoing lines (USER, PASS …) are never looked at.
+    auto *c = static_cast<CurlFtpSession *>(self);
     if (type == CURLINFO_HEADER_IN)
-        static_cast<CurlFtpSession *>(self)->m_replies.feed({data, size});
+        c->m_replies.feed({data, size});
+    else if (type == CURLINFO_DATA_IN && c->m_transfer && c->m_transfer->kind == Transfer::Listing)
+        c->takeListing(data, size);
     return 0;
 }
 
@@ -174,7 +192,13 @@ int CurlFtpSession::onProgress(void *self, curl_off_t dltotal, curl_off_t dlnow,
         return 1;
     if (o->progress && c->m_transfer) {
         switch (c->m_transfer->kind) {
-        case Transfer::Get: o->progress(std::uint64_t(dlnow), std::uint64_t(dltotal)); break;
+        case Transfer::Get: {
+            // The size announced is a hint: the file may have grown since.
+            const auto done = std::uint64_t(dlnow);
+            o->progress(done,
+                        c->m_announced ? std::max(c->m_announced, done) : std::uint64_t(dltotal));
+            break;
+        }
         case Transfer::Put: o->progress(c->m_moved, c->m_transfer->localSize); break;
         case Transfer::Listing: o->progress(std::uint64_t(dlnow), 0); break;
         default: break;
@@ -187,10 +211,8 @@ size_t CurlFtpSession::onWrite(char *data, size_t size, size_t count, void *self
 {
     auto *c = static_cast<CurlFtpSession *>(self);
     const size_t bytes = size * count;
-    if (c->m_transfer->kind == Transfer::Listing) {
-        c->m_listing.append(data, bytes);
-        return bytes;
-    }
+    if (c->m_transfer->kind == Transfer::Listing) // kept as it came, by onDebug
+        return c->m_listingTooLong ? 0 : bytes;
     size_t done = 0;
     while (done < bytes) {
         const ssize_t w = ::write(c->m_transfer->localFd, data + done, bytes - done);
@@ -204,6 +226,20 @@ size_t CurlFtpSession::onWrite(char *data, size_t size, size_t count, void *self
     }
     c->m_moved += bytes;
     return bytes;
+}
+
+void CurlFtpSession::takeListing(const char *data, std::size_t size)
+{
+    if (m_listingTooLong)
+        return;
+    m_listingLines += std::size_t(std::count(data, data + size, '\n'));
+    if (m_listing.size() + size > maxListingBytes || m_listingLines > maxListingEntries) {
+        m_listingTooLong = true;
+        m_listing.clear();
+        m_listing.shrink_to_fit();
+        return;
+    }
+    m_listing.append(data, size);
 }
 
 // ASCII sends: libcurl turns every LF into CR LF by itself, so a CR LF already in the file is
@@ -257,9 +293,23 @@ DWORD CurlFtpSession::errorFor(CURLcode code, bool cancelled) const
 {
     if (cancelled || code == CURLE_ABORTED_BY_CALLBACK)
         return ERROR_INTERNET_OPERATION_CANCELLED;
+    if (m_stalled)
+        return ERROR_INTERNET_TIMEOUT;
+    if (m_listingTooLong) {
+        FtpThread::setDetail("The listing was refused: it is longer than " +
+                             std::to_string(maxListingEntries) + " entries or " +
+                             std::to_string(maxListingBytes >> 20) + " MB.");
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    const auto &r = m_replies.replies();
     switch (code) {
     case CURLE_OK: return ERROR_SUCCESS;
     case CURLE_OPERATION_TIMEDOUT:
+        // libcurl takes a 421 ("service not available, closing") for a time-out; it is the
+        // server's answer.
+        if (!r.empty() && r.back().code == 421)
+            return ERROR_INTERNET_EXTENDED_ERROR;
+        return ERROR_INTERNET_TIMEOUT;
     case CURLE_FTP_ACCEPT_TIMEOUT: return ERROR_INTERNET_TIMEOUT;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY: return ERROR_INTERNET_NAME_NOT_RESOLVED;
@@ -272,7 +322,6 @@ DWORD CurlFtpSession::errorFor(CURLcode code, bool cancelled) const
     case CURLE_URL_MALFORMAT: return ERROR_INVALID_NAME;
     default: break;
     }
-    const auto &r = m_replies.replies();
     if (!r.empty() && r.back().code >= 400)
         return ERROR_INTERNET_EXTENDED_ERROR;
     switch (code) {
@@ -343,7 +392,12 @@ void CurlFtpSession::setOptions(CURL *h, const Transfer &t, const std::string &u
         if (t.mlsd)
             curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "MLSD");
         break;
-    case Transfer::Get: curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, long(t.ascii)); break;
+    case Transfer::Get:
+        curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, long(t.ascii));
+        // libcurl would stop at the size SIZE gave, and fail when SIZE is refused; the data
+        // connection alone says how much the file holds.
+        curl_easy_setopt(h, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+        break;
     case Transfer::Put:
         curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(h, CURLOPT_READFUNCTION, onRead);
@@ -372,6 +426,8 @@ DWORD CurlFtpSession::attempt(Transfer &t, bool &retry)
             url += '/';
     }
     std::vector<std::string> quote = t.quote;
+    if (t.kind == Transfer::Get && !t.ascii) // the size for progress only; a refusal is no matter
+        quote.insert(quote.end(), {"*TYPE I", "*SIZE " + t.path});
     const bool reused = t.kind != Transfer::Login && controlAlive();
     const bool sendOpts = m_utf8 && t.kind != Transfer::Login && (m_optsPending || !reused);
     if (sendOpts)
@@ -391,6 +447,10 @@ DWORD CurlFtpSession::attempt(Transfer &t, bool &retry)
     m_replies.clear();
     m_transfer = &t;
     m_listing.clear();
+    m_listingLines = 0;
+    m_listingTooLong = false;
+    m_stalled = false;
+    m_announced = 0;
     m_moved = 0;
     m_localErrno = 0;
     m_pendingCr = false;
@@ -403,6 +463,20 @@ DWORD CurlFtpSession::attempt(Transfer &t, bool &retry)
     // the data connection) and goes on only when called again: short waits after activity,
     // growing to 50 ms while nothing happens, keep that from costing 50 ms per transfer.
     int wait = 1;
+    // The stall time-out, kept here to the millisecond: libcurl's low-speed check averages over
+    // seconds and fires late. It runs once the data connection is announced (150 or 125).
+    const bool data = t.kind == Transfer::Get || t.kind == Transfer::Put ||
+                      t.kind == Transfer::Listing;
+    const auto stallLimit = std::chrono::milliseconds(long(m_login.timeouts.stallSeconds * 1000));
+    auto lastMove = std::chrono::steady_clock::now();
+    std::uint64_t lastCount = 0;
+    bool flowing = false;
+    const auto announce = [&] {
+        if (t.kind == Transfer::Get && !t.ascii && !m_announced)
+            for (const auto &reply : m_replies.replies())
+                if (reply.code == 213 && reply.text.size() > 4)
+                    m_announced = std::strtoull(reply.text.c_str() + 4, nullptr, 10);
+    };
     for (;;) {
         int running = 0;
         if (curl_multi_perform(m, &running) != CURLM_OK) {
@@ -419,6 +493,22 @@ DWORD CurlFtpSession::attempt(Transfer &t, bool &retry)
         if (FtpThread::cancelled()) {
             cancelled = true;
             break;
+        }
+        if (data) {
+            const auto now = std::chrono::steady_clock::now();
+            const std::uint64_t count = m_moved + m_listing.size();
+            announce();
+            if (!flowing)
+                flowing = std::any_of(
+                    m_replies.replies().begin(), m_replies.replies().end(),
+                    [](const FtpReply &r) { return r.code == 150 || r.code == 125; });
+            if (count != lastCount || !flowing) {
+                lastCount = count;
+                lastMove = now;
+            } else if (now - lastMove >= stallLimit) {
+                m_stalled = true;
+                break;
+            }
         }
         int ready = 0;
         curl_multi_poll(m, nullptr, 0, wait, &ready);
@@ -437,7 +527,11 @@ DWORD CurlFtpSession::attempt(Transfer &t, bool &retry)
         m_optsPending = false;
     else if (m_utf8 && greeted)
         m_optsPending = true;
-    const DWORD error = errorFor(result, cancelled);
+    announce();
+    DWORD error = errorFor(result, cancelled);
+    // Less than the server announced: the data connection ended early.
+    if (!error && m_announced && m_moved < m_announced)
+        error = ERROR_INTERNET_CONNECTION_ABORTED;
     retry = !cancelled && ((reused && got.empty() && error == ERROR_INTERNET_CONNECTION_ABORTED) ||
                            (m_optsPending && greeted));
     return error;

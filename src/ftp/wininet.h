@@ -44,6 +44,7 @@ constexpr DWORD ERROR_FILE_NOT_FOUND = 2; // a local file to send is missing
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3; // the local folder of a Get is missing
 constexpr DWORD ERROR_ACCESS_DENIED = 5;  // a local file can't be read or written
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8; // a listing too long to hold (FtpLastErrorDetail)
 constexpr DWORD ERROR_NO_MORE_FILES = 18; // a listing has no (more) entries
 constexpr DWORD ERROR_FILE_EXISTS = 80;   // FtpGetFileA with fail-if-exists
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;

@@ -108,6 +108,15 @@ server killed mid-get :: --stall-after 100000 :: get big.bin :: :: 12030 :: kill
 cancel during a 200 MB get :: :: get big.bin :: :: 12017 :: cancel
 cancel while the data stalls :: --stall-after 100000 :: get big.bin :: :: 12017 :: cancel
 cancel while waiting for a reply :: --hang MLSD :: list *.* :: error 12017 :: :: cancel
+endless listing refused :: --listing-lines -1 :: list *.* :: error 8
+300000 entries :: --listing-lines 300000 :: list *.* :: {made 300000}
+understated SIZE cuts nothing :: --size-reply 213_100 :: get s.bin :: {binary}
+refused SIZE stops no get :: --size-reply 550_SIZE_not_allowed :: get s.bin :: {binary}
+less data than SIZE announced :: --size-reply 213_99999999 :: get keep.txt :: :: 12030
+421 at login is the server's answer :: --login-reply 421_Too_many_connections :: connect
+    :: 421 421 :: 12003
+stall time-out on time :: --stall-after 100000 :: get big.bin :: :: 12002 :: STALL=2 exact
+control characters in names kept whole :: :: list ctl :: f bell\a\nf lone\rcr\nf tab\there
 )";
 
 class tst_FtpPlatform : public QObject {
@@ -168,6 +177,12 @@ void tst_FtpPlatform::calls()
         binary += char((i * 7919u) >> 3);
     for (int i = 0; i < 10000; ++i)
         many += QByteArray(i ? "\n" : "") + QString::asprintf("f file%06d.txt", i).toLatin1();
+    QByteArray made;
+    if (want.startsWith("{made "))
+        for (int i = 0, n = want.mid(6).chopped(1).toInt(); i < n; ++i)
+            made += QByteArray(i ? "\n" : "") + QString::asprintf("f f%09d", i).toLatin1();
+    if (!made.isEmpty())
+        want = made;
     want.replace("{home}", home.toUtf8())
         .replace("{many}", many)
         .replace("{binary}", binary)
@@ -182,6 +197,8 @@ void tst_FtpPlatform::calls()
     QVERIFY(QDir().mkpath(peer.root(home + "/odd %20 #name?")));
     QVERIFY(peer.writeFile(home + "/keep.txt", "keep"));
     QVERIFY(peer.writeFile(home + '/' + utf8Name, "u"));
+    for (const char *ctl : {"lone\rcr", "tab\there", "bell\a"})
+        QVERIFY(name != "ctl" || peer.writeFile(home + "/ctl/" + ctl, "c"));
     if (call == "get" && !wantError)
         QVERIFY(peer.writeFile(home + '/' + name, want));
     QTemporaryDir local;
@@ -263,6 +280,10 @@ void tst_FtpPlatform::calls()
                   .toUtf8();
     // A cancel acts at once; a time-out of 1 s gives up well within 30 s.
     QVERIFY2(clock.elapsed() < (timeout.size() == 2 ? 30000 : 10000), "not given up promptly");
+    if (flags.contains("exact")) // the time-out as set, within a second (login takes a moment)
+        QVERIFY2(clock.elapsed() >= timeout[1].toInt() * 1000 &&
+                     clock.elapsed() < timeout[1].toInt() * 1000 + 1000,
+                 qPrintable(QString::number(clock.elapsed())));
     scope.reset();
     QCOMPARE(call == "close" ? 0 : error, wantError);
     if (transfer) {
@@ -279,7 +300,7 @@ void tst_FtpPlatform::calls()
     // The connection still works (libcurl logs in again by itself), twice for the server that
     // hangs up after each transfer, and stays in the login directory.
     const bool usable = connect && call != "cd" &&
-                        !row[1].contains(QRegularExpression("hang|stall"));
+                        !row[1].contains(QRegularExpression("hang|stall|size-reply"));
     for (int round = 0; usable && round < 2; ++round) {
         QVERIFY2(FtpGetFileA(connect, utf8Name.toUtf8().constData(),
                              local.filePath("u").toUtf8().constData(), false, 0,

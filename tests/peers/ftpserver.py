@@ -15,7 +15,7 @@ import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import BufferedIteratorProducer, DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -61,6 +61,10 @@ def main():
     p.add_argument("--close-after-transfer", action="store_true")
     # create this many empty files in a folder "many" of the login directory
     p.add_argument("--make-files", type=int, default=0)
+    # misbehaviours: every listing is this many made-up entries (-1: without end)
+    p.add_argument("--listing-lines", type=int, default=0)
+    p.add_argument("--size-reply", default="")  # SIZE answered with this reply ("_" for blanks)
+    p.add_argument("--login-reply", default="")  # USER answered with this reply, then hang up
     a = p.parse_args()
 
     root = os.path.realpath(a.root)
@@ -101,6 +105,39 @@ def main():
                 self.respond("550 Send OPTS UTF8 ON first.")
                 return
             super().pre_process_command(line, cmd, arg)
+
+        def ftp_USER(self, line):
+            if a.login_reply:
+                self.respond(a.login_reply.replace("_", " "))
+                self.close_when_done()
+                return
+            return super().ftp_USER(line)
+
+        def ftp_SIZE(self, path):
+            if a.size_reply:
+                return self.respond(a.size_reply.replace("_", " "))
+            return super().ftp_SIZE(path)
+
+        def made_up_listing(self, cmd, line):
+            def chunks():
+                i = 0
+                while a.listing_lines < 0 or i < a.listing_lines:
+                    end = i + 1000 if a.listing_lines < 0 else min(i + 1000, a.listing_lines)
+                    yield "".join(line % n for n in range(i, end)).encode()
+                    i = end
+            self.push_dtp_data(BufferedIteratorProducer(chunks()), isproducer=True, cmd=cmd)
+
+        def ftp_MLSD(self, path):
+            if not a.listing_lines:
+                return super().ftp_MLSD(path)
+            self.made_up_listing("MLSD", "type=file;size=1; f%09d\r\n")
+            return path
+
+        def ftp_LIST(self, path):
+            if not a.listing_lines:
+                return super().ftp_LIST(path)
+            self.made_up_listing("LIST", "-rw-r--r-- 1 a b 1 Jan 1 2020 f%09d\r\n")
+            return path
 
         def ftp_OPTS(self, line):
             if line.upper().replace(" ", "") == "UTF8ON":
