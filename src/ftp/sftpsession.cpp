@@ -29,8 +29,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t readChunk = 64 * 1024;  // what OpenSSH's server sends in one reply
 constexpr std::size_t readDepth = 16;           // requests in flight during a Get
 constexpr std::uint32_t writeChunk = 64 * 1024;
-constexpr std::size_t maxListingEntries = 4'000'000;
-constexpr std::size_t maxListingBytes = 512u << 20;
+constexpr std::size_t maxListingEntries = 2'000'000; // as for FTP listings
+constexpr std::size_t maxListingBytes = 256u << 20;
 
 // Ends a call that waits inside libssh: on cancel, or when nothing moved for too long, it shuts
 // the socket down, which makes every libssh wait return an error at once.
@@ -349,9 +349,10 @@ DWORD SftpSession::list(const std::string &directory, std::vector<FtpListEntry> 
         }
         sftp_attributes_free(a);
         if (entries.size() > maxListingEntries || bytes > maxListingBytes) {
-            error = d->fail(ERROR_INTERNET_EXTENDED_ERROR,
-                            "Listing " + directory + ": more entries than a listing may hold",
-                            SSH_FX_FAILURE);
+            error = d->fail(ERROR_NOT_ENOUGH_MEMORY,
+                            "The listing was refused: it is longer than " +
+                                std::to_string(maxListingEntries) + " entries or " +
+                                std::to_string(maxListingBytes >> 20) + " MB.");
             break;
         }
         if (FtpCallObserver *o = FtpThread::observer(); o && o->progress)
