@@ -291,17 +291,43 @@ private Q_SLOTS:
         QCOMPARE(s.list(s.loginDirectory(), entries), ERROR_SUCCESS);
     }
 
-    // Through an HTTP proxy's CONNECT tunnel (tinyproxy, started beside an FTP peer).
-    void httpProxy()
+    // Through an HTTP proxy's CONNECT tunnel (tinyproxy, started beside an FTP peer) and
+    // through SOCKS5, the server's name resolved here or by the proxy (socks5relay.py).
+    void proxy_data()
     {
-        FtpServerPeer ftp({}, true);
-        REQUIRE_FTP_SERVER(ftp);
+        QTest::addColumn<QString>("scheme");
+        QTest::newRow("http") << "http";
+        QTest::newRow("socks5") << "socks5";
+        QTest::newRow("socks5h") << "socks5h";
+    }
+    void proxy()
+    {
+        QFETCH(QString, scheme);
+        std::optional<FtpServerPeer> ftp;
+        QProcess socks;
+        QString address;
+        if (scheme == "http") {
+            ftp.emplace(QStringList{}, true);
+            REQUIRE_FTP_SERVER(*ftp);
+            address = ftp->proxy();
+        } else {
+            socks.start("/usr/bin/python3", {SOCKS5RELAY_SCRIPT});
+            QVERIFY(socks.waitForReadyRead(30000));
+            address = "127.0.0.1:" + socks.readLine().trimmed().split(' ').value(1);
+        }
         SftpLogin l = sshLogin();
-        l.proxy = "http://" + ftp.proxy().toStdString();
+        l.proxy = (scheme + "://" + address).toStdString();
         SftpSession s(l);
         QCOMPARE(s.connect(), ERROR_SUCCESS);
         std::vector<FtpListEntry> entries;
         QCOMPARE(s.list(s.loginDirectory(), entries), ERROR_SUCCESS);
+        if (scheme != "http") { // the tunnel went through the proxy
+            QVERIFY(socks.canReadLine() || socks.waitForReadyRead(10000));
+            QCOMPARE(socks.readLine().trimmed(),
+                     "CONNECT 127.0.0.1 " + QByteArray::number(m_peer.port()));
+        }
+        socks.kill();
+        socks.waitForFinished();
     }
 };
 
