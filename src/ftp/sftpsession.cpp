@@ -33,14 +33,16 @@ constexpr std::size_t maxListingEntries = 2'000'000; // as for FTP listings
 constexpr std::size_t maxListingBytes = 256u << 20;
 
 // Ends a call that waits inside libssh: on cancel, or when nothing moved for too long, it shuts
-// the socket down, which makes every libssh wait return an error at once.
+// the socket down, which makes every libssh wait return an error at once, and marks the
+// connection broken (also when the call got through just before).
 class Watchdog {
 public:
     enum Fired { None, Cancelled, TimedOut };
 
-    Watchdog(int fd, const std::atomic<bool> *cancelled, std::chrono::milliseconds idle)
-        : m_fd(fd), m_cancelled(cancelled), m_idle(idle), m_last(Clock::now()),
-          m_thread([this] { run(); })
+    Watchdog(int fd, const std::atomic<bool> *cancelled, std::chrono::milliseconds idle,
+             bool &broken)
+        : m_fd(fd), m_cancelled(cancelled), m_idle(idle), m_broken(broken),
+          m_last(Clock::now()), m_thread([this] { run(); })
     {
     }
     ~Watchdog()
@@ -84,6 +86,7 @@ private:
                 f = TimedOut;
             if (f != None) {
                 m_fired = f;
+                m_broken = true; // read by the caller after the join
                 ::shutdown(m_fd, SHUT_RDWR);
                 break;
             }
@@ -93,6 +96,7 @@ private:
     int m_fd;
     const std::atomic<bool> *m_cancelled;
     std::chrono::milliseconds m_idle;
+    bool &m_broken;
     Clock::time_point m_last;
     bool m_paused = false;
     bool m_stop = false;
@@ -215,6 +219,11 @@ struct SftpSession::Impl {
         return seconds(login.timeouts.replySeconds);
     }
 
+    Watchdog watch(std::chrono::milliseconds idle)
+    {
+        return Watchdog(fd, cancelFlag(), idle, broken);
+    }
+
     DWORD open();
     DWORD ensureOpen() { return broken ? open() : ERROR_SUCCESS; }
 };
@@ -259,7 +268,7 @@ DWORD SftpSession::Impl::open()
                                                                               Clock::now()));
     };
     {
-        Watchdog w(fd, cancelFlag(), left());
+        Watchdog w = watch(left());
         if (ssh_connect(ssh) != SSH_OK) {
             if (w.fired() == Watchdog::None)
                 return fail(ERROR_INTERNET_SECURITY_CHANNEL_ERROR,
@@ -272,7 +281,7 @@ DWORD SftpSession::Impl::open()
     if (const DWORD error = checkHostKey(ssh, login, refusal))
         return fail(error, refusal);
     {
-        Watchdog w(fd, cancelFlag(), left());
+        Watchdog w = watch(left());
         const SshAuthResult auth =
             authenticate(ssh, login, [&w](bool paused) { w.pause(paused); });
         if (!auth.ok) {
@@ -281,7 +290,7 @@ DWORD SftpSession::Impl::open()
             return fail(ERROR_INTERNET_LOGIN_FAILURE, auth.message);
         }
     }
-    Watchdog w(fd, cancelFlag(), replyWait());
+    Watchdog w = watch(replyWait());
     sftp = sftp_new(ssh);
     if (!sftp || sftp_init(sftp) != SSH_OK)
         return failure(w, "Starting SFTP");
@@ -310,7 +319,7 @@ DWORD SftpSession::changeDirectory(const std::string &directory, std::string &cu
 {
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), d->replyWait());
+    Watchdog w = d->watch(d->replyWait());
     AttributesPtr a{sftp_stat(d->sftp, directory.c_str())};
     if (!a.a)
         return d->failure(w, "Changing to " + directory);
@@ -330,7 +339,7 @@ DWORD SftpSession::list(const std::string &directory, std::vector<FtpListEntry> 
     entries.clear();
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), d->replyWait());
+    Watchdog w = d->watch(d->replyWait());
     sftp_dir dir = sftp_opendir(d->sftp, directory.c_str());
     if (!dir)
         return d->failure(w, "Listing " + directory);
@@ -368,7 +377,7 @@ DWORD SftpSession::get(const std::string &remote, int fd, bool)
 {
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), seconds(d->login.timeouts.stallSeconds));
+    Watchdog w = d->watch(seconds(d->login.timeouts.stallSeconds));
     sftp_file file = sftp_open(d->sftp, remote.c_str(), O_RDONLY, 0);
     if (!file)
         return d->failure(w, "Opening " + remote);
@@ -398,6 +407,8 @@ DWORD SftpSession::get(const std::string &remote, int fd, bool)
     };
     for (std::size_t i = 0; i < readDepth && request(next, readChunk); ++i)
         next += readChunk;
+    if (inFlight.empty())
+        error = d->failure(w, "Reading " + remote);
     while (!inFlight.empty() && !error) {
         const Request r = inFlight.front();
         inFlight.pop_front();
@@ -431,13 +442,15 @@ DWORD SftpSession::get(const std::string &remote, int fd, bool)
             error = d->fail(ERROR_INTERNET_OPERATION_CANCELLED, "Cancelled");
             break;
         }
-        if (end != UINT64_MAX)
-            continue;
-        if (std::uint32_t(n) < r.length && !request(r.offset + n, r.length - std::uint32_t(n)))
-            error = d->failure(w, "Reading " + remote);
-        else if (request(next, readChunk))
+        const std::uint64_t rest = r.offset + std::uint64_t(n);
+        bool asked = true;
+        if (std::uint32_t(n) < r.length && rest < end)
+            asked = request(rest, r.length - std::uint32_t(n));
+        if (asked && end == UINT64_MAX) {
+            asked = request(next, readChunk);
             next += readChunk;
-        else
+        }
+        if (!asked)
             error = d->failure(w, "Reading " + remote);
     }
     // Answers to requests still in flight would linger on the connection: start a new one.
@@ -457,7 +470,7 @@ DWORD SftpSession::put(int fd, std::uint64_t size, const std::string &remote, bo
 {
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), seconds(d->login.timeouts.stallSeconds));
+    Watchdog w = d->watch(seconds(d->login.timeouts.stallSeconds));
     sftp_file file = sftp_open(d->sftp, remote.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!file)
         return d->failure(w, "Creating " + remote);
@@ -500,7 +513,7 @@ DWORD SftpSession::makeDirectory(const std::string &directory)
 {
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), d->replyWait());
+    Watchdog w = d->watch(d->replyWait());
     return sftp_mkdir(d->sftp, directory.c_str(), 0755) == 0
                ? ERROR_SUCCESS
                : d->failure(w, "Making " + directory);
@@ -510,7 +523,7 @@ DWORD SftpSession::removeDirectory(const std::string &directory)
 {
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), d->replyWait());
+    Watchdog w = d->watch(d->replyWait());
     return sftp_rmdir(d->sftp, directory.c_str()) == 0
                ? ERROR_SUCCESS
                : d->failure(w, "Removing " + directory);
@@ -520,7 +533,7 @@ DWORD SftpSession::deleteFile(const std::string &file)
 {
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), d->replyWait());
+    Watchdog w = d->watch(d->replyWait());
     return sftp_unlink(d->sftp, file.c_str()) == 0 ? ERROR_SUCCESS
                                                     : d->failure(w, "Deleting " + file);
 }
@@ -529,7 +542,7 @@ DWORD SftpSession::rename(const std::string &from, const std::string &to)
 {
     if (const DWORD error = d->ensureOpen())
         return error;
-    Watchdog w(d->fd, d->cancelFlag(), d->replyWait());
+    Watchdog w = d->watch(d->replyWait());
     return sftp_rename(d->sftp, from.c_str(), to.c_str()) == 0
                ? ERROR_SUCCESS
                : d->failure(w, "Renaming " + from);

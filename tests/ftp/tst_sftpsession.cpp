@@ -305,6 +305,11 @@ private Q_SLOTS:
         QFETCH(QString, scheme);
         std::optional<FtpServerPeer> ftp;
         QProcess socks;
+        const auto line = [&socks] {
+            while (!socks.canReadLine() && socks.waitForReadyRead(10000))
+                ;
+            return socks.readLine().trimmed();
+        };
         QString address;
         if (scheme == "http") {
             ftp.emplace(QStringList{}, true);
@@ -312,8 +317,7 @@ private Q_SLOTS:
             address = ftp->proxy();
         } else {
             socks.start("/usr/bin/python3", {SOCKS5RELAY_SCRIPT});
-            QVERIFY(socks.waitForReadyRead(30000));
-            address = "127.0.0.1:" + socks.readLine().trimmed().split(' ').value(1);
+            address = "127.0.0.1:" + line().split(' ').value(1);
         }
         SftpLogin l = sshLogin();
         l.proxy = (scheme + "://" + address).toStdString();
@@ -322,9 +326,7 @@ private Q_SLOTS:
         std::vector<FtpListEntry> entries;
         QCOMPARE(s.list(s.loginDirectory(), entries), ERROR_SUCCESS);
         if (scheme != "http") { // the tunnel went through the proxy
-            QVERIFY(socks.canReadLine() || socks.waitForReadyRead(10000));
-            QCOMPARE(socks.readLine().trimmed(),
-                     "CONNECT 127.0.0.1 " + QByteArray::number(m_peer.port()));
+            QCOMPARE(line(), "CONNECT 127.0.0.1 " + QByteArray::number(m_peer.port()));
         }
         socks.kill();
         socks.waitForFinished();
