@@ -85,10 +85,19 @@ int main(int argc, char **argv)
         QFile b(QString::fromStdString(batch));
         b.open(QIODevice::WriteOnly);
         b.write(QByteArray::fromStdString(command + "\n"));
-        return std::vector<std::string>{
-            "sftp", "-q", "-b", batch, "-i", keyFile, "-o",
-            "UserKnownHostsFile=" + ssh.toStdString() + "/known_hosts", "-o", "BatchMode=yes",
-            "-P", port, "velmaric@127.0.0.1"};
+        return std::vector<std::string>{"sftp",
+                                        "-q",
+                                        "-b",
+                                        batch,
+                                        "-i",
+                                        keyFile,
+                                        "-o",
+                                        "UserKnownHostsFile=" + ssh.toStdString() + "/known_hosts",
+                                        "-o",
+                                        "BatchMode=yes",
+                                        "-P",
+                                        port,
+                                        "velmaric@127.0.0.1"};
     };
 
     struct Tool {
@@ -97,12 +106,15 @@ int main(int argc, char **argv)
         std::vector<TimedRun> gets, puts;
     };
     std::vector<Tool> tools{
-        {"velmaric-cli", {VELMARIC_CLI, "ftp", "get", url + "big", got},
-         {VELMARIC_CLI, "ftp", "put", local, url + "up"}, {}, {}},
+        {"velmaric-cli",
+         {VELMARIC_CLI, "ftp", "get", url + "big", got},
+         {VELMARIC_CLI, "ftp", "put", local, url + "up"},
+         {},
+         {}},
         {"OpenSSH sftp -b", {}, {}, {}, {}},
         {"curl (libssh2)",
-         {"curl", "-s", "--key", keyFile, "--pubkey", keyFile + ".pub", "-u", "velmaric:",
-          curlUrl + "big", "-o", got},
+         {"curl", "-s", "--key", keyFile, "--pubkey", keyFile + ".pub", "-u",
+          "velmaric:", curlUrl + "big", "-o", got},
          {"curl", "-s", "--key", keyFile, "--pubkey", keyFile + ".pub", "-u", "velmaric:", "-T",
           local, curlUrl + "up"},
          {},

@@ -26,8 +26,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint32_t readChunk = 64 * 1024;  // what OpenSSH's server sends in one reply
-constexpr std::size_t readDepth = 16;           // requests in flight during a Get
+constexpr std::uint32_t readChunk = 64 * 1024; // what OpenSSH's server sends in one reply
+constexpr std::size_t readDepth = 16;          // requests in flight during a Get
 constexpr std::uint32_t writeChunk = 64 * 1024;
 constexpr std::size_t maxListingEntries = 2'000'000; // as for FTP listings
 constexpr std::size_t maxListingBytes = 256u << 20;
@@ -41,10 +41,9 @@ public:
 
     Watchdog(int fd, const std::atomic<bool> *cancelled, std::chrono::milliseconds idle,
              bool &broken)
-        : m_fd(fd), m_cancelled(cancelled), m_idle(idle), m_broken(broken),
-          m_last(Clock::now()), m_thread([this] { run(); })
-    {
-    }
+        : m_fd(fd), m_cancelled(cancelled), m_idle(idle), m_broken(broken), m_last(Clock::now()),
+          m_thread([this] { run(); })
+    {}
     ~Watchdog()
     {
         {
@@ -203,7 +202,8 @@ struct SftpSession::Impl {
             broken = true;
             return fail(ERROR_INTERNET_TIMEOUT, what + ": the server did not answer in time");
         }
-        const int status = sftp && ssh_is_connected(ssh) ? sftp_get_error(sftp) : SSH_FX_CONNECTION_LOST;
+        const int status = sftp && ssh_is_connected(ssh) ? sftp_get_error(sftp)
+                                                         : SSH_FX_CONNECTION_LOST;
         if (status == SSH_FX_CONNECTION_LOST || status == SSH_FX_NO_CONNECTION ||
             status == SSH_FX_OK || !ssh_is_connected(ssh)) {
             broken = true;
@@ -214,10 +214,7 @@ struct SftpSession::Impl {
                     what + ": " + statusName(status) + "." + libsshReason(), DWORD(status));
     }
 
-    std::chrono::milliseconds replyWait() const
-    {
-        return seconds(login.timeouts.replySeconds);
-    }
+    std::chrono::milliseconds replyWait() const { return seconds(login.timeouts.replySeconds); }
 
     Watchdog watch(std::chrono::milliseconds idle)
     {
@@ -232,8 +229,8 @@ DWORD SftpSession::Impl::open()
 {
     close();
     const auto deadline = Clock::now() + seconds(login.timeouts.connectSeconds);
-    const SshSocketResult socket =
-        openSshSocket(login.host, login.port, login.proxy, deadline, cancelFlag());
+    const SshSocketResult socket = openSshSocket(login.host, login.port, login.proxy, deadline,
+                                                 cancelFlag());
     if (socket.fd < 0)
         return fail(socket.error, socket.message);
     fd = socket.fd;
@@ -263,17 +260,16 @@ DWORD SftpSession::Impl::open()
     ssh_options_set(ssh, SSH_OPTIONS_FD, &handed);
 
     const auto left = [&] {
-        return std::max(std::chrono::milliseconds(1),
-                        std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                              Clock::now()));
+        return std::max(
+            std::chrono::milliseconds(1),
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
     };
     {
         Watchdog w = watch(left());
         if (ssh_connect(ssh) != SSH_OK) {
             if (w.fired() == Watchdog::None)
                 return fail(ERROR_INTERNET_SECURITY_CHANNEL_ERROR,
-                            "The SSH handshake with " + login.host + " failed." +
-                                libsshReason());
+                            "The SSH handshake with " + login.host + " failed." + libsshReason());
             return failure(w, "Connecting to " + login.host);
         }
     }
@@ -282,8 +278,7 @@ DWORD SftpSession::Impl::open()
         return fail(error, refusal);
     {
         Watchdog w = watch(left());
-        const SshAuthResult auth =
-            authenticate(ssh, login, [&w](bool paused) { w.pause(paused); });
+        const SshAuthResult auth = authenticate(ssh, login, [&w](bool paused) { w.pause(paused); });
         if (!auth.ok) {
             if (w.fired() != Watchdog::None)
                 return failure(w, "Logging in");
@@ -313,7 +308,6 @@ SftpSession::~SftpSession() = default;
 DWORD SftpSession::connect() { return d->open(); }
 
 std::string SftpSession::loginDirectory() const { return d->home; }
-
 
 DWORD SftpSession::changeDirectory(const std::string &directory, std::string &current)
 {
@@ -427,8 +421,8 @@ DWORD SftpSession::get(const std::string &remote, int fd, bool)
             const ssize_t put = ::pwrite(fd, buffer.data() + at, std::size_t(n) - at,
                                          off_t(r.offset + at));
             if (put < 0 && errno != EINTR) {
-                error = d->fail(errnoToError(errno), std::string("Writing the local file: ") +
-                                                         std::strerror(errno));
+                error = d->fail(errnoToError(errno),
+                                std::string("Writing the local file: ") + std::strerror(errno));
                 break;
             }
             at += put > 0 ? std::size_t(put) : 0;
@@ -514,9 +508,8 @@ DWORD SftpSession::makeDirectory(const std::string &directory)
     if (const DWORD error = d->ensureOpen())
         return error;
     Watchdog w = d->watch(d->replyWait());
-    return sftp_mkdir(d->sftp, directory.c_str(), 0755) == 0
-               ? ERROR_SUCCESS
-               : d->failure(w, "Making " + directory);
+    return sftp_mkdir(d->sftp, directory.c_str(), 0755) == 0 ? ERROR_SUCCESS
+                                                             : d->failure(w, "Making " + directory);
 }
 
 DWORD SftpSession::removeDirectory(const std::string &directory)
@@ -524,9 +517,8 @@ DWORD SftpSession::removeDirectory(const std::string &directory)
     if (const DWORD error = d->ensureOpen())
         return error;
     Watchdog w = d->watch(d->replyWait());
-    return sftp_rmdir(d->sftp, directory.c_str()) == 0
-               ? ERROR_SUCCESS
-               : d->failure(w, "Removing " + directory);
+    return sftp_rmdir(d->sftp, directory.c_str()) == 0 ? ERROR_SUCCESS
+                                                       : d->failure(w, "Removing " + directory);
 }
 
 DWORD SftpSession::deleteFile(const std::string &file)
@@ -535,7 +527,7 @@ DWORD SftpSession::deleteFile(const std::string &file)
         return error;
     Watchdog w = d->watch(d->replyWait());
     return sftp_unlink(d->sftp, file.c_str()) == 0 ? ERROR_SUCCESS
-                                                    : d->failure(w, "Deleting " + file);
+                                                   : d->failure(w, "Deleting " + file);
 }
 
 DWORD SftpSession::rename(const std::string &from, const std::string &to)
@@ -543,9 +535,8 @@ DWORD SftpSession::rename(const std::string &from, const std::string &to)
     if (const DWORD error = d->ensureOpen())
         return error;
     Watchdog w = d->watch(d->replyWait());
-    return sftp_rename(d->sftp, from.c_str(), to.c_str()) == 0
-               ? ERROR_SUCCESS
-               : d->failure(w, "Renaming " + from);
+    return sftp_rename(d->sftp, from.c_str(), to.c_str()) == 0 ? ERROR_SUCCESS
+                                                               : d->failure(w, "Renaming " + from);
 }
 
 SshUserFiles SftpGetUserFiles()

@@ -18,8 +18,7 @@ using KeyPtr = std::unique_ptr<std::remove_pointer_t<ssh_key>, KeyDeleter>;
 
 std::string knownHostsName(const SftpLogin &login)
 {
-    return login.port == 22 ? login.host
-                            : "[" + login.host + "]:" + std::to_string(login.port);
+    return login.port == 22 ? login.host : "[" + login.host + "]:" + std::to_string(login.port);
 }
 
 std::string reason(ssh_session ssh)
@@ -122,7 +121,7 @@ DWORD checkHostKey(ssh_session ssh, const SftpLogin &login, std::string &refusal
     ServerIdentity shown;
     shown.kind = ServerIdentity::Kind::SshHostKey;
     shown.hostPort = (login.host.find(':') != std::string::npos ? "[" + login.host + "]"
-                                                                 : login.host) +
+                                                                : login.host) +
                      ":" + std::to_string(login.port);
     shown.reason = "not in ~/.ssh/known_hosts";
     shown.keyType = ssh_key_type_to_char(ssh_key_type(key.get()));
@@ -132,35 +131,33 @@ DWORD checkHostKey(ssh_session ssh, const SftpLogin &login, std::string &refusal
     case SSH_KNOWN_HOSTS_OK: return ERROR_SUCCESS;
     case SSH_KNOWN_HOSTS_CHANGED:
     case SSH_KNOWN_HOSTS_OTHER: {
-        const std::string was =
-            recordedKey(login.files.home + "/.ssh/known_hosts", server, shown.keyType);
-        refusal = "The SSH host key of " + server + " has CHANGED. " + knownHosts +
-                        " holds " + was + ", the server now shows " + shown.keyType + " " +
-                        shown.fingerprint +
-                        ". The connection is refused: someone may be intercepting it. If the "
-                        "server's key was replaced on purpose, remove the old one with "
-                        "ssh-keygen -R '" +
-                        server + "'.";
+        const std::string was = recordedKey(login.files.home + "/.ssh/known_hosts", server,
+                                            shown.keyType);
+        refusal = "The SSH host key of " + server + " has CHANGED. " + knownHosts + " holds " +
+                  was + ", the server now shows " + shown.keyType + " " + shown.fingerprint +
+                  ". The connection is refused: someone may be intercepting it. If the "
+                  "server's key was replaced on purpose, remove the old one with "
+                  "ssh-keygen -R '" +
+                  server + "'.";
         return ERROR_INTERNET_SEC_INVALID_CERT;
     }
     case SSH_KNOWN_HOSTS_UNKNOWN:
     case SSH_KNOWN_HOSTS_NOT_FOUND: // no known_hosts file: nothing is known yet
         break;
     default:
-        refusal = "The SSH host key of " + server + " could not be checked against " +
-                        knownHosts + reason(ssh);
+        refusal = "The SSH host key of " + server + " could not be checked against " + knownHosts +
+                  reason(ssh);
         return ERROR_INTERNET_INVALID_CA;
     }
     FtpCallObserver *observer = FtpThread::observer();
     if (!observer || !observer->trust || !observer->trust(shown)) {
         refusal = "The SSH host key of " + server + " is not known: " + shown.keyType + " " +
-                        shown.fingerprint + " is not in " + knownHosts +
-                        ". The connection is refused.";
+                  shown.fingerprint + " is not in " + knownHosts + ". The connection is refused.";
         return ERROR_INTERNET_INVALID_CA;
     }
     if (ssh_session_update_known_hosts(ssh) != SSH_OK) {
         refusal = "The SSH host key of " + server + " could not be added to " + knownHosts +
-                        reason(ssh);
+                  reason(ssh);
         return ERROR_INTERNET_INVALID_CA;
     }
     return ERROR_SUCCESS;
@@ -228,9 +225,10 @@ SshAuthResult authenticate(ssh_session ssh, const SftpLogin &login,
         ssh_key priv = nullptr;
         if (ssh_pki_import_privkey_file(file.c_str(), nullptr, passphraseCallback, &ask, &priv) !=
             SSH_OK) {
-            tried.push_back(shown + (!ask.asked            ? " (unreadable)"
-                                     : !(observer && observer->passphrase) ? " (has a passphrase; none is asked "
-                                                                  "for here, use ssh-agent)"
+            tried.push_back(shown + (!ask.asked ? " (unreadable)"
+                                     : !(observer && observer->passphrase)
+                                         ? " (has a passphrase; none is asked "
+                                           "for here, use ssh-agent)"
                                      : ask.given ? " (wrong passphrase)"
                                                  : " (no passphrase given)"));
             continue;

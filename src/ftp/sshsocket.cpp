@@ -27,8 +27,8 @@ struct Waiter {
         for (;;) {
             if (cancelled && cancelled->load())
                 return error = ERROR_INTERNET_OPERATION_CANCELLED, false;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - Clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                    Clock::now());
             if (left.count() <= 0)
                 return error = ERROR_INTERNET_TIMEOUT, false;
             pollfd p{fd, events, 0};
@@ -97,7 +97,11 @@ bool parseEndpoint(std::string_view text, Endpoint &e)
 
 struct AddrInfo {
     addrinfo *list = nullptr;
-    ~AddrInfo() { if (list) ::freeaddrinfo(list); }
+    ~AddrInfo()
+    {
+        if (list)
+            ::freeaddrinfo(list);
+    }
 };
 
 int resolve(const std::string &host, std::uint16_t port, AddrInfo &out)
@@ -169,12 +173,11 @@ const char *socksReplyText(unsigned char code)
     }
 }
 
-bool socks5(int fd, const std::string &host, std::uint16_t port, bool remoteResolve,
-            Waiter &waiter, std::string &message)
+bool socks5(int fd, const std::string &host, std::uint16_t port, bool remoteResolve, Waiter &waiter,
+            std::string &message)
 {
     unsigned char reply[4];
-    if (!waiter.sendAll(fd, std::string_view("\x05\x01\x00", 3)) ||
-        !waiter.receive(fd, reply, 2))
+    if (!waiter.sendAll(fd, std::string_view("\x05\x01\x00", 3)) || !waiter.receive(fd, reply, 2))
         return message = "The SOCKS5 proxy did not answer", false;
     if (reply[0] != 5 || reply[1] != 0) {
         waiter.error = ERROR_INTERNET_CANNOT_CONNECT;
@@ -234,8 +237,8 @@ bool httpConnect(int fd, const std::string &host, std::uint16_t port, Waiter &wa
 {
     const std::string authority = (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
                                   ":" + std::to_string(port);
-    if (!waiter.sendAll(fd, "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority +
-                                "\r\n\r\n"))
+    if (!waiter.sendAll(fd,
+                        "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"))
         return message = "The HTTP proxy did not answer", false;
     std::string head;
     while (head.size() < 16384 && head.find("\r\n\r\n") == std::string::npos) {
@@ -254,9 +257,8 @@ bool httpConnect(int fd, const std::string &host, std::uint16_t port, Waiter &wa
 
 } // namespace
 
-SshSocketResult openSshSocket(const std::string &host, std::uint16_t port,
-                              const std::string &proxy, Clock::time_point deadline,
-                              const std::atomic<bool> *cancelled)
+SshSocketResult openSshSocket(const std::string &host, std::uint16_t port, const std::string &proxy,
+                              Clock::time_point deadline, const std::atomic<bool> *cancelled)
 {
     Waiter waiter{deadline, cancelled};
     if (proxy.empty()) {
@@ -279,9 +281,9 @@ SshSocketResult openSshSocket(const std::string &host, std::uint16_t port,
     SshSocketResult r = tcpConnect(via.host, via.port, waiter);
     if (r.fd < 0)
         return r;
-    const bool ok = scheme == "http" ? httpConnect(r.fd, host, port, waiter, r.message)
-                                     : socks5(r.fd, host, port, scheme == "socks5h", waiter,
-                                              r.message);
+    const bool ok = scheme == "http"
+                        ? httpConnect(r.fd, host, port, waiter, r.message)
+                        : socks5(r.fd, host, port, scheme == "socks5h", waiter, r.message);
     if (!ok) {
         ::close(r.fd);
         r.fd = -1;

@@ -12,12 +12,11 @@
 #include <string>
 
 struct SshSocketResult {
-    int fd = -1;    // connected, blocking; the caller owns it
+    int fd = -1;     // connected, blocking; the caller owns it
     DWORD error = 0; // 12007 name, 12029 refused or unreachable, 12002 time-out, 12017 cancelled
     std::string message;
 };
 
-SshSocketResult openSshSocket(const std::string &host, std::uint16_t port,
-                              const std::string &proxy,
+SshSocketResult openSshSocket(const std::string &host, std::uint16_t port, const std::string &proxy,
                               std::chrono::steady_clock::time_point deadline,
                               const std::atomic<bool> *cancelled);

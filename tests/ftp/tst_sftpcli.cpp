@@ -90,8 +90,9 @@ void tst_SftpCli::commands()
     setKnownHosts(row[1], m_peer);
     const QString host = m_peer.server();
     const auto fill = [&](QString s) {
-        return s.replace("{url}", QStringLiteral("sftp://%1:%2@%3")
-                                      .arg(SshServerPeer::user, SshServerPeer::password, host))
+        return s
+            .replace("{url}", QStringLiteral("sftp://%1:%2@%3")
+                                  .arg(SshServerPeer::user, SshServerPeer::password, host))
             .replace("{keys}", QStringLiteral("sftp://%1@%2").arg(SshServerPeer::user, host))
             .replace("{host}", host)
             .replace("{port}", QString::number(m_peer.port()))

@@ -91,15 +91,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("passphrase");
         QTest::addColumn<DWORD>("error");
         QTest::addColumn<QString>("message");
-        QTest::newRow("password") << "" << "" << ERROR_SUCCESS << "";
-        QTest::newRow("ed25519 key") << "ed25519" << "" << ERROR_SUCCESS << "";
-        QTest::newRow("rsa key, SHA-2 signature") << "rsa" << "" << ERROR_SUCCESS << "";
+        QTest::newRow("password") << ""
+                                  << "" << ERROR_SUCCESS << "";
+        QTest::newRow("ed25519 key") << "ed25519"
+                                     << "" << ERROR_SUCCESS << "";
+        QTest::newRow("rsa key, SHA-2 signature") << "rsa"
+                                                  << "" << ERROR_SUCCESS << "";
         QTest::newRow("key with a passphrase, none asked")
-            << "ed25519" << "pass phrase" << ERROR_INTERNET_LOGIN_FAILURE << "has a passphrase";
-        QTest::newRow("no key at all")
-            << "none" << "" << ERROR_INTERNET_LOGIN_FAILURE << "no key in ~/.ssh";
+            << "ed25519"
+            << "pass phrase" << ERROR_INTERNET_LOGIN_FAILURE << "has a passphrase";
+        QTest::newRow("no key at all") << "none"
+                                       << "" << ERROR_INTERNET_LOGIN_FAILURE << "no key in ~/.ssh";
         QTest::newRow("wrong password")
-            << "wrong" << "" << ERROR_INTERNET_LOGIN_FAILURE << "refused the user name or password";
+            << "wrong"
+            << "" << ERROR_INTERNET_LOGIN_FAILURE << "refused the user name or password";
     }
     void login()
     {
@@ -279,10 +284,11 @@ private Q_SLOTS:
         };
         std::optional<FtpObserverScope> scope(std::in_place, observer);
         const int fd = upload ? ::open(QFile::encodeName(local.filePath("big")), O_RDONLY)
-                              : ::open(QFile::encodeName(local.filePath("got")),
-                                       O_WRONLY | O_CREAT, 0644);
-        const DWORD error = upload ? s.put(fd, quint64(data.size()), s.loginDirectory() + "/up", false)
-                                   : s.get(s.loginDirectory() + "/big", fd, false);
+                              : ::open(QFile::encodeName(local.filePath("got")), O_WRONLY | O_CREAT,
+                                       0644);
+        const DWORD error = upload
+                                ? s.put(fd, quint64(data.size()), s.loginDirectory() + "/up", false)
+                                : s.get(s.loginDirectory() + "/big", fd, false);
         ::close(fd);
         QCOMPARE(error, ERROR_INTERNET_OPERATION_CANCELLED);
         QVERIFY(last < quint64(data.size()));

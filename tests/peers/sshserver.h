@@ -150,9 +150,8 @@ private:
                                "exec /usr/sbin/sshd -f \"$1/etc/sshd_config\" -D -e";
         m_process.start("unshare", {"--mount", "--propagation", "private", "--pid", "--fork",
                                     "--kill-child", "/bin/sh", "-c", script, "sh", m_dir.path()});
-        const QByteArray ready = QStringLiteral("Server listening on 127.0.0.1 port %1.")
-                                     .arg(port)
-                                     .toUtf8();
+        const QByteArray ready =
+            QStringLiteral("Server listening on 127.0.0.1 port %1.").arg(port).toUtf8();
         m_log.clear();
         while (m_process.state() != QProcess::NotRunning && !m_log.contains(ready) &&
                m_process.waitForReadyRead(30000))
@@ -170,9 +169,9 @@ private:
     quint16 m_port = 0;
 };
 
-#define REQUIRE_SSH_SERVER(peer)                                                                   \
-    do {                                                                                           \
-        if (!(peer).started() && ::geteuid() != 0)                                                 \
-            QSKIP(qPrintable((peer).problem()));                                                   \
-        QVERIFY2((peer).started(), qPrintable((peer).problem()));                                  \
+#define REQUIRE_SSH_SERVER(peer) \
+    do { \
+        if (!(peer).started() && ::geteuid() != 0) \
+            QSKIP(qPrintable((peer).problem())); \
+        QVERIFY2((peer).started(), qPrintable((peer).problem())); \
     } while (0)
