@@ -222,7 +222,14 @@ struct SftpSession::Impl {
     }
 
     DWORD open();
-    DWORD ensureOpen() { return broken ? open() : ERROR_SUCCESS; }
+    // A connection the server ended while idle (its FIN already here) is replaced before use.
+    DWORD ensureOpen()
+    {
+        char byte;
+        if (!broken && ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+            close();
+        return broken ? open() : ERROR_SUCCESS;
+    }
 };
 
 DWORD SftpSession::Impl::open()
