@@ -5,9 +5,10 @@ std::vector<CliCommand> ftpCommands()
 {
     return {{"ftp", "ftp ls|get|put ARGS",
              "FTP: ls URL, get URL LOCAL, put LOCAL URL [--ascii] [--active] [--proxy TEXT]"
-             " [--trust-new]; URL ftp://[user[:password]@]host[:port]/path or sftp://...;"
-             " an unknown SSH host key is refused unless --trust-new adds it to"
-             " ~/.ssh/known_hosts, a changed one always",
+             " [--cacert FILE] [--trust-new]; URL ftp://, ftpes://, ftps:// or sftp://"
+             "[user[:password]@]host[:port]/path; a server that can't be verified is refused"
+             " unless --trust-new trusts it (SFTP: adds it to ~/.ssh/known_hosts), a changed"
+             " key always",
              [](const std::vector<std::string> &args) {
                  return execCompanion("velmaric-ftp", args);
              }}};

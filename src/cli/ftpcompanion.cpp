@@ -1,10 +1,12 @@
 // velmaric-ftp: the FTP commands of velmaric-cli, which hands "ftp ..." over to it.
-//   ls URL | get URL LOCAL | put LOCAL URL   [--ascii] [--active] [--proxy TEXT] [--trust-new]
-// URL is ftp://[user[:password]@]host[:port]/path (or sftp://…), the path relative to the login
-// directory (%2F makes it absolute). Without a password in the URL, ~/.netrc is used for FTP,
-// ssh-agent and ~/.ssh/id_* keys for SFTP (a key's passphrase is never asked for here).
-// A server that can't be verified is refused unless --trust-new trusts it on first use (for
-// SFTP: adds its host key to ~/.ssh/known_hosts); a changed key is always refused.
+//   ls URL | get URL LOCAL | put LOCAL URL
+//       [--ascii] [--active] [--proxy TEXT] [--cacert FILE] [--trust-new]
+// URL is SCHEME://[user[:password]@]host[:port]/path with SCHEME ftp, ftpes (TLS required),
+// ftps (implicit TLS) or sftp; the path is relative to the login directory (%2F makes it
+// absolute). Without a password in the URL, ~/.netrc is used; for sftp, ssh-agent and the
+// keys ~/.ssh/id_ed25519, id_ecdsa, id_rsa (a key's passphrase is never asked for here).
+// A server whose certificate or host key can't be verified is refused, its fingerprint shown;
+// --trust-new trusts and remembers it (never a changed one).
 // Failures are reported with the FTP window's texts. Exit: 0 success, 1 failure, 2 usage.
 #include "terminaltext.h"
 #include "wininet.h"
@@ -22,9 +24,11 @@
 
 namespace {
 
-constexpr const char *usageText = "Usage: velmaric-cli ftp ls URL | get URL LOCAL | put LOCAL URL "
-                                  "[--ascii] [--active] [--proxy TEXT] [--trust-new]\n"
-                                  "URL: ftp://[user[:password]@]host[:port]/path or sftp://...\n";
+constexpr const char *usageText =
+    "Usage: velmaric-cli ftp ls URL | get URL LOCAL | put LOCAL URL\n"
+    "         [--ascii] [--active] [--proxy TEXT] [--cacert FILE] [--trust-new]\n"
+    "URL: ftp://, ftpes:// (TLS required), ftps:// (implicit TLS) or sftp://\n"
+    "     [user[:password]@]host[:port]/path\n";
 
 int usage()
 {
@@ -50,7 +54,7 @@ std::optional<std::string> percentDecode(const std::string &s)
 }
 
 struct FtpUrl {
-    std::string server; // host[:port], with its scheme prefix when that is not ftp://
+    std::string server; // scheme://host[:port]
     std::string user;
     std::optional<std::string> password;
     std::string path; // relative to the login directory, or absolute
@@ -59,12 +63,11 @@ struct FtpUrl {
 std::optional<FtpUrl> parseUrl(const std::string &url)
 {
     const auto sep = url.find("://");
-    if (sep == std::string::npos)
+    const std::string scheme = url.substr(0, sep);
+    if (sep == std::string::npos ||
+        (scheme != "ftp" && scheme != "ftpes" && scheme != "ftps" && scheme != "sftp"))
         return std::nullopt;
-    const std::string scheme = url.substr(0, sep + 3);
-    if (scheme != "ftp://" && scheme != "sftp://")
-        return std::nullopt;
-    const std::string rest = url.substr(scheme.size());
+    const std::string rest = url.substr(sep + 3);
     const auto slash = rest.find('/');
     std::string authority = rest.substr(0, slash);
     FtpUrl u;
@@ -85,7 +88,7 @@ std::optional<FtpUrl> parseUrl(const std::string &url)
     }
     if (authority.empty())
         return std::nullopt;
-    u.server = (scheme == "ftp://" ? "" : scheme) + authority;
+    u.server = scheme + "://" + authority;
     const auto path = percentDecode(slash == std::string::npos ? std::string()
                                                                : rest.substr(slash + 1));
     if (!path)
@@ -131,7 +134,9 @@ int report(const char *call)
     if (const std::string detail = FtpLastErrorDetail(); !detail.empty())
         std::fprintf(stderr, "%s\n", escapedLines(detail).c_str());
     if (error == ERROR_INTERNET_INVALID_CA)
-        std::fputs("velmaric-cli: --trust-new trusts a server on first use.\n", stderr);
+        std::fputs("Compare the fingerprint with the one the server's owner gives you; to trust "
+                   "the server, run the command again with --trust-new.\n",
+                   stderr);
     return 1;
 }
 
@@ -218,6 +223,8 @@ int main(int argc, char **argv)
             flags = 0;
         else if (a == "--proxy" && i + 1 < argc)
             proxy = argv[++i];
+        else if (a == "--cacert" && i + 1 < argc)
+            FtpSetCertificateAuthorities(argv[++i]);
         else if (a == "--trust-new")
             trustNew = true;
         else if (a == "--help")
@@ -237,7 +244,7 @@ int main(int argc, char **argv)
         return usage();
     const auto url = parseUrl(put ? args[2] : args[1]);
     if (!url) {
-        std::fprintf(stderr, "velmaric-cli: not an ftp:// URL (nor sftp://): %s\n",
+        std::fprintf(stderr, "velmaric-cli: not an ftp://, ftpes://, ftps:// or sftp:// URL: %s\n",
                      (put ? args[2] : args[1]).c_str());
         return 2;
     }
@@ -250,8 +257,13 @@ int main(int argc, char **argv)
         return report("InternetOpen");
     {
         ProgressLine progress("connecting");
+        // Never asks: --trust-new answers for the user, a changed key is refused whatever.
         if (trustNew)
-            progress.observer().trust = [](const ServerIdentity &) { return true; };
+            progress.observer().trust = [](const ServerIdentity &id) {
+                std::fprintf(stderr, "Trusting %s from now on: SHA-256 fingerprint %s\n",
+                             id.hostPort.c_str(), escapeForTerminal(id.fingerprint).c_str());
+                return true;
+            };
         const FtpObserverScope scope(progress.observer());
         c.connect = InternetConnectA(c.open, url->server.c_str(), 0, url->user.c_str(),
                                      url->password ? url->password->c_str() : nullptr,

@@ -1,10 +1,18 @@
-// Plain FTP over libcurl: one easy handle in a multi handle of its own per connection.
+// FTP over libcurl, plain or with TLS (explicit "AUTH TLS" required, or implicit): one easy
+// handle in a multi handle of its own per connection.
+//
+// TLS: the certificate is verified (system CAs or the CA file, host name included), or, for a
+// server the user chose to trust, its public key must match the pin kept in trustedkeys. libcurl
+// checks either during the handshake, before the login; a certificate that fails is fetched
+// on a connection of its own (tlsprobe) to ask the user.
 //
 // The multi handle keeps the control connection between calls, so the login is made once; a
 // call is the multi loop in attempt(), which lets a cancel end it within one poll interval, also
 // while libcurl waits for a connection or a reply.
 #include "ftpthread.h"
 #include "remotesession.h"
+#include "tlsprobe.h"
+#include "trustedkeys.h"
 
 #include <curl/curl.h>
 
@@ -99,8 +107,16 @@ private:
     DWORD attempt(Transfer &t, bool &retry);
     void setOptions(CURL *h, const Transfer &t, const std::string &url);
     DWORD errorFor(CURLcode code, bool cancelled) const;
+    bool tls() const { return m_login.server.scheme != RemoteScheme::Ftp; }
+    // After a certificate did not verify: asks the user (the observer's trust question) and
+    // pins the key on Yes. 0 when the login may go again with the pin.
+    DWORD askTrust();
+    // After a pinned key did not match: the detail with both fingerprints.
+    void explainChangedKey(const PinnedKey &trusted);
 
     RemoteLogin m_login;
+    std::string m_pin; // TLS: the trusted key's pin, or empty to verify the certificate
+    char m_curlError[CURL_ERROR_SIZE] = "";
     MultiPtr m_multi;
     EasyPtr m_easy;
     std::string m_loginDirectory;
@@ -302,8 +318,26 @@ DWORD CurlFtpSession::errorFor(CURLcode code, bool cancelled) const
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     const auto &r = m_replies.replies();
+    const std::string server = m_login.server.authority();
+    const std::string reason = m_curlError[0] ? m_curlError : curl_easy_strerror(code);
     switch (code) {
     case CURLE_OK: return ERROR_SUCCESS;
+    case CURLE_PEER_FAILED_VERIFICATION: return ERROR_INTERNET_INVALID_CA;
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH: return ERROR_INTERNET_SEC_INVALID_CERT;
+    case CURLE_USE_SSL_FAILED:
+        FtpThread::setDetail(server +
+                             " refused TLS, which this connection requires; nothing "
+                             "was sent in clear text.\n" +
+                             reason);
+        return !r.empty() && r.back().code >= 400 ? ERROR_INTERNET_EXTENDED_ERROR
+                                                  : ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_INITFAILED:
+        FtpThread::setDetail("The TLS handshake with " + server + " failed.\n" + reason);
+        return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     case CURLE_OPERATION_TIMEDOUT:
         // libcurl takes a 421 ("service not available, closing") for a time-out; it is the
         // server's answer.
@@ -351,7 +385,23 @@ void CurlFtpSession::setOptions(CURL *h, const Transfer &t, const std::string &u
 {
     const FtpTimeouts &timeouts = m_login.timeouts;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_curlError);
+    if (tls()) {
+        // Explicit TLS is required for the control and every data connection: never plain.
+        curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+        curl_easy_setopt(h, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+        if (!m_pin.empty()) {
+            curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, m_pin.c_str());
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+        } else {
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+            if (!m_login.caFile.empty())
+                curl_easy_setopt(h, CURLOPT_CAINFO, m_login.caFile.c_str());
+        }
+    }
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     if (m_login.useNetrc) {
         curl_easy_setopt(h, CURLOPT_NETRC, long(CURL_NETRC_OPTIONAL));
@@ -414,11 +464,12 @@ DWORD CurlFtpSession::attempt(Transfer &t, bool &retry)
     CURL *h = m_easy.get();
     curl_easy_reset(h);
     // libcurl looks the password up in .netrc only for a user named in the URL.
-    std::string url = "ftp://" +
-                      (m_login.useNetrc && !m_login.user.empty()
-                           ? percentEncode(m_login.user, false) + "@"
-                           : std::string()) +
-                      m_login.server.authority() + "/";
+    m_curlError[0] = '\0';
+    std::string url =
+        std::string(m_login.server.scheme == RemoteScheme::Ftps ? "ftps://" : "ftp://") +
+        (m_login.useNetrc && !m_login.user.empty() ? percentEncode(m_login.user, false) + "@"
+                                                   : std::string()) +
+        m_login.server.authority() + "/";
     if (t.kind != Transfer::Login && t.kind != Transfer::Command) {
         // Relative URLs start at the login directory; %2F makes the path absolute.
         url += "%2F" + percentEncode(t.path.substr(t.path.front() == '/' ? 1 : 0));
@@ -537,6 +588,44 @@ DWORD CurlFtpSession::attempt(Transfer &t, bool &retry)
     return error;
 }
 
+DWORD CurlFtpSession::askTrust()
+{
+    const std::string reason = m_curlError;
+    ServerIdentity identity;
+    std::string pin;
+    if (const DWORD error = probeServerCertificate(m_login, identity, pin))
+        return error;
+    FtpCallObserver *o = FtpThread::observer();
+    if (!o || !o->trust || !o->trust(identity)) {
+        FtpThread::setDetail("The certificate of " + identity.hostPort +
+                             " could not be verified (" + identity.reason +
+                             ") and was not trusted.\nSubject: " + identity.subject +
+                             "\nIssuer: " + identity.issuer + "\nValid: " + identity.validity +
+                             "\nSHA-256 fingerprint: " + identity.fingerprint + "\n" + reason);
+        return ERROR_INTERNET_INVALID_CA;
+    }
+    // Kept for this connection even when the file can't be written.
+    savePinnedKey(identity.hostPort, {pin, identity.fingerprint});
+    m_pin = pin;
+    return ERROR_SUCCESS;
+}
+
+void CurlFtpSession::explainChangedKey(const PinnedKey &trusted)
+{
+    const std::string reason = m_curlError;
+    ServerIdentity identity;
+    std::string pin;
+    const bool seen = probeServerCertificate(m_login, identity, pin) == ERROR_SUCCESS;
+    FtpThread::setDetail(
+        "The key of " + m_login.server.authority() +
+        " has changed since you trusted it: someone may be intercepting the connection. It was "
+        "refused.\nTrusted SHA-256 fingerprint: " +
+        (trusted.fingerprint.empty() ? trusted.pin : trusted.fingerprint) +
+        "\nOffered SHA-256 fingerprint: " + (seen ? identity.fingerprint : "(not read)") +
+        "\nIf the server's owner confirms the new key, remove its line from " + trustedKeysPath() +
+        ".\n" + reason);
+}
+
 DWORD CurlFtpSession::connect()
 {
     initCurl();
@@ -544,10 +633,21 @@ DWORD CurlFtpSession::connect()
     m_easy.reset(curl_easy_init());
     if (!m_multi || !m_easy)
         return ERROR_INTERNET_INTERNAL_ERROR;
+    const auto trusted = tls() ? findPinnedKey(m_login.server.authority()) : std::nullopt;
+    if (trusted)
+        m_pin = trusted->pin;
     Transfer login;
     login.kind = Transfer::Login;
     login.quote = {"*FEAT"};
-    if (const DWORD error = run(login))
+    DWORD error = run(login);
+    if (error == ERROR_INTERNET_INVALID_CA && !trusted) {
+        if (const DWORD refused = askTrust())
+            return refused;
+        error = run(login);
+    }
+    if (error == ERROR_INTERNET_SEC_INVALID_CERT && trusted)
+        explainChangedKey(*trusted);
+    if (error)
         return error;
     const char *entry = nullptr;
     curl_easy_getinfo(m_easy.get(), CURLINFO_FTP_ENTRY_PATH, &entry);

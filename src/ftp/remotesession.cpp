@@ -25,6 +25,7 @@ FtpTimeouts fromEnvironment()
 }
 
 std::mutex g_timeoutsMutex;
+std::string g_caFile;
 // Read while the process starts, before any thread could be running.
 FtpTimeouts g_timeouts = fromEnvironment();
 
@@ -42,10 +43,24 @@ void FtpSetTimeouts(const FtpTimeouts &timeouts)
     g_timeouts = timeouts;
 }
 
+void FtpSetCertificateAuthorities(const char *file)
+{
+    std::lock_guard lock(g_timeoutsMutex);
+    g_caFile = file ? file : "";
+}
+
+std::string FtpCertificateAuthorities()
+{
+    std::lock_guard lock(g_timeoutsMutex);
+    return g_caFile;
+}
+
 std::unique_ptr<RemoteSession> makeRemoteSession(const RemoteLogin &login)
 {
     switch (login.server.scheme) {
-    case RemoteScheme::Ftp: return makeCurlFtpSession(login);
+    case RemoteScheme::Ftp:
+    case RemoteScheme::Ftpes:
+    case RemoteScheme::Ftps: return makeCurlFtpSession(login);
     case RemoteScheme::Sftp: return makeSftpSession(login);
     default: return nullptr;
     }

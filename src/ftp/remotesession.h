@@ -25,6 +25,7 @@ struct RemoteLogin {
     bool passive = true; // FTP only
     std::string proxy;   // empty: direct; else "http://…", "socks5://…" or "socks5h://…"
     FtpTimeouts timeouts;
+    std::string caFile; // TLS: certificate authorities to verify against; empty: the system's
 };
 
 class RemoteSession {

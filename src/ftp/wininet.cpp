@@ -104,6 +104,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char *server, std::uint16_
     login.passive = (flags & INTERNET_FLAG_PASSIVE) != 0;
     login.proxy = session->proxy;
     login.timeouts = FtpGetTimeouts();
+    login.caFile = FtpCertificateAuthorities();
 
     auto c = std::make_shared<FtpConnection>();
     c->session = makeRemoteSession(login);

@@ -45,8 +45,8 @@ constexpr DWORD ERROR_PATH_NOT_FOUND = 3; // the local folder of a Get is missin
 constexpr DWORD ERROR_ACCESS_DENIED = 5;  // a local file can't be read or written
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8; // a listing too long to hold (FtpLastErrorDetail)
-constexpr DWORD ERROR_NO_MORE_FILES = 18; // a listing has no (more) entries
-constexpr DWORD ERROR_FILE_EXISTS = 80;   // FtpGetFileA with fail-if-exists
+constexpr DWORD ERROR_NO_MORE_FILES = 18;    // a listing has no (more) entries
+constexpr DWORD ERROR_FILE_EXISTS = 80;      // FtpGetFileA with fail-if-exists
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
@@ -78,6 +78,11 @@ struct FtpTimeouts {
 };
 FtpTimeouts FtpGetTimeouts();
 void FtpSetTimeouts(const FtpTimeouts &timeouts);
+
+// TLS certificates are verified against the system's certificate authorities, or against those
+// in this PEM file (empty or null: the system's again), for the connections made afterwards.
+void FtpSetCertificateAuthorities(const char *file);
+std::string FtpCertificateAuthorities();
 
 // agent is informational; accessType INTERNET_OPEN_TYPE_DIRECT ignores proxy, PROXY takes
 // "host:port" or "http://host:port" (HTTP CONNECT tunnel for control and data) or

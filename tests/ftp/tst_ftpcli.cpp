@@ -23,7 +23,7 @@ put, ascii, active :: put {local}/up.txt {url}/up/ --ascii --active :: 0 :: ::
     :: server:/home/velmaric/up/up.txt=up\n
 password from .netrc :: get ftp://velmaric@{host}/b.txt {local}/n.txt :: 0 :: :: :: local:n.txt=bee
 missing argument :: get {url}/b.txt :: 2 :: :: Usage: velmaric-cli ftp
-not an ftp URL :: ls http://127.0.0.1/ :: 2 :: :: not an ftp:// URL
+not an ftp URL :: ls http://127.0.0.1/ :: 2 :: :: not an ftp://
 proxy: ls :: ls {url}/one/ {proxy} :: 0 :: 128\tf.txt\n
 proxy: get :: get {url}/b.txt {local}/p.txt {proxy} :: 0 :: :: :: local:p.txt=bee
 proxy: put :: put {local}/up.txt {url}/up/proxied.txt {proxy} :: 0 :: ::

@@ -21,8 +21,8 @@ bad password :: known :: ls sftp://velmaric:nope@{host}/ :: 1 :: ::
     InternetConnect Err: 12015\nSSH login as velmaric at
 unknown host refused :: none :: ls {url}/ :: 1 :: :: InternetConnect Err: 12045\nThe SSH host key \
     of [127.0.0.1]:{port} is not known: ssh-ed25519 SHA256:
-unknown host, --trust-new :: none :: get {url}/b.txt {local}/t.txt --trust-new :: 0 :: :: ::
-    local:t.txt=bee
+unknown host, --trust-new :: none :: get {url}/b.txt {local}/t.txt --trust-new :: 0 ::
+    :: Trusting 127.0.0.1:{port} from now on: SHA-256 fingerprint SHA256: :: local:t.txt=bee
 changed key refused with --trust-new :: changed :: ls {url}/ --trust-new :: 1 :: ::
     InternetConnect Err: 12169\nThe SSH host key of [127.0.0.1]:{port} has CHANGED
 )";

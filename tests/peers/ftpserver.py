@@ -15,7 +15,8 @@ import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import BufferedIteratorProducer, DTPHandler, FTPHandler
+from pyftpdlib.handlers import (BufferedIteratorProducer, DTPHandler, FTPHandler, TLS_DTPHandler,
+                                TLS_FTPHandler)
 from pyftpdlib.servers import FTPServer
 
 
@@ -65,6 +66,12 @@ def main():
     p.add_argument("--listing-lines", type=int, default=0)
     p.add_argument("--size-reply", default="")  # SIZE answered with this reply ("_" for blanks)
     p.add_argument("--login-reply", default="")  # USER answered with this reply, then hang up
+    # TLS with this certificate and key (PEM): "explicit" (AUTH TLS, required for login and
+    # data) or "implicit" (TLS from the first byte)
+    p.add_argument("--tls", choices=["explicit", "implicit"])
+    p.add_argument("--cert")
+    p.add_argument("--key")
+    p.add_argument("--log")  # every command's name, a line each, as received
     a = p.parse_args()
 
     root = os.path.realpath(a.root)
@@ -88,8 +95,29 @@ def main():
                 data = data[:room]
             return super().send(data)
 
-    class Handler(FTPHandler):
-        dtp_handler = Dtp
+    class TlsDtp(TLS_DTPHandler):
+        # Clients start the data connection's handshake before the transfer command; the
+        # stock handler closes a data connection that is readable that early.
+        def readable(self):
+            return self._ssl_accepting or super().readable()
+
+    base = TLS_FTPHandler if a.tls else FTPHandler
+
+    class Handler(base):
+        if a.tls:
+            certfile, keyfile = a.cert, a.key
+            tls_control_required = tls_data_required = True
+            dtp_handler = TlsDtp
+
+            @classmethod
+            def get_ssl_context(cls):
+                # Data connections resume the control connection's session, as clients do
+                # for servers that require it; that needs a session id context.
+                context = super().get_ssl_context()
+                context.set_session_id(b"velmaric-test")
+                return context
+        else:
+            dtp_handler = Dtp
         banner = "velmaric test server ready."
         auth_failed_timeout = 0  # a wrong password is told at once, not after 3 s
         use_sendfile = a.stall_after < 0
@@ -97,7 +125,16 @@ def main():
         def on_login(self, username):
             self.fs.cwd = home
 
+        def handle(self):
+            if a.tls == "implicit":
+                self.secure_connection(self.ssl_context)
+                self._pbsz = self._prot = True
+            super().handle()
+
         def pre_process_command(self, line, cmd, arg):
+            if a.log:
+                with open(a.log, "a") as log:
+                    log.write(cmd + "\n")
             if cmd in hang:
                 return
             if (a.require_utf8_opts and cmd in ("MLSD", "LIST", "RETR", "STOR", "CWD")
