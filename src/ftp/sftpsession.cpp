@@ -28,7 +28,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t readChunk = 64 * 1024; // what OpenSSH's server sends in one reply
 constexpr std::size_t readDepth = 16;          // requests in flight during a Get
-constexpr std::uint32_t writeChunk = 64 * 1024;
+// A Put waits for each write's answer, so writes are as large as the server takes: OpenSSH's
+// (it announces limits@openssh.com) takes 256 KiB messages; every server takes 32 KiB.
+constexpr std::uint32_t largeWriteChunk = 240 * 1024;
+constexpr std::uint32_t safeWriteChunk = 32 * 1024;
 constexpr std::size_t maxListingEntries = 2'000'000; // as for FTP listings
 constexpr std::size_t maxListingBytes = 256u << 20;
 
@@ -395,7 +398,7 @@ DWORD SftpSession::get(const std::string &remote, int fd, bool)
         std::uint32_t length;
     };
     std::deque<Request> inFlight;
-    std::vector<char> buffer(std::max(readChunk, writeChunk));
+    std::vector<char> buffer(readChunk);
     std::uint64_t next = 0, done = 0, end = UINT64_MAX, written = 0;
     DWORD error = ERROR_SUCCESS;
     const auto request = [&](std::uint64_t offset, std::uint32_t length) {
@@ -475,7 +478,9 @@ DWORD SftpSession::put(int fd, std::uint64_t size, const std::string &remote, bo
     sftp_file file = sftp_open(d->sftp, remote.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!file)
         return d->failure(w, "Creating " + remote);
-    std::vector<char> buffer(writeChunk);
+    std::vector<char> buffer(sftp_extension_supported(d->sftp, "limits@openssh.com", "1")
+                                 ? largeWriteChunk
+                                 : safeWriteChunk);
     std::uint64_t done = 0;
     DWORD error = ERROR_SUCCESS;
     for (;;) {
