@@ -27,7 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t readChunk = 64 * 1024; // what OpenSSH's server sends in one reply
-constexpr std::size_t readDepth = 16;          // requests in flight during a Get
+constexpr std::size_t readDepth = 32;          // requests in flight during a Get
 // A Put waits for each write's answer, so writes are as large as the server takes: OpenSSH's
 // (it announces limits@openssh.com) takes 256 KiB messages; every server takes 32 KiB.
 constexpr std::uint32_t largeWriteChunk = 240 * 1024;
