@@ -3,6 +3,9 @@
 //   (a) get and put of a 1 GiB file: throughput (goal ours/curl >= 0.95), and our peak memory
 //       at 64 MiB and at 1 GiB (goal: no growth with the file size)
 //   (b) a 20,000-entry MLSD listing: median wall time (goal ours/curl <= 1.1)
+//   (c) FTPS (explicit TLS, data protected) get and put of the same file against pyftpdlib's
+//       TLS handler, beside curl --ssl-reqd, both verifying a certificate made for the run
+//       (goal ours/curl >= 0.95)
 // Usage: bench_ftp [--runs N] [--size-mib M]
 #include "timedrun.h"
 
@@ -56,7 +59,7 @@ double best(const std::vector<Run> &v)
 
 class Server {
 public:
-    Server(const std::string &root, int files)
+    Server(const std::string &root, int files, const std::vector<std::string> &extra = {})
     {
         int out[2];
         if (pipe(out) != 0)
@@ -69,6 +72,7 @@ public:
         std::vector<std::string> argv{
             "/usr/bin/python3", FTPSERVER_SCRIPT, "--root",       root, "--user", "bench",
             "--password",       "bench",          "--make-files", count};
+        argv.insert(argv.end(), extra.begin(), extra.end());
         std::vector<char *> args;
         for (auto &a : argv)
             args.push_back(a.data());
@@ -143,19 +147,26 @@ int main(int argc, char **argv)
         const std::string cli = VELMARIC_CLI;
         std::printf("%-40s %14s %14s %8s %s\n", "benchmark", "velmaric", "curl", "ratio", "goal");
 
-        const auto transfer = [&](long long mib, bool print) {
+        const auto transfer = [&](long long mib, bool print, const std::string &url,
+                                  const std::string &curlUrl, const std::vector<std::string> &ours,
+                                  const std::vector<std::string> &curl, const char *label) {
             const long long bytes = mib << 20;
             const std::string name = "f" + std::to_string(mib) + ".bin";
             makeSparse(root + "/" + name,
                        bytes); // sparse: the server reads zeros at page-cache speed
             makeSparse(dir + "/local/src.bin", bytes);
             const std::string local = dir + "/local/got.bin";
-            const auto [ourGet, curlGet] = alternate(runs, {cli, "ftp", "get", url + name, local},
-                                                     {"curl", "-s", "-o", local, url + name});
+            const auto with = [](std::vector<std::string> v, const std::vector<std::string> &more) {
+                v.insert(v.end(), more.begin(), more.end());
+                return v;
+            };
+            const auto [ourGet, curlGet] = alternate(
+                runs, with({cli, "ftp", "get", url + name, local}, ours),
+                with({"curl", "-s", "-o", local, curlUrl + name}, curl));
             fs::remove(local);
             const auto [ourPut, curlPut] = alternate(
-                runs, {cli, "ftp", "put", dir + "/local/src.bin", url + "up.bin"},
-                {"curl", "-s", "-T", dir + "/local/src.bin", url + "up.bin"});
+                runs, with({cli, "ftp", "put", dir + "/local/src.bin", url + "up.bin"}, ours),
+                with({"curl", "-s", "-T", dir + "/local/src.bin", curlUrl + "up.bin"}, curl));
             fs::remove(root + "/up.bin");
             fs::remove(root + "/" + name);
             fs::remove(dir + "/local/src.bin");
@@ -169,16 +180,18 @@ int main(int argc, char **argv)
                 const double og = mb / best(ourGet) * 1000, cg = mb / best(curlGet) * 1000;
                 const double op = mb / best(ourPut) * 1000, cp = mb / best(curlPut) * 1000;
                 std::printf("%-40s %9.0f MiB/s %9.0f MiB/s %8.2f >= 0.95\n",
-                            ("(a) get " + std::to_string(mib) + " MiB").c_str(), og, cg, og / cg);
+                            (std::string(label) + " get " + std::to_string(mib) + " MiB").c_str(),
+                            og, cg, og / cg);
                 std::printf("%-40s %9.0f MiB/s %9.0f MiB/s %8.2f >= 0.95\n",
-                            ("(a) put " + std::to_string(mib) + " MiB").c_str(), op, cp, op / cp);
+                            (std::string(label) + " put " + std::to_string(mib) + " MiB").c_str(),
+                            op, cp, op / cp);
                 if (best(ourGet) < 0 || best(ourPut) < 0 || best(curlGet) < 0 || best(curlPut) < 0)
                     status = 1;
             }
             return rss;
         };
-        const long small = transfer(64, false);
-        const long large = transfer(sizeMib, true);
+        const long small = transfer(64, false, url, url, {}, {}, "(a)");
+        const long large = transfer(sizeMib, true, url, url, {}, {}, "(a)");
         std::printf("%-40s %11ld KiB %14s %8s %s\n", "(a) our peak RSS, 64 MiB file", small, "", "",
                     "");
         std::printf("%-40s %11ld KiB %14s %8.2f %s\n",
@@ -192,6 +205,24 @@ int main(int argc, char **argv)
                     ol, cl, ol / cl);
         if (ol < 0 || cl < 0)
             status = 1;
+
+        // A certificate for 127.0.0.1 that both clients are given as their CA.
+        const std::string cert = dir + "/cert.pem", key = dir + "/key.pem";
+        const std::string make = "openssl req -x509 -newkey ec -pkeyopt "
+                                 "ec_paramgen_curve:prime256v1 -nodes -days 1 -subj /CN=bench "
+                                 "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+                                 key + " -out " + cert + " 2>/dev/null";
+        const bool made = std::system(make.c_str()) == 0;
+        Server tlsServer(root, 0, {"--tls", "explicit", "--cert", cert, "--key", key});
+        if (!made || !tlsServer.port()) {
+            std::fprintf(stderr, "the FTPS server did not start (openssl, python3-openssl)\n");
+            status = 1;
+        } else {
+            const std::string at = "bench:bench@127.0.0.1:" + std::to_string(tlsServer.port()) +
+                                   "/";
+            transfer(sizeMib, true, "ftpes://" + at, "ftp://" + at, {"--cacert", cert},
+                     {"--ssl-reqd", "--cacert", cert}, "(c) FTPS");
+        }
     }
     fs::remove_all(dir);
     return status;

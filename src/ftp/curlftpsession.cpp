@@ -1,50 +1,24 @@
-// FTP over libcurl, plain or with TLS (explicit "AUTH TLS" required, or implicit): one easy
-// handle in a multi handle of its own per connection.
-//
-// TLS: the certificate is verified (system CAs or the CA file, host name included), or, for a
-// server the user chose to trust, its public key must match the pin kept in trustedkeys. libcurl
-// checks either during the handshake, before the login; a certificate that fails is fetched
-// on a connection of its own (tlsprobe) to ask the user.
-//
-// The multi handle keeps the control connection between calls, so the login is made once; a
-// call is the multi loop in attempt(), which lets a cancel end it within one poll interval, also
-// while libcurl waits for a connection or a reply.
-#include "ftpthread.h"
-#include "remotesession.h"
-#include "tlsprobe.h"
-#include "trustedkeys.h"
+#include "curlftpsession.h"
 
-#include <curl/curl.h>
+#include "ftpthread.h"
+#include "tlsprobe.h"
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <cstdlib>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+namespace CurlFtp {
 
-struct EasyDeleter {
-    void operator()(CURL *h) const { curl_easy_cleanup(h); }
-};
-struct MultiDeleter {
-    void operator()(CURLM *m) const { curl_multi_cleanup(m); }
-};
-struct SlistDeleter {
-    void operator()(curl_slist *l) const { curl_slist_free_all(l); }
-};
-using EasyPtr = std::unique_ptr<CURL, EasyDeleter>;
-using MultiPtr = std::unique_ptr<CURLM, MultiDeleter>;
-using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+namespace {
 
 void initCurl()
 {
@@ -52,97 +26,12 @@ void initCurl()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// A listing longer than this is refused rather than held: a server could send one without end.
-// A real directory of 300,000 entries takes some 30 MB.
-constexpr std::size_t maxListingBytes = 256u << 20;
-constexpr std::size_t maxListingEntries = 2'000'000;
-
-struct Transfer {
-    enum Kind { Login, Command, Listing, Get, Put } kind = Command;
-    std::string path;       // remote path (absolute)
-    bool directory = false; // path names a directory
-    std::vector<std::string> quote;
-    bool ascii = false;
-    bool mlsd = false;
-    int localFd = -1;            // Get: the temporary file; Put: the local file
-    std::uint64_t localSize = 0; // Put: bytes to send
-};
-
 bool sameAddress(const sockaddr_storage &a, const sockaddr_storage &b)
 {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-class CurlFtpSession final : public RemoteSession {
-public:
-    explicit CurlFtpSession(const RemoteLogin &login) : m_login(login) {}
-    ~CurlFtpSession() override;
-
-    DWORD connect() override;
-    std::string loginDirectory() const override { return m_loginDirectory; }
-    DWORD changeDirectory(const std::string &directory, std::string &current) override;
-    DWORD list(const std::string &directory, std::vector<FtpListEntry> &entries) override;
-    DWORD get(const std::string &remote, int fd, bool ascii) override;
-    DWORD put(int fd, std::uint64_t size, const std::string &remote, bool ascii) override;
-    DWORD makeDirectory(const std::string &directory) override;
-    DWORD removeDirectory(const std::string &directory) override;
-    DWORD deleteFile(const std::string &file) override;
-    DWORD rename(const std::string &from, const std::string &to) override;
-
-    // libcurl's callbacks.
-    static int onDebug(CURL *, curl_infotype type, char *data, size_t size, void *self);
-    static int onProgress(void *self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t);
-    static size_t onWrite(char *data, size_t size, size_t count, void *self);
-    static size_t onRead(char *buffer, size_t size, size_t count, void *self);
-
-private:
-    // Listings arrive in TYPE A, which libcurl hands on with every CR turned into a line end,
-    // cutting a name with a lone CR in two: the listing is taken as the server sent it, before
-    // that conversion.
-    void takeListing(const char *data, std::size_t size);
-    DWORD command(std::vector<std::string> quote);
-    bool controlAlive() const;
-    void rememberControl();
-    DWORD run(Transfer &t);
-    DWORD attempt(Transfer &t, bool &retry);
-    void setOptions(CURL *h, const Transfer &t, const std::string &url);
-    DWORD errorFor(CURLcode code, bool cancelled) const;
-    bool tls() const { return m_login.server.scheme != RemoteScheme::Ftp; }
-    // After a certificate did not verify: asks the user (the observer's trust question) and
-    // pins the key on Yes. 0 when the login may go again with the pin.
-    DWORD askTrust();
-    // After a pinned key did not match: the detail with both fingerprints.
-    void explainChangedKey(const PinnedKey &trusted);
-
-    RemoteLogin m_login;
-    std::string m_pin; // TLS: the trusted key's pin, or empty to verify the certificate
-    char m_curlError[CURL_ERROR_SIZE] = "";
-    MultiPtr m_multi;
-    EasyPtr m_easy;
-    std::string m_loginDirectory;
-    bool m_mlsd = false;
-    bool m_utf8 = false;
-    bool m_optsPending = false; // a new control connection has not had OPTS UTF8 ON yet
-
-    // The control connection of the last call: an idle one the server has dropped makes libcurl
-    // log in afresh, and OPTS UTF8 ON must go out again.
-    int m_controlFd = -1;
-    sockaddr_storage m_controlLocal{};
-    sockaddr_storage m_controlPeer{};
-
-    // Per call.
-    FtpReplyParser m_replies;
-    Transfer *m_transfer = nullptr;
-    std::string m_listing;
-    std::size_t m_listingLines = 0;
-    bool m_listingTooLong = false;
-    bool m_stalled = false;
-    std::uint64_t m_announced = 0; // Get: the size the server's SIZE reply gave, 0 for none
-    std::uint64_t m_moved = 0;     // bytes written to or read from the local side
-    int m_localErrno = 0;
-    bool m_pendingCr = false;
-    std::vector<char> m_scratch;
-};
+} // namespace
 
 CurlFtpSession::~CurlFtpSession()
 {
@@ -186,191 +75,6 @@ void CurlFtpSession::rememberControl()
         m_controlFd = fd;
 }
 
-int CurlFtpSession::onDebug(CURL *, curl_infotype type, char *data, size_t size, void *self)
-{
-    // Only what the server sent: outgoing lines (USER, PASS …) are never looked at.
-    auto *c = static_cast<CurlFtpSession *>(self);
-    if (type == CURLINFO_HEADER_IN)
-        c->m_replies.feed({data, size});
-    else if (type == CURLINFO_DATA_IN && c->m_transfer && c->m_transfer->kind == Transfer::Listing)
-        c->takeListing(data, size);
-    return 0;
-}
-
-int CurlFtpSession::onProgress(void *self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t,
-                               curl_off_t)
-{
-    auto *c = static_cast<CurlFtpSession *>(self);
-    FtpCallObserver *o = FtpThread::observer();
-    if (!o)
-        return 0;
-    if (o->cancelled.load())
-        return 1;
-    if (o->progress && c->m_transfer) {
-        switch (c->m_transfer->kind) {
-        case Transfer::Get: {
-            // The size announced is a hint: the file may have grown since.
-            const auto done = std::uint64_t(dlnow);
-            o->progress(done,
-                        c->m_announced ? std::max(c->m_announced, done) : std::uint64_t(dltotal));
-            break;
-        }
-        case Transfer::Put: o->progress(c->m_moved, c->m_transfer->localSize); break;
-        case Transfer::Listing: o->progress(std::uint64_t(dlnow), 0); break;
-        default: break;
-        }
-    }
-    return 0;
-}
-
-size_t CurlFtpSession::onWrite(char *data, size_t size, size_t count, void *self)
-{
-    auto *c = static_cast<CurlFtpSession *>(self);
-    const size_t bytes = size * count;
-    if (c->m_transfer->kind == Transfer::Listing) // kept as it came, by onDebug
-        return c->m_listingTooLong ? 0 : bytes;
-    size_t done = 0;
-    while (done < bytes) {
-        const ssize_t w = ::write(c->m_transfer->localFd, data + done, bytes - done);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            c->m_localErrno = errno;
-            return 0;
-        }
-        done += size_t(w);
-    }
-    c->m_moved += bytes;
-    return bytes;
-}
-
-void CurlFtpSession::takeListing(const char *data, std::size_t size)
-{
-    if (m_listingTooLong)
-        return;
-    m_listingLines += std::size_t(std::count(data, data + size, '\n'));
-    if (m_listing.size() + size > maxListingBytes || m_listingLines > maxListingEntries) {
-        m_listingTooLong = true;
-        m_listing.clear();
-        m_listing.shrink_to_fit();
-        return;
-    }
-    m_listing.append(data, size);
-}
-
-// ASCII sends: libcurl turns every LF into CR LF by itself, so a CR LF already in the file is
-// handed over as LF to come out once, not as CR CR LF.
-size_t CurlFtpSession::onRead(char *buffer, size_t size, size_t count, void *self)
-{
-    auto *c = static_cast<CurlFtpSession *>(self);
-    const size_t room = size * count;
-    const bool ascii = c->m_transfer->ascii;
-    char *in = buffer;
-    size_t want = room;
-    if (ascii) {
-        if (room < 2)
-            return 0;
-        c->m_scratch.resize(room - 1);
-        in = c->m_scratch.data();
-        want = room - 1; // one byte kept for a CR held back from the last read
-    }
-    ssize_t r;
-    do
-        r = ::read(c->m_transfer->localFd, in, want);
-    while (r < 0 && errno == EINTR);
-    if (r < 0) {
-        c->m_localErrno = errno;
-        return CURL_READFUNC_ABORT;
-    }
-    c->m_moved += std::uint64_t(r);
-    if (!ascii)
-        return size_t(r);
-    size_t out = 0;
-    for (ssize_t i = 0; i < r; ++i) {
-        const char ch = in[i];
-        if (c->m_pendingCr) {
-            c->m_pendingCr = false;
-            if (ch != '\n')
-                buffer[out++] = '\r';
-        }
-        if (ch == '\r')
-            c->m_pendingCr = true;
-        else
-            buffer[out++] = ch;
-    }
-    if (r == 0 && c->m_pendingCr) {
-        c->m_pendingCr = false;
-        buffer[out++] = '\r';
-    }
-    return out;
-}
-
-DWORD CurlFtpSession::errorFor(CURLcode code, bool cancelled) const
-{
-    if (cancelled || code == CURLE_ABORTED_BY_CALLBACK)
-        return ERROR_INTERNET_OPERATION_CANCELLED;
-    if (m_stalled)
-        return ERROR_INTERNET_TIMEOUT;
-    if (m_listingTooLong) {
-        FtpThread::setDetail("The listing was refused: it is longer than " +
-                             std::to_string(maxListingEntries) + " entries or " +
-                             std::to_string(maxListingBytes >> 20) + " MB.");
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    const auto &r = m_replies.replies();
-    const std::string server = m_login.server.authority();
-    const std::string reason = m_curlError[0] ? m_curlError : curl_easy_strerror(code);
-    switch (code) {
-    case CURLE_OK: return ERROR_SUCCESS;
-    case CURLE_PEER_FAILED_VERIFICATION: return ERROR_INTERNET_INVALID_CA;
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH: return ERROR_INTERNET_SEC_INVALID_CERT;
-    case CURLE_USE_SSL_FAILED:
-        FtpThread::setDetail(server +
-                             " refused TLS, which this connection requires; nothing "
-                             "was sent in clear text.\n" +
-                             reason);
-        return !r.empty() && r.back().code >= 400 ? ERROR_INTERNET_EXTENDED_ERROR
-                                                  : ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ENGINE_INITFAILED:
-        FtpThread::setDetail("The TLS handshake with " + server + " failed.\n" + reason);
-        return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
-    case CURLE_OPERATION_TIMEDOUT:
-        // libcurl takes a 421 ("service not available, closing") for a time-out; it is the
-        // server's answer.
-        if (!r.empty() && r.back().code == 421)
-            return ERROR_INTERNET_EXTENDED_ERROR;
-        return ERROR_INTERNET_TIMEOUT;
-    case CURLE_FTP_ACCEPT_TIMEOUT: return ERROR_INTERNET_TIMEOUT;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return ERROR_INTERNET_NAME_NOT_RESOLVED;
-    case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
-    case CURLE_WRITE_ERROR:
-    case CURLE_READ_ERROR:
-        if (m_localErrno)
-            return errnoToError(m_localErrno);
-        break;
-    case CURLE_URL_MALFORMAT: return ERROR_INVALID_NAME;
-    default: break;
-    }
-    if (!r.empty() && r.back().code >= 400)
-        return ERROR_INTERNET_EXTENDED_ERROR;
-    switch (code) {
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_GOT_NOTHING:
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_FTP_ACCEPT_FAILED:
-    case CURLE_UPLOAD_FAILED:
-    case CURLE_FTP_COULDNT_RETR_FILE: return ERROR_INTERNET_CONNECTION_ABORTED;
-    default: return ERROR_INTERNET_INTERNAL_ERROR;
-    }
-}
-
 // A connection the server has dropped shows only when it is used: the call goes again once, on a
 // new connection, when the old one died before any reply, or when libcurl replaced it silently
 // and the new one missed OPTS UTF8 ON.
@@ -391,6 +95,11 @@ void CurlFtpSession::setOptions(CURL *h, const Transfer &t, const std::string &u
         // Explicit TLS is required for the control and every data connection: never plain.
         curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
         curl_easy_setopt(h, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+        // TLS 1.2 only: over TLS 1.3 the server sends session tickets on each data connection,
+        // which libcurl 7.88 leaves unread; closing the socket after an upload then resets the
+        // connection and the server loses the file's last records while reporting success.
+        curl_easy_setopt(h, CURLOPT_SSLVERSION,
+                         long(CURL_SSLVERSION_TLSv1_2) | long(CURL_SSLVERSION_MAX_TLSv1_2));
         if (!m_pin.empty()) {
             curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, m_pin.c_str());
             curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
@@ -740,9 +449,9 @@ DWORD CurlFtpSession::rename(const std::string &from, const std::string &to)
     return command({"RNFR " + from, "RNTO " + to});
 }
 
-} // namespace
+} // namespace CurlFtp
 
 std::unique_ptr<RemoteSession> makeCurlFtpSession(const RemoteLogin &login)
 {
-    return std::make_unique<CurlFtpSession>(login);
+    return std::make_unique<CurlFtp::CurlFtpSession>(login);
 }

@@ -26,6 +26,26 @@ using namespace Controls;
 
 namespace {
 
+// Asked before anything secret is sent to a server whose identity did not verify.
+bool trustQuestion(const ServerIdentity &id)
+{
+    const auto q = [](const std::string &s) { return QString::fromStdString(s); };
+    QString text;
+    if (id.kind == ServerIdentity::Kind::TlsCertificate)
+        text = QStringLiteral("The certificate of %1 could not be verified: %2.\r\n"
+                              "Subject: %3\r\nIssuer: %4\r\nValid: %5\r\n"
+                              "SHA-256 fingerprint: %6\r\n")
+                   .arg(q(id.hostPort), q(id.reason), q(id.subject), q(id.issuer), q(id.validity),
+                        q(id.fingerprint));
+    else
+        text = QStringLiteral("The host key of %1 is not known: %2.\r\n"
+                              "Key type: %3\r\nFingerprint: %4\r\n")
+                   .arg(q(id.hostPort), q(id.reason), q(id.keyType), q(id.fingerprint));
+    text += QStringLiteral("\r\nCompare the fingerprint with the one the server's owner gives "
+                           "you. Trust this server and remember its key?");
+    return MsgBox(text, vbYesNo) == vbYes;
+}
+
 QRadioButton *optionButton(QWidget *parent, const char *name, const QString &caption, double left,
                            double top, double width, double height)
 {
@@ -247,6 +267,10 @@ void frmNorvoFTP::ErrorOut(DWORD dError, const QString &szCallFunction)
         MsgBox(szCallFunction + QStringLiteral(" Extd Err: ") + QString::number(number) +
                QLatin1Char(' ') + QString::fromUtf8(text.c_str()));
     }
+    // What the number alone does not say: a refused certificate, a failed handshake …
+    if (const std::string detail = FtpLastErrorDetail(); !detail.empty())
+        MsgBox(szCallFunction + QStringLiteral(": ") +
+               QString::fromStdString(detail).replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
     const int answer = MsgBox(szCallFunction + QStringLiteral(" Err: ") + QString::number(dError) +
                                   QStringLiteral("\r\nClose Connection and Session?"),
                               vbYesNo);
@@ -284,12 +308,15 @@ void frmNorvoFTP::cmdConnect_Click()
     HINTERNET connection = 0;
     std::string login;
     QPointer<frmNorvoFTP> self(this);
-    FtpProgress::run(this, QStringLiteral("Connecting to ") + server, QString(), [&] {
-        connection = InternetConnectA(session, host.c_str(), 0, user.c_str(), password.c_str(),
-                                      INTERNET_SERVICE_FTP, flags, 0);
-        if (connection)
-            login = FtpLoginDirectory(connection);
-    });
+    FtpProgress::run(
+        this, QStringLiteral("Connecting to ") + server, QString(),
+        [&] {
+            connection = InternetConnectA(session, host.c_str(), 0, user.c_str(), password.c_str(),
+                                          INTERNET_SERVICE_FTP, flags, 0);
+            if (connection)
+                login = FtpLoginDirectory(connection);
+        },
+        trustQuestion);
     std::fill(password.begin(), password.end(), '\0');
     if (!self) {
         if (connection)

@@ -66,7 +66,7 @@ QString durationText(std::int64_t seconds)
 }
 
 void run(QWidget *owner, const QString &action, const QString &file,
-         const std::function<void()> &work)
+         const std::function<void()> &work, const TrustQuestion &trust)
 {
     FtpProgressState state;
     state.observer.progress = [&state](std::uint64_t done, std::uint64_t total) {
@@ -92,6 +92,13 @@ void run(QWidget *owner, const QString &action, const QString &file,
         ~Handover() { FtpRestoreLastError(outcome); }
     } handover{outcome};
     std::atomic<bool> finished{false};
+    if (trust)
+        state.observer.trust = [&trust, &loop](const ServerIdentity &identity) {
+            bool yes = false;
+            QMetaObject::invokeMethod(
+                &loop, [&] { yes = trust(identity); }, Qt::BlockingQueuedConnection);
+            return yes;
+        };
     std::thread worker([&state, &work, &outcome, &finished, &loop] {
         {
             const FtpObserverScope watch(state.observer);

@@ -51,9 +51,10 @@ namespace FtpProgress {
 // Runs FTP calls on a worker thread and returns when they have ended, with the worker's last
 // error and server reply moved to the calling thread. Meanwhile the caller's window stays
 // painted; after a short delay a modal progress box shows, whose Cancel makes the running call
-// fail as cancelled. User input is held back until the box shows.
+// fail as cancelled. User input is held back until the box shows. trust, when given, answers
+// the calls' trust questions on the caller's thread while the worker waits.
 void run(QWidget *owner, const QString &action, const QString &file,
-         const std::function<void()> &work);
+         const std::function<void()> &work, const TrustQuestion &trust = {});
 
 // How long a call may run before its box shows (tests set 0 to reach Cancel at once).
 void setShowDelay(int milliseconds);

@@ -54,6 +54,7 @@ public:
 // The transport for login.server.scheme; null when this build has none for it.
 std::unique_ptr<RemoteSession> makeRemoteSession(const RemoteLogin &login);
 
-// The transports (each in its own file).
+// The transports, each in files of its own; a further one adds its factory here and its case
+// in makeRemoteSession.
 std::unique_ptr<RemoteSession> makeCurlFtpSession(const RemoteLogin &login);
 std::unique_ptr<RemoteSession> makeSftpSession(const RemoteLogin &login);

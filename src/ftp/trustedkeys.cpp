@@ -23,8 +23,8 @@ std::string pathFromEnvironment()
 }
 
 // Read while the process starts, before any thread could be running.
-const std::string g_path = pathFromEnvironment();
-std::mutex g_mutex; // one writer at a time within the process
+std::string g_path = pathFromEnvironment();
+std::mutex g_mutex; // one writer at a time within the process; guards g_path too
 
 std::vector<std::string> readLines()
 {
@@ -37,7 +37,17 @@ std::vector<std::string> readLines()
 
 } // namespace
 
-std::string trustedKeysPath() { return g_path; }
+std::string trustedKeysPath()
+{
+    std::lock_guard lock(g_mutex);
+    return g_path;
+}
+
+void setTrustedKeysPath(const std::string &path)
+{
+    std::lock_guard lock(g_mutex);
+    g_path = path;
+}
 
 std::optional<PinnedKey> findPinnedKey(const std::string &hostPort)
 {

@@ -12,8 +12,10 @@ struct PinnedKey {
     std::string fingerprint; // "AA:BB:…", may be empty in a line written by hand
 };
 
-// The file's path, taken from the environment when the process started.
+// The file's path, taken from the environment when the process started; tests point it at a
+// file of their own.
 std::string trustedKeysPath();
+void setTrustedKeysPath(const std::string &path);
 std::optional<PinnedKey> findPinnedKey(const std::string &hostPort);
 // Adds the server, or replaces its line; false (errno set) when the file can't be written.
 bool savePinnedKey(const std::string &hostPort, const PinnedKey &key);

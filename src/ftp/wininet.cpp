@@ -56,6 +56,7 @@ std::string remotePath(const FtpConnection &c, const char *name)
 
 HINTERNET InternetOpenA(const char *, DWORD accessType, const char *proxy, const char *, DWORD)
 {
+    FtpThread::setDetail({});
     InternetSession s;
     if (accessType == INTERNET_OPEN_TYPE_PROXY) {
         s.proxy = text(proxy);

@@ -14,8 +14,8 @@
 // replaces them; InternetConnectA takes the values in force for its connection):
 //   VELMARIC_FTP_CONNECT_TIMEOUT  connecting, login included          (default 30)
 //   VELMARIC_FTP_REPLY_TIMEOUT    waiting for any server reply          (default 60)
-//   VELMARIC_FTP_STALL_TIMEOUT    a transfer moving less than 1 byte/s  (default 60)
-// The connect time-out takes fractions ("0.5"); the others are rounded up to whole seconds.
+//   VELMARIC_FTP_STALL_TIMEOUT    a transfer moving no byte for so long (default 60)
+// All take fractions ("0.5"); the reply time-out is rounded up to whole seconds.
 
 #include "servertrust.h"
 

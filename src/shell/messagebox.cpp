@@ -24,6 +24,7 @@ int MsgBox(const QString &text, int style, const QString &title)
 
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(caption);
+    box.setTextFormat(Qt::PlainText); // texts may carry a server's reply, never markup
     box.setText(text);
     switch (style & 0x70) {
     case 16: box.setIcon(QMessageBox::Critical); break;

@@ -4,6 +4,8 @@
 #include "localpanes.h"
 #include "messagebox.h"
 #include "tablerows.h"
+#include "testcerts.h"
+#include "trustedkeys.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -22,11 +24,14 @@
 //   sel PATH | none (no selection) | dbl PATH (double-click) | local NAME (the binary payload
 //   into the local folder) | local NAME=TEXT | pick (the first local file) | set BOX=TEXT |
 //   listed NAME (a made-up listing entry below the root) | yes (to the close question) |
-//   cancel (Cancel in the progress box once it shows bytes) | close
+//   cancel (Cancel in the progress box once it shows bytes) | close |
+//   server ftpes or ftps (from here on the fixture's explicit TLS server with a self-signed
+//   certificate, or its implicit TLS one with one from the test CA, same files)
 // then the boxes shown (each "style|text" or a part of it), and what must hold as "what=value":
 //   pane (local file names) | local:NAME, server:PATH (contents, "binary" for the payload) |
 //   tree:PATH (children with their images) | image:PATH | enabled (buttons) |
-//   handles (session, connection, in session) | boxes (server, user, password, proxy)
+//   handles (session, connection, in session) | boxes (server, user, password, proxy) |
+//   wire (what the plain server's data connections received)
 static const char sessionTable[] = R"(
 no session :: call cmdGet_Click; call cmdPut_Click; call TreeView1_DblClick
     :: 0|Not in session; 0|No in session!
@@ -77,6 +82,15 @@ listed backslash, bell :: connect; dbl /odd; sel /odd/back\slash; click cmdGet; 
     click cmdGet :: can't be saved; can't be saved :: pane=
 cancelled get :: connect; local big.bin=keep me; cancel; sel /big.bin; click cmdGet
     :: 4|FtpGetFile Err: 12017 :: pane=big.bin; local:big.bin=keep me
+put ascii: CR LF on the wire :: connect; click optAscii; local t.txt=a\r\nb\nc; sel; pick;
+    click cmdPut :: :: wire=a\r\nb\r\nc
+ftpes, trust Yes :: server ftpes; yes; connect; dbl /pub; sel /pub/inner.txt; click cmdGet
+    :: 4|The certificate of 127.0.0.1: :: local:inner.txt=inner\n; handles=111; pinned=1
+ftpes, trust No :: server ftpes; connect :: 4|The certificate of 127.0.0.1:;
+    0|InternetConnect: The certificate of; 4|InternetConnect Err: 12045 :: handles=100; pinned=0
+ftps, verified :: server ftps; local sent.bin; connect; sel; pick; click cmdPut
+    :: :: server:/sent.bin=binary; tree:=/big.bin|leaf,/empty|closed,/odd|closed,/pub|closed,\
+    /readme.txt|leaf,/sent.bin|leaf; pinned=0
 )";
 
 namespace {
@@ -96,9 +110,15 @@ private Q_SLOTS:
 private:
     std::unique_ptr<frmNorvoFTP> window();
     QString what(frmNorvoFTP &w, const QString &key);
-    QString S() const { return m_server->server(); }
+    QString S() const { return m_scheme + m_current->server(); }
 
+    TestCertificates m_certs;
+    QTemporaryDir m_wire; // also holds the trusted keys
     std::unique_ptr<FtpServerPeer> m_server;
+    std::unique_ptr<FtpServerPeer> m_explicit; // self-signed
+    std::unique_ptr<FtpServerPeer> m_implicit; // from the test CA
+    FtpServerPeer *m_current = nullptr;
+    QString m_scheme; // "" for the plain server
     std::unique_ptr<QTemporaryDir> m_local;
     QString m_pane;         // File1's folder, inside m_local
     QStringList m_messages; // "style|text" of each box
@@ -108,25 +128,39 @@ private:
 void tst_frmNorvoFTP::initTestCase()
 {
     // Data stops after 64 KiB, so a get of big.bin waits until the user cancels.
-    m_server = std::make_unique<FtpServerPeer>(QStringList{"--stall-after", "65536"});
-    REQUIRE_FTP_SERVER(*m_server);
+    m_server = std::make_unique<FtpServerPeer>(
+        QStringList{"--stall-after", "65536", "--wire", m_wire.path()});
+    QVERIFY2(m_certs.made(), "openssl could not make the test certificates");
+    setTrustedKeysPath(m_wire.filePath("known_hosts").toStdString());
+    FtpSetCertificateAuthorities(m_certs.pem("ca").toUtf8().constData());
+    m_explicit = std::make_unique<FtpServerPeer>(QStringList{
+        "--tls", "explicit", "--cert", m_certs.pem("self"), "--key", m_certs.key("self")});
+    m_implicit = std::make_unique<FtpServerPeer>(QStringList{
+        "--tls", "implicit", "--cert", m_certs.pem("server"), "--key", m_certs.key("server")});
     const QString home = FtpServerPeer::home;
-    QVERIFY(m_server->writeFile(home + "/readme.txt", "the login directory's readme\n"));
-    QVERIFY(m_server->writeFile(home + "/big.bin", QByteArray(1 << 20, 'b')));
-    QVERIFY(m_server->writeFile(home + "/pub/inner.txt", "inner\n"));
-    QVERIFY(QDir().mkpath(m_server->root(home + "/empty")));
-    QVERIFY(m_server->writeFile(home + "/odd/back\\slash", "x"));
-    QVERIFY(m_server->writeFile(home + "/odd/bell\a", "x"));
-    QVERIFY(m_server->writeFile(home + "/odd/dos.txt", "one\r\ntwo\r\n"));
-    // Same names at the server's "/": what the first level would wrongly address.
-    QVERIFY(m_server->writeFile("/readme.txt", "the server root's readme\n"));
-    QVERIFY(m_server->writeFile("/pub/inner.txt", "wrong inner\n"));
+    for (FtpServerPeer *server : {m_server.get(), m_explicit.get(), m_implicit.get()}) {
+        REQUIRE_FTP_SERVER(*server);
+        QVERIFY(server->writeFile(home + "/readme.txt", "the login directory's readme\n"));
+        QVERIFY(server->writeFile(home + "/big.bin", QByteArray(1 << 20, 'b')));
+        QVERIFY(server->writeFile(home + "/pub/inner.txt", "inner\n"));
+        QVERIFY(QDir().mkpath(server->root(home + "/empty")));
+        QVERIFY(server->writeFile(home + "/odd/back\\slash", "x"));
+        QVERIFY(server->writeFile(home + "/odd/bell\a", "x"));
+        QVERIFY(server->writeFile(home + "/odd/dos.txt", "one\r\ntwo\r\n"));
+        // Same names at the server's "/": what the first level would wrongly address.
+        QVERIFY(server->writeFile("/readme.txt", "the server root's readme\n"));
+        QVERIFY(server->writeFile("/pub/inner.txt", "wrong inner\n"));
+    }
 }
 
 void tst_frmNorvoFTP::init()
 {
     m_messages.clear();
     m_answer = vbNo;
+    m_current = m_server.get();
+    m_scheme.clear();
+    QFile::remove(QString::fromStdString(trustedKeysPath()));
+    QFile::remove(m_wire.filePath("in"));
     FtpProgress::setShowDelay(400);
     setMsgBoxHandler([this](const QString &text, int style, const QString &) {
         m_messages << QString::number(style) + QLatin1Char('|') + text;
@@ -140,8 +174,9 @@ void tst_frmNorvoFTP::init()
 // Puts leave nothing on the shared server.
 void tst_frmNorvoFTP::cleanup()
 {
-    for (const char *folder : {"", "/empty", "/pub"})
-        QFile::remove(m_server->root(FtpServerPeer::home + QString(folder) + "/sent.bin"));
+    for (FtpServerPeer *server : {m_server.get(), m_explicit.get(), m_implicit.get()})
+        for (const char *folder : {"", "/empty", "/pub"})
+            QFile::remove(server->root(FtpServerPeer::home + QString(folder) + "/sent.bin"));
 }
 
 // A window on the local folder with the fixture's server, user and password typed in.
@@ -166,7 +201,11 @@ QString tst_frmNorvoFTP::what(frmNorvoFTP &w, const QString &key)
     if (key.startsWith("local:"))
         return contents(readFile(m_pane + '/' + arg));
     if (key.startsWith("server:"))
-        return contents(m_server->readFile(FtpServerPeer::home + arg));
+        return contents(m_current->readFile(FtpServerPeer::home + arg));
+    if (key == "wire")
+        return QString::fromUtf8(readFile(m_wire.filePath("in")));
+    if (key == "pinned")
+        return QString::number(bool(findPinnedKey(m_current->server().toStdString())));
     if (key.startsWith("image:"))
         return w.node(S() + arg) ? frmNorvoFTP::imageKey(w.node(S() + arg)) : "(no node)";
     if (key == "handles")
@@ -268,6 +307,10 @@ void tst_frmNorvoFTP::sessions()
                 }
             });
             watch.start(20);
+        } else if (verb == "server") {
+            m_current = arg == "ftpes" ? m_explicit.get() : m_implicit.get();
+            m_scheme = arg + "://";
+            w->txtServer->setText(S());
         } else if (verb == "yes") {
             m_answer = vbYes;
         } else {

@@ -116,6 +116,10 @@ less data than SIZE announced :: --size-reply 213_99999999 :: get keep.txt :: ::
 421 at login is the server's answer :: --login-reply 421_Too_many_connections :: connect
     :: 421 421 :: 12003
 stall time-out on time :: --stall-after 100000 :: get big.bin :: :: 12002 :: STALL=2 exact
+ascii put: CR LF on the wire :: --wire {wire} :: put t.txt :: one\ntwo\nthree :: :: ascii
+    :: one\ntwo\r\nthree :: in:one\r\ntwo\r\nthree
+ascii get: CR LF on the wire, LF here :: --wire {wire} :: get t.txt :: a\nb\n :: :: ascii :: ::
+    out:a\r\nb\r\n
 control characters in names kept whole :: :: list ctl :: f bell\a\nf lone\rcr\nf tab\there
 )";
 
@@ -126,6 +130,7 @@ private Q_SLOTS:
     void parse();
     void calls_data();
     void calls();
+    void changes();
 };
 
 void tst_FtpPlatform::parse_data()
@@ -188,7 +193,8 @@ void tst_FtpPlatform::calls()
         .replace("{binary}", binary)
         .replace("{files}", "d a dir\nd odd %20 #name?\nf big.bin\nf grüße 日本.txt\nf keep.txt");
     const DWORD wantError = row.value(4).toUInt();
-    FtpServerPeer peer(row[1].split(' ', Qt::SkipEmptyParts));
+    QTemporaryDir wire;
+    FtpServerPeer peer(row[1].replace("{wire}", wire.path()).split(' ', Qt::SkipEmptyParts));
     REQUIRE_FTP_SERVER(peer);
     const QString utf8Name = QString::fromUtf8("grüße 日本.txt");
     QVERIFY(peer.writeFile(home + "/big.bin", "") &&
@@ -297,6 +303,9 @@ void tst_FtpPlatform::calls()
     QCOMPARE(QDir(local.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{localName});
     QCOMPARE(peer.readFile(home + "/keep.txt"), QByteArray("keep"));
+    if (const QString onWire = row.value(7); !onWire.isEmpty())
+        QCOMPARE(readFile(wire.filePath(onWire.section(':', 0, 0))),
+                 onWire.section(':', 1).toUtf8());
     // The connection still works (libcurl logs in again by itself), twice for the server that
     // hangs up after each transfer, and stays in the login directory.
     const bool usable = connect && call != "cd" &&
@@ -309,6 +318,36 @@ void tst_FtpPlatform::calls()
         QCOMPARE(readFile(local.filePath("u")), QByteArray("u"));
         QCOMPARE(FtpCurrentDirectory(connect), home.toStdString());
     }
+}
+
+// Folders made and removed, files renamed and deleted, relative to the current directory; a
+// name with a line end never reaches the server.
+void tst_FtpPlatform::changes()
+{
+    FtpServerPeer peer;
+    REQUIRE_FTP_SERVER(peer);
+    QVERIFY(peer.writeFile(home + "/keep.txt", "keep"));
+    const HINTERNET open = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    const HINTERNET c = InternetConnectA(open, peer.server().toUtf8().constData(), 0,
+                                         FtpServerPeer::user, FtpServerPeer::password,
+                                         INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    const auto closeHandles = qScopeGuard([&] {
+        InternetCloseHandle(c);
+        InternetCloseHandle(open);
+    });
+    QVERIFY(c);
+    QVERIFY(FtpCreateDirectoryA(c, "new dir"));
+    QVERIFY(QFileInfo(peer.root(home + "/new dir")).isDir());
+    QVERIFY(FtpRenameFileA(c, "keep.txt", "new dir/kept.txt"));
+    QCOMPARE(peer.readFile(home + "/new dir/kept.txt"), QByteArray("keep"));
+    QVERIFY(!FtpRemoveDirectoryA(c, "new dir"));
+    QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    QVERIFY(FtpSetCurrentDirectoryA(c, "new dir"));
+    QVERIFY(!FtpDeleteFileA(c, "kept.txt\r\nRMD /"));
+    QCOMPARE(GetLastError(), ERROR_INVALID_NAME);
+    QVERIFY(FtpDeleteFileA(c, "kept.txt"));
+    QVERIFY(FtpRemoveDirectoryA(c, (home + "/new dir").toUtf8().constData()));
+    QVERIFY(!QFileInfo::exists(peer.root(home + "/new dir")));
 }
 
 QTEST_GUILESS_MAIN(tst_FtpPlatform)

@@ -72,6 +72,8 @@ def main():
     p.add_argument("--cert")
     p.add_argument("--key")
     p.add_argument("--log")  # every command's name, a line each, as received
+    # the bytes of the plain data connections: received ones appended to WIRE/in, sent to WIRE/out
+    p.add_argument("--wire")
     a = p.parse_args()
 
     root = os.path.realpath(a.root)
@@ -85,7 +87,17 @@ def main():
     authorizer.add_user(a.user, a.password, root, perm="elradfmwMT")
     hang = {c.strip().upper() for c in a.hang.split(",") if c.strip()}
 
+    def on_wire(direction, data):
+        if a.wire:
+            with open(os.path.join(a.wire, direction), "ab") as wire:
+                wire.write(data)
+
     class Dtp(DTPHandler):
+        def recv(self, size):
+            data = super().recv(size)
+            on_wire("in", data)
+            return data
+
         def send(self, data):
             if a.stall_after >= 0:
                 room = a.stall_after - self.tot_bytes_sent
@@ -93,7 +105,9 @@ def main():
                     self.del_channel()  # keep the socket open, send nothing more
                     return 0
                 data = data[:room]
-            return super().send(data)
+            sent = super().send(data)
+            on_wire("out", data[:sent or 0])
+            return sent
 
     class TlsDtp(TLS_DTPHandler):
         # Clients start the data connection's handshake before the transfer command; the
@@ -120,7 +134,7 @@ def main():
             dtp_handler = Dtp
         banner = "velmaric test server ready."
         auth_failed_timeout = 0  # a wrong password is told at once, not after 3 s
-        use_sendfile = a.stall_after < 0
+        use_sendfile = a.stall_after < 0 and not a.wire
 
         def on_login(self, username):
             self.fs.cwd = home
@@ -134,7 +148,7 @@ def main():
         def pre_process_command(self, line, cmd, arg):
             if a.log:
                 with open(a.log, "a") as log:
-                    log.write(cmd + "\n")
+                    log.write(cmd + (" " + arg if cmd == "TYPE" else "") + "\n")
             if cmd in hang:
                 return
             if (a.require_utf8_opts and cmd in ("MLSD", "LIST", "RETR", "STOR", "CWD")
