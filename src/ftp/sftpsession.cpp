@@ -180,6 +180,12 @@ struct SftpSession::Impl {
     // An SFTP status refusal is the server's reply; anything else is told in the detail.
     static DWORD fail(DWORD error, std::string text, DWORD code = 0)
     {
+        std::string::size_type at = 0; // a reply's lines end in CR LF, as an FTP server's do
+        while (error == ERROR_INTERNET_EXTENDED_ERROR &&
+               (at = text.find('\n', at)) != std::string::npos) {
+            text.insert(at, 1, '\r');
+            at += 2;
+        }
         if (error == ERROR_INTERNET_EXTENDED_ERROR)
             FtpThread::setLastReply({code, std::move(text)});
         else

@@ -1,6 +1,6 @@
 // The FTP window on an sftp:// server (tests/peers/sshserver.h): the session steps of the plain
 // FTP window tests, logging in with the password typed, or with a key whose passphrase the
-// window asks for.
+// window asks for; an unknown host key put to the trust box, answered Yes and No.
 #include "frmnorvoftp.h"
 #include "ftpprogress.h"
 #include "ftpserver.h"
@@ -55,20 +55,35 @@ QString tst_frmNorvoFTPSftp::children(frmNorvoFTP &w, const QString &path) const
 void tst_frmNorvoFTPSftp::session_data()
 {
     QTest::addColumn<QString>("password");
-    QTest::addColumn<int>("asked"); // passphrase questions
-    QTest::newRow("password") << SshServerPeer::password << 0;
-    QTest::newRow("key, passphrase asked") << "" << 1;
+    QTest::addColumn<int>("asked");       // passphrase questions
+    QTest::addColumn<int>("trustAnswer"); // to the host key question; 0: the key is known
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("password") << SshServerPeer::password << 0 << 0 << QStringList();
+    QTest::newRow("key, passphrase asked") << "" << 1 << 0 << QStringList();
+    const QString question = "4|The host key of 127.0.0.1:%1 is not known: not in "
+                             "~/.ssh/known_hosts.\r\nKey type: ssh-ed25519\r\nFingerprint: SHA256:";
+    QTest::newRow("unknown host key, trusted")
+        << SshServerPeer::password << 0 << int(vbYes) << QStringList{question};
+    QTest::newRow("unknown host key, not trusted")
+        << SshServerPeer::password << 0 << int(vbNo)
+        << QStringList{question,
+                       "0|InternetConnect: The SSH host key of [127.0.0.1]:%1 is not known",
+                       "4|InternetConnect Err: 12045"};
 }
 
 void tst_frmNorvoFTPSftp::session()
 {
     QFETCH(QString, password);
     QFETCH(int, asked);
+    QFETCH(int, trustAnswer);
+    QFETCH(QStringList, boxes);
     QStringList messages;
     setMsgBoxHandler([&](const QString &text, int style, const QString &) {
-        messages << text;
-        return style == vbYesNo ? int(vbNo) : int(vbOK);
+        messages << QString::number(style) + '|' + text;
+        return style == vbYesNo && messages.size() == 1 && trustAnswer ? trustAnswer : int(vbNo);
     });
+    const QString knownHosts = m_home.filePath(".ssh/known_hosts");
+    QVERIFY(writeFile(knownHosts, trustAnswer ? QByteArray() : m_peer.knownHostsLine()));
     int questions = 0;
     FtpProgress::setPassphraseHandler([&](const QString &keyFile) -> std::optional<QString> {
         ++questions;
@@ -88,8 +103,15 @@ void tst_frmNorvoFTPSftp::session()
     w.txtPassword->setText(password);
     w.cmdInternetOpen->click();
     w.cmdConnect->click();
-    QVERIFY2(w.fInSession, qPrintable(messages.join('\n')));
+    QCOMPARE(messages.size(), boxes.size());
+    for (int i = 0; i < boxes.size(); ++i)
+        QVERIFY2(messages[i].startsWith(boxes[i].arg(m_peer.port())), qPrintable(messages[i]));
     QCOMPARE(questions, asked);
+    QCOMPARE(w.fInSession, trustAnswer != vbNo);
+    QCOMPARE(readFile(knownHosts).contains("[127.0.0.1]:"), trustAnswer != vbNo);
+    if (!w.fInSession)
+        return;
+    messages.clear();
     QCOMPARE(children(w, {}), QStringLiteral("/pub|closed,/readme.txt|leaf"));
 
     QTreeWidgetItem *pub = w.node(m_server + "/pub");
