@@ -4,6 +4,8 @@
 #include "sshserver.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -295,6 +297,21 @@ private Q_SLOTS:
         scope.reset();
         std::vector<FtpListEntry> entries;
         QCOMPARE(s.list(s.loginDirectory(), entries), ERROR_SUCCESS);
+    }
+
+    // A peer that takes the connection but never speaks SSH: the connect time-out ends it.
+    void silentServer()
+    {
+        QTcpServer silent; // never accepts: the kernel completes the handshake all the same
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        SftpLogin l = sshLogin();
+        l.port = silent.serverPort();
+        l.timeouts.connectSeconds = 0.5;
+        SftpSession s(l);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(s.connect(), ERROR_INTERNET_TIMEOUT);
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     }
 
     // Through an HTTP proxy's CONNECT tunnel (tinyproxy, started beside an FTP peer) and
