@@ -3,7 +3,8 @@
 //       [--ascii] [--active] [--proxy TEXT] [--cacert FILE] [--trust-new]
 // URL is SCHEME://[user[:password]@]host[:port]/path with SCHEME ftp, ftpes (TLS required),
 // ftps (implicit TLS) or sftp; the path is relative to the login directory (%2F makes it
-// absolute). Without a password in the URL, ~/.netrc is used.
+// absolute). Without a password in the URL, ~/.netrc is used; for sftp, ssh-agent and the
+// keys ~/.ssh/id_ed25519, id_ecdsa, id_rsa (a key's passphrase is never asked for here).
 // A server whose certificate or host key can't be verified is refused, its fingerprint shown;
 // --trust-new trusts and remembers it (never a changed one).
 // Failures are reported with the FTP window's texts. Exit: 0 success, 1 failure, 2 usage.

@@ -1,8 +1,10 @@
 #include "ftpprogress.h"
 
 #include "controls.h"
+#include "messagebox.h"
 
 #include <QEventLoop>
+#include <QInputDialog>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -18,9 +20,27 @@ namespace FtpProgress {
 
 namespace {
 int g_showDelay = 400;
+PassphraseHandler g_passphraseHandler;
+
+std::optional<QString> askPassphrase(QWidget *owner, const QString &keyFile)
+{
+    if (g_passphraseHandler)
+        return g_passphraseHandler(keyFile);
+    QInputDialog box(owner);
+    box.setWindowTitle(applicationTitle());
+    box.setLabelText(QStringLiteral("Passphrase for the SSH key %1:").arg(keyFile));
+    box.setTextEchoMode(QLineEdit::Password);
+    if (auto *edit = box.findChild<QLineEdit *>())
+        edit->setAccessibleName(QStringLiteral("Passphrase"));
+    if (box.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return box.textValue();
 }
+} // namespace
 
 void setShowDelay(int milliseconds) { g_showDelay = milliseconds; }
+
+void setPassphraseHandler(PassphraseHandler handler) { g_passphraseHandler = std::move(handler); }
 
 QString byteText(std::int64_t bytes)
 {
@@ -53,6 +73,18 @@ void run(QWidget *owner, const QString &action, const QString &file,
         state.done = done;
         state.total = total;
     };
+    QEventLoop loop;
+    // Asked from the worker; the box shows on the window's thread while the worker waits.
+    state.observer.passphrase = [owner, &loop](const std::string &keyFile,
+                                               std::string &passphrase) {
+        std::optional<QString> answer;
+        QMetaObject::invokeMethod(
+            &loop, [&] { answer = askPassphrase(owner, QString::fromStdString(keyFile)); },
+            Qt::BlockingQueuedConnection);
+        if (answer)
+            passphrase = answer->toStdString();
+        return answer.has_value();
+    };
     FtpLastError outcome;
     // Declared before the worker, so it runs once the worker has been joined.
     struct Handover {
@@ -60,7 +92,6 @@ void run(QWidget *owner, const QString &action, const QString &file,
         ~Handover() { FtpRestoreLastError(outcome); }
     } handover{outcome};
     std::atomic<bool> finished{false};
-    QEventLoop loop;
     if (trust)
         state.observer.trust = [&trust, &loop](const ServerIdentity &identity) {
             bool yes = false;

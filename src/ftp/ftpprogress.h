@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QProgressBar;
@@ -57,6 +58,11 @@ void run(QWidget *owner, const QString &action, const QString &file,
 
 // How long a call may run before its box shows (tests set 0 to reach Cancel at once).
 void setShowDelay(int milliseconds);
+
+// The question for an SSH key's passphrase, asked on the window's thread while a call runs.
+// Tests install a handler that answers instead of the box (nullopt: the user cancelled).
+using PassphraseHandler = std::function<std::optional<QString>(const QString &keyFile)>;
+void setPassphraseHandler(PassphraseHandler handler);
 
 // Byte counts, rates and durations as the box shows them.
 QString byteText(std::int64_t bytes);

@@ -61,6 +61,7 @@ std::unique_ptr<RemoteSession> makeRemoteSession(const RemoteLogin &login)
     case RemoteScheme::Ftp:
     case RemoteScheme::Ftpes:
     case RemoteScheme::Ftps: return makeCurlFtpSession(login);
+    case RemoteScheme::Sftp: return makeSftpSession(login);
     default: return nullptr;
     }
 }

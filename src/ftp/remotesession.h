@@ -57,3 +57,4 @@ std::unique_ptr<RemoteSession> makeRemoteSession(const RemoteLogin &login);
 // The transports, each in files of its own; a further one adds its factory here and its case
 // in makeRemoteSession.
 std::unique_ptr<RemoteSession> makeCurlFtpSession(const RemoteLogin &login);
+std::unique_ptr<RemoteSession> makeSftpSession(const RemoteLogin &login);

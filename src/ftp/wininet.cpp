@@ -93,7 +93,8 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char *server, std::uint16_
     login.user = text(user);
     login.password = text(password);
     login.useNetrc = password == nullptr;
-    if (login.user.empty() && !login.useNetrc) {
+    // Without a name SSH logs in as the local user, as ssh does.
+    if (login.user.empty() && !login.useNetrc && login.server.scheme != RemoteScheme::Sftp) {
         login.user = "anonymous";
         if (login.password.empty())
             login.password = "anonymous@";

@@ -147,11 +147,13 @@ void SetLastError(DWORD error);
 // fails within a fraction of a second with ERROR_INTERNET_OPERATION_CANCELLED. progress is
 // called on the calling thread during transfers and listings; total is 0 when unknown. trust
 // is asked, on the calling thread, whether to trust a server that could not be verified;
-// without it such a server is refused (ERROR_INTERNET_INVALID_CA).
+// without it such a server is refused (ERROR_INTERNET_INVALID_CA). passphrase is asked, on the
+// calling thread, for an SSH key file that has one; false (or none asked) skips the key.
 struct FtpCallObserver {
     std::atomic<bool> cancelled{false};
     std::function<void(std::uint64_t done, std::uint64_t total)> progress;
     TrustQuestion trust;
+    std::function<bool(const std::string &keyFile, std::string &passphrase)> passphrase;
 };
 
 class FtpObserverScope {
