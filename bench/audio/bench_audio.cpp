@@ -255,7 +255,6 @@ void row(const char *name, double ours, double peer, double goal, bool ratioGoal
 
 int main(int argc, char **argv)
 {
-    setenv("QT_MEDIA_BACKEND", "ffmpeg", 0);
     QCoreApplication app(argc, argv);
     benchClock.start();
     int runs = 5;

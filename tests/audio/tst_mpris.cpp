@@ -250,7 +250,6 @@ int main(int argc, char **argv)
         ::execvp(args[0], args.data());
         qputenv("VELMARIC_OWN_BUS", "0");
     }
-    qputenv("QT_MEDIA_BACKEND", "ffmpeg"); // as the suite selects it
     QCoreApplication app(argc, argv);
     tst_Mpris test;
     return QTest::qExec(&test, argc, argv);
