@@ -58,17 +58,16 @@ std::unique_ptr<Mp3Decoder> Mp3Decoder::open(const QString &path, QString *error
     };
     if (mpg123_open(h, QFile::encodeName(path).constData()) != MPG123_OK)
         return unplayable();
+    // A length exact to the sample needs every frame header counted: an Info table may be
+    // missing or wrong, and libmpg123 then guesses from the first frame (the scan has to
+    // come before the first frame is decoded to count).
+    mpg123_scan(h);
     if (mpg123_getformat(h, &d->m_rate, &d->m_channels, &encoding) != MPG123_OK ||
         d->m_rate <= 0 || d->m_channels <= 0)
         return unplayable();
     // Later frames at another rate or channel count are converted to these.
     mpg123_format_none(h);
     mpg123_format(h, d->m_rate, d->m_channels, MPG123_ENC_SIGNED_16);
-    // Without an Info table (a VBR file, or any without a LAME tag) the length is a guess from
-    // the file's size: walk the frame headers once for the true one and a seek index.
-    long accurate = 0;
-    if (mpg123_getstate(h, MPG123_ACCURATE, &accurate, nullptr) != MPG123_OK || !accurate)
-        mpg123_scan(h);
     d->m_length = qMax<off_t>(0, mpg123_length(h));
     if (d->m_length == 0)
         return unplayable();

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+// What the default sink plays, as its monitor hears it: 44.1 kHz mono 16-bit samples recorded
+// by parec from start() on. The search helpers compare a recording with decoded samples.
+class SinkRecorder {
+public:
+    static constexpr int Rate = 44100;
+    static constexpr int Quiet = 300; // below this a sample counts as silence
+
+    ~SinkRecorder()
+    {
+        m_parec.kill();
+        m_parec.waitForFinished();
+    }
+
+    // Empty once samples arrive; else why not.
+    QString start()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
+            return QStringLiteral("parec is not installed");
+        m_parec.start(QStringLiteral("parec"),
+                      {"-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
+                       "--channels=1", "--latency-msec=5"});
+        if (!m_parec.waitForStarted() || !m_parec.waitForReadyRead(10000))
+            return QStringLiteral("parec gives no sound from the sink's monitor");
+        return {};
+    }
+
+    // Everything recorded so far.
+    const std::vector<qint16> &samples()
+    {
+        m_pending += m_parec.readAllStandardOutput();
+        const auto *data = reinterpret_cast<const qint16 *>(m_pending.constData());
+        const qsizetype count = m_pending.size() / 2;
+        m_samples.insert(m_samples.end(), data, data + count);
+        m_pending.remove(0, count * 2);
+        return m_samples;
+    }
+
+    // Records until the last `ms` are silent (or `timeoutMs` has passed); whether they are.
+    bool waitForSilence(int ms, int timeoutMs = 10000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        const size_t quiet = size_t(ms) * Rate / 1000;
+        while (!deadline.hasExpired()) {
+            const std::vector<qint16> &s = samples();
+            if (s.size() >= quiet && std::all_of(s.end() - quiet, s.end(), [](qint16 v) {
+                    return std::abs(v) < Quiet;
+                }))
+                return true;
+            m_parec.waitForReadyRead(100);
+        }
+        return false;
+    }
+
+    // The first sample at `from` or later that is not silence; -1 for none.
+    static qsizetype firstSound(const std::vector<qint16> &s, qsizetype from = 0)
+    {
+        for (qsizetype i = std::max<qsizetype>(0, from); i < qsizetype(s.size()); ++i)
+            if (std::abs(s[i]) >= Quiet)
+                return i;
+        return -1;
+    }
+
+    // The longest run of silent samples in [from, to).
+    static qsizetype longestSilence(const std::vector<qint16> &s, qsizetype from, qsizetype to)
+    {
+        qsizetype longest = 0, run = 0;
+        for (qsizetype i = std::max<qsizetype>(0, from); i < std::min<qsizetype>(to, s.size()); ++i) {
+            run = std::abs(s[i]) < Quiet ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        return longest;
+    }
+
+    // Where in `ref` the `window` samples of `rec` from `at` lie, searched within `radius` of
+    // `around`: the place of least difference.
+    static qsizetype match(const std::vector<qint16> &rec, qsizetype at,
+                           const std::vector<qint16> &ref, qsizetype around, qsizetype radius,
+                           qsizetype window = 1024)
+    {
+        qsizetype best = -1;
+        double bestDiff = 0;
+        for (qsizetype p = std::max<qsizetype>(0, around - radius); p <= around + radius; ++p) {
+            if (p + window > qsizetype(ref.size()) || at + window > qsizetype(rec.size()))
+                break;
+            double diff = 0;
+            for (qsizetype k = 0; k < window; ++k)
+                diff += std::abs(rec[at + k] - ref[p + k]);
+            if (best < 0 || diff < bestDiff) {
+                best = p;
+                bestDiff = diff;
+            }
+        }
+        return best;
+    }
+
+    static std::vector<qint16> samplesOf(const QByteArray &pcm)
+    {
+        const auto *data = reinterpret_cast<const qint16 *>(pcm.constData());
+        return {data, data + pcm.size() / 2};
+    }
+
+private:
+    QProcess m_parec;
+    QByteArray m_pending;
+    std::vector<qint16> m_samples;
+};
