@@ -194,6 +194,40 @@ private Q_SLOTS:
         QTRY_VERIFY(m_engine->position() >= request.from * 1000);
     }
 
+    // Tags reach applets: ID3v2 and ID3v1 alike; without a title the file name stands in.
+    void metadata_data()
+    {
+        QTest::addColumn<QStringList>("tags"); // lame's options
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("artists");
+        QTest::addColumn<QString>("album");
+        QTest::newRow("ID3v2")
+            << QStringList{"--id3v2-only", "--tt", "Grüße", "--ta", "Ann Lee", "--tl", "Album A"}
+            << "Grüße" << QStringList{"Ann Lee"} << "Album A";
+        QTest::newRow("ID3v1 only")
+            << QStringList{"--id3v1-only", "--tt", "Old", "--ta", "Bo", "--tl", "Disc"} << "Old"
+            << QStringList{"Bo"} << "Disc";
+        QTest::newRow("no tags") << QStringList{} << "" << QStringList{} << "";
+    }
+
+    void metadata()
+    {
+        QFETCH(QStringList, tags);
+        QFETCH(QString, title);
+        const QString name = QString(QTest::currentDataTag()).replace(' ', '_') + ".mp3";
+        const QString path = m_mp3.make(name, 0.5, QStringList{"-b", "64"} + tags);
+        QVERIFY2(!path.isEmpty(), qPrintable(m_mp3.error()));
+        m_engine->setFileName(path);
+        if (title.isEmpty())
+            title = name;
+        QTRY_COMPARE(m_seen.value("Metadata").toMap().value("xesam:title").toString(), title);
+        const QVariantMap map = asMap(get("Metadata"));
+        QCOMPARE(map.value("xesam:title").toString(), title);
+        QTEST(map.value("xesam:artist").toStringList(), "artists");
+        QTEST(map.value("xesam:album").toString(), "album");
+        QCOMPARE(map.value("mpris:length").toLongLong(), m_engine->durationUs());
+    }
+
     // Kept within silence and full volume, each change told.
     void volume()
     {
