@@ -4,6 +4,7 @@
 #include "pulseoutput.h"
 
 #include <QFileInfo>
+#include <QMetaMethod>
 
 #include <algorithm>
 
@@ -29,7 +30,8 @@ MediaEngine::MediaEngine(QObject *parent) : QObject(parent)
                 fail(why);
             });
         }});
-    m_clock.setInterval(PositionIntervalMs);
+    m_clock.setSingleShot(true);
+    m_clock.setTimerType(Qt::PreciseTimer);
     connect(&m_clock, &QTimer::timeout, this, &MediaEngine::tick);
 }
 
@@ -97,6 +99,7 @@ void MediaEngine::startRun(std::int64_t sample, bool paused)
     m_startSample = sample;
     setState(paused ? State::Paused : State::Playing);
     Q_EMIT positionChanged(toUs(sample) / 1000);
+    schedule(sample);
 }
 
 void MediaEngine::endRun()
@@ -120,6 +123,7 @@ void MediaEngine::queueNext(quint64 run)
         // left to its assignment, which starts it on its own.
         if (decoder && m_output->append(run, decoder, m_entries + 1)) {
             m_queued.push_back({path, std::move(decoder), ++m_entries});
+            tick();
             return;
         }
     }
@@ -131,12 +135,26 @@ void MediaEngine::tick()
     if (!m_run || m_state != State::Playing)
         return;
     const PulseOutput::Heard heard = m_output->heard();
-    if (heard.entry == m_current.id)
+    if (heard.entry == m_current.id) {
         Q_EMIT positionChanged(toUs(heard.sample) / 1000);
-    else if (heard.entry != 0 && !m_nextHeard) {
+        schedule(heard.sample);
+    } else if (heard.entry != 0 && !m_nextHeard) {
         m_nextHeard = true;
         finish(0);
     }
+}
+
+void MediaEngine::schedule(std::int64_t heardSample)
+{
+    if (!m_run || m_state != State::Playing)
+        return m_clock.stop();
+    if (isSignalConnected(QMetaMethod::fromSignal(&MediaEngine::positionChanged)))
+        return m_clock.start(PositionIntervalMs);
+    // Nobody shows the position: wake only where the next entry should take over.
+    if (m_queued.empty() || m_nextHeard)
+        return m_clock.stop();
+    const std::int64_t left = m_current.decoder->length() - heardSample;
+    m_clock.start(int(std::clamp<std::int64_t>(left * 1000 / m_current.decoder->rate() + 5, 5, 60000)));
 }
 
 void MediaEngine::play()
@@ -151,6 +169,7 @@ void MediaEngine::play()
     if (m_state == State::Paused && m_run) {
         m_output->setPaused(false);
         setState(State::Playing);
+        tick();
     } else if (m_state == State::Stopped) {
         startRun(m_startSample, false);
     }
@@ -239,9 +258,7 @@ void MediaEngine::setVolume(float volume)
 
 void MediaEngine::setState(State state)
 {
-    if (state == State::Playing)
-        m_clock.start();
-    else
+    if (state != State::Playing)
         m_clock.stop();
     if (state == m_state)
         return;

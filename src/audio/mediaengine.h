@@ -97,6 +97,7 @@ private:
     void fail(const QString &text);
     void finish(int result);
     void tick();
+    void schedule(std::int64_t heardSample);
     void queueNext(quint64 run);
 
     std::unique_ptr<PulseOutput> m_output;
@@ -114,5 +115,6 @@ private:
     bool m_ended = false;     // the current file has ended or failed
     qint64 m_endPositionUs = 0; // the position of an ended file, which the window may rewind
     quint64 m_serial = 0;     // counts assignments, so a late end never applies to a newer file
-    QTimer m_clock;           // position and entry boundaries while playing
+    // While playing: the position for those who show it, else the next entry's boundary.
+    QTimer m_clock;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -12,6 +13,18 @@
 // by parec from start() on. The search helpers compare a recording with decoded samples.
 class SinkRecorder {
 public:
+    SinkRecorder() { m_clock.start(); }
+    // Milliseconds on the recorder's clock; heardAt() tells when a sample reached the monitor,
+    // as long as the event loop runs while recording.
+    double now() const { return m_clock.nsecsElapsed() / 1e6; }
+    double heardAt(qsizetype index) const
+    {
+        for (const auto &[end, at] : m_arrivals)
+            if (index < end)
+                return at - double(end - 1 - index) * 1000 / Rate;
+        return -1;
+    }
+
     static constexpr int Rate = 44100;
     static constexpr int Quiet = 300; // below this a sample counts as silence
 
@@ -31,6 +44,7 @@ public:
                        "--channels=1", "--latency-msec=5"});
         if (!m_parec.waitForStarted() || !m_parec.waitForReadyRead(10000))
             return QStringLiteral("parec gives no sound from the sink's monitor");
+        QObject::connect(&m_parec, &QProcess::readyReadStandardOutput, [this] { samples(); });
         return {};
     }
 
@@ -42,6 +56,8 @@ public:
         const qsizetype count = m_pending.size() / 2;
         m_samples.insert(m_samples.end(), data, data + count);
         m_pending.remove(0, count * 2);
+        if (count > 0)
+            m_arrivals.emplace_back(qsizetype(m_samples.size()), now());
         return m_samples;
     }
 
@@ -113,4 +129,6 @@ private:
     QProcess m_parec;
     QByteArray m_pending;
     std::vector<qint16> m_samples;
+    QElapsedTimer m_clock;
+    std::vector<std::pair<qsizetype, double>> m_arrivals; // samples so far, when they came
 };
