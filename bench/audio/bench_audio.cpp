@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -39,6 +41,19 @@ struct Usage {
     double cpu = -1; // s
     double peakMiB = -1;
 };
+
+// The child's own peak memory so far. Its rusage can't tell: a child counts the memory of the
+// process it was spawned from until it executes the player.
+double peakMiB(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return -1;
+}
 
 // A whole process's CPU time and peak memory, its output discarded.
 Usage usageOf(const QStringList &command)
@@ -57,13 +72,22 @@ Usage usageOf(const QStringList &command)
     pid_t pid;
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return {};
     int status = 0;
     rusage usage{};
-    if (rc != 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
+    double peak = -1;
+    pid_t done = 0;
+    // Sampled until the end; the high-water mark only grows, so the last look is the peak
+    // but for the last few milliseconds.
+    while ((done = wait4(pid, &status, WNOHANG, &usage)) == 0) {
+        peak = std::max(peak, peakMiB(pid));
+        usleep(20'000);
+    }
+    if (done != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return {};
     auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return {seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_maxrss / 1024.0};
+    return {seconds(usage.ru_utime) + seconds(usage.ru_stime), peak};
 }
 
 // Runs a player to its end with the event loop turning, so the recorder keeps time; returns
@@ -139,11 +163,13 @@ std::pair<double, double> positionIntervals(const QString &file)
     return {median(gaps), gaps.empty() ? -1 : *std::max_element(gaps.begin(), gaps.end())};
 }
 
+constexpr double NoPeer = -1e9;
+
 void row(const char *name, double ours, double peer, const char *goal, bool met)
 {
-    if (peer > 0)
-        std::printf("%-44s %9.3f %9.3f %6.2f   %-8s %s\n", name, ours, peer, ours / peer, goal,
-                    met ? "met" : "MISSED");
+    if (peer != NoPeer)
+        std::printf("%-44s %9.3f %9.3f %6.2f   %-8s %s\n", name, ours, peer,
+                    peer != 0 ? ours / peer : 1.0, goal, met ? "met" : "MISSED");
     else
         std::printf("%-44s %9.3f %9s %6s   %-8s %s\n", name, ours, "-", "", goal,
                     met ? "met" : "MISSED");
@@ -189,13 +215,15 @@ int main(int argc, char **argv)
         return QStringList{"mpg123", "-q", "-o", "pulse"} + files;
     };
 
-    std::printf("peer: mpg123 -q -o pulse FILE..., run the same way as velmaric-cli play FILE...\n");
+    std::printf(
+        "peer: mpg123 -q -o pulse FILE..., run the same way as velmaric-cli play FILE...\n");
     std::printf("%-44s %9s %9s %6s   %s\n", "case", "ours", "mpg123", "ratio", "goal");
     const Usage oursLong = usageOf(ours({longFile})), peerLong = usageOf(peer({longFile}));
     const Usage oursShort = usageOf(ours({shortFile})), peerShort = usageOf(peer({shortFile}));
     row("(a) CPU playing 60 s, s", oursLong.cpu, peerLong.cpu, "<= 1.5x",
         oursLong.cpu <= 1.5 * peerLong.cpu);
-    const double oursSteady = oursLong.cpu - oursShort.cpu, peerSteady = peerLong.cpu - peerShort.cpu;
+    const double oursSteady = oursLong.cpu - oursShort.cpu,
+                 peerSteady = peerLong.cpu - peerShort.cpu;
     row("    of it steady playback (60 s less 2 s), s", oursSteady, peerSteady, "<= 1.2x",
         oursSteady <= 1.2 * peerSteady);
     row("    start-up and shut-down (2 s file), s", oursShort.cpu, peerShort.cpu, "", true);
@@ -214,14 +242,15 @@ int main(int argc, char **argv)
     }
     row("(b) start to first sound at the sink, ms", oursFirst, peerFirst, "<= 1.0x",
         oursFirst <= peerFirst);
-    const std::vector<qint16> ref = SinkRecorder::samplesOf(ToneMp3::decode(a) + ToneMp3::decode(b));
+    const std::vector<qint16> ref = SinkRecorder::samplesOf(ToneMp3::decode(a) +
+                                                            ToneMp3::decode(b));
     const Boundary oursGap = atBoundary(recorder, ours({a, b}), ref),
                    peerGap = atBoundary(recorder, peer({a, b}), ref);
     row("(c) samples lost (-) or added (+) at a boundary", double(oursGap.moved),
         double(peerGap.moved), "0", oursGap.moved == 0);
     row("    longest silence in the two files, ms", oursGap.silenceMs, peerGap.silenceMs, "", true);
     const auto [medianGap, maxGap] = positionIntervals(seek);
-    row("(d) position update interval, median ms", medianGap, 0, "<= 50", medianGap <= 50);
-    row("    the longest, ms", maxGap, 0, "<= 50", maxGap <= 50);
+    row("(d) position update interval, median ms", medianGap, NoPeer, "<= 50", medianGap <= 50);
+    row("    the longest, ms", maxGap, NoPeer, "<= 50", maxGap <= 50);
     return 0;
 }

@@ -12,24 +12,24 @@ MediaEngine::MediaEngine(QObject *parent) : QObject(parent)
 {
     // The output's news arrives on the sound server's thread: hand it to this one.
     const auto here = [this](auto f) { QMetaObject::invokeMethod(this, f, Qt::QueuedConnection); };
-    m_output = std::make_unique<PulseOutput>(PulseOutput::Callbacks{
-        [this, here](quint64 run) { here([this, run] { queueNext(run); }); },
-        [this, here](quint64 run) {
-            here([this, run] {
-                if (run != m_run)
-                    return;
-                endRun();
-                finish(0);
-            });
-        },
-        [this, here](quint64 run, const QString &why) {
-            here([this, run, why] {
-                if (run != m_run)
-                    return;
-                endRun();
-                fail(why);
-            });
-        }});
+    m_output = std::make_unique<PulseOutput>(
+        PulseOutput::Callbacks{[this, here](quint64 run) { here([this, run] { queueNext(run); }); },
+                               [this, here](quint64 run) {
+                                   here([this, run] {
+                                       if (run != m_run)
+                                           return;
+                                       endRun();
+                                       finish(0);
+                                   });
+                               },
+                               [this, here](quint64 run, const QString &why) {
+                                   here([this, run, why] {
+                                       if (run != m_run)
+                                           return;
+                                       endRun();
+                                       fail(why);
+                                   });
+                               }});
     m_clock.setSingleShot(true);
     m_clock.setTimerType(Qt::PreciseTimer);
     connect(&m_clock, &QTimer::timeout, this, &MediaEngine::tick);
@@ -154,7 +154,8 @@ void MediaEngine::schedule(std::int64_t heardSample)
     if (m_queued.empty() || m_nextHeard)
         return m_clock.stop();
     const std::int64_t left = m_current.decoder->length() - heardSample;
-    m_clock.start(int(std::clamp<std::int64_t>(left * 1000 / m_current.decoder->rate() + 5, 5, 60000)));
+    m_clock.start(
+        int(std::clamp<std::int64_t>(left * 1000 / m_current.decoder->rate() + 5, 5, 60000)));
 }
 
 void MediaEngine::play()
@@ -215,9 +216,8 @@ void MediaEngine::setPositionUs(qint64 us)
         Q_EMIT positionChanged(us / 1000);
         return;
     }
-    const std::int64_t sample =
-        std::clamp<std::int64_t>((us * m_current.decoder->rate() + 500'000) / 1'000'000, 0,
-                                 m_current.decoder->length());
+    const std::int64_t sample = std::clamp<std::int64_t>(
+        (us * m_current.decoder->rate() + 500'000) / 1'000'000, 0, m_current.decoder->length());
     if (m_state == State::Stopped) {
         m_startSample = sample;
         Q_EMIT positionChanged(toUs(sample) / 1000);

@@ -35,7 +35,10 @@ public:
     void setFileName(const QString &path);
     // The file that will be assigned after the current one, and `ahead` more files after that
     // one; empty for none. Asked shortly before a file ends.
-    void setUpcoming(std::function<QString(int ahead)> upcoming) { m_upcoming = std::move(upcoming); }
+    void setUpcoming(std::function<QString(int ahead)> upcoming)
+    {
+        m_upcoming = std::move(upcoming);
+    }
 
     void play();
     void pause();
@@ -105,16 +108,16 @@ private:
     QString m_fileName;
     QString m_errorText;
     Entry m_current;
-    std::deque<Entry> m_queued; // written to the stream after the current entry
-    quint64 m_entries = 0;      // numbers the entries given to the output
-    quint64 m_run = 0;          // the output's run playing the current entry; 0: none
-    bool m_nextHeard = false;   // the first queued entry is being heard: the current one ended
+    std::deque<Entry> m_queued;     // written to the stream after the current entry
+    quint64 m_entries = 0;          // numbers the entries given to the output
+    quint64 m_run = 0;              // the output's run playing the current entry; 0: none
+    bool m_nextHeard = false;       // the first queued entry is being heard: the current one ended
     std::int64_t m_startSample = 0; // where a stopped entry starts again
     State m_state = State::Stopped;
     float m_volume = 1.0f;
-    bool m_ended = false;     // the current file has ended or failed
+    bool m_ended = false;       // the current file has ended or failed
     qint64 m_endPositionUs = 0; // the position of an ended file, which the window may rewind
-    quint64 m_serial = 0;     // counts assignments, so a late end never applies to a newer file
+    quint64 m_serial = 0;       // counts assignments, so a late end never applies to a newer file
     // While playing: the position for those who show it, else the next entry's boundary.
     QTimer m_clock;
 };

@@ -62,8 +62,8 @@ std::unique_ptr<Mp3Decoder> Mp3Decoder::open(const QString &path, QString *error
     // missing or wrong, and libmpg123 then guesses from the first frame (the scan has to
     // come before the first frame is decoded to count).
     mpg123_scan(h);
-    if (mpg123_getformat(h, &d->m_rate, &d->m_channels, &encoding) != MPG123_OK ||
-        d->m_rate <= 0 || d->m_channels <= 0)
+    if (mpg123_getformat(h, &d->m_rate, &d->m_channels, &encoding) != MPG123_OK || d->m_rate <= 0 ||
+        d->m_channels <= 0)
         return unplayable();
     // Later frames at another rate or channel count are converted to these.
     mpg123_format_none(h);
@@ -79,8 +79,7 @@ void Mp3Decoder::readTags()
 {
     mpg123_id3v1 *v1 = nullptr;
     mpg123_id3v2 *v2 = nullptr;
-    if (!(mpg123_meta_check(m_handle) & MPG123_ID3) ||
-        mpg123_id3(m_handle, &v1, &v2) != MPG123_OK)
+    if (!(mpg123_meta_check(m_handle) & MPG123_ID3) || mpg123_id3(m_handle, &v1, &v2) != MPG123_OK)
         return;
     QString artist;
     if (v2) {
@@ -97,8 +96,8 @@ void Mp3Decoder::readTags()
             artist = fromV1(v1->artist, sizeof v1->artist);
     }
     // ID3v2.4 separates several artists with NULs; libmpg123 hands them on as lines.
-    for (const QString &a : artist.split(QRegularExpression(QStringLiteral("[\\n\\x{0}]")),
-                                         Qt::SkipEmptyParts))
+    for (const QString &a :
+         artist.split(QRegularExpression(QStringLiteral("[\\n\\x{0}]")), Qt::SkipEmptyParts))
         if (!a.trimmed().isEmpty())
             m_tags.artists << a.trimmed();
 }

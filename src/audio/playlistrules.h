@@ -12,9 +12,9 @@ public:
 
     // The end of a file, played or failed, in a list of `count` entries.
     struct End {
-        bool clearLine;  // a failed file keeps saying why until something else plays
-        bool deselect;   // the last entry was selected: the list goes round to the first
-        int play;        // the entry to select and play; -1: nothing more plays
+        bool clearLine; // a failed file keeps saying why until something else plays
+        bool deselect;  // the last entry was selected: the list goes round to the first
+        int play;       // the entry to select and play; -1: nothing more plays
     };
     End atEnd(int selected, int count, bool failed);
     // The entry that will play after the selected one (ahead 0), or `ahead` entries later;

@@ -67,7 +67,8 @@ QString PulseOutput::probe()
     bool ready = false;
     if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
         while (!settled(pa_context_get_state(context)) && pa_rtclock_now() < deadline) {
-            pa_mainloop_prepare(loop, int(std::min<pa_usec_t>(deadline - pa_rtclock_now(), 100'000)));
+            pa_mainloop_prepare(loop,
+                                int(std::min<pa_usec_t>(deadline - pa_rtclock_now(), 100'000)));
             pa_mainloop_poll(loop);
             pa_mainloop_dispatch(loop);
         }
@@ -85,8 +86,9 @@ void PulseOutput::onContextState(pa_context *c, void *self)
     auto *out = static_cast<PulseOutput *>(self);
     pa_threaded_mainloop_signal(out->m_loop, 0);
     if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)) && out->m_stream)
-        out->m_callbacks.failed(out->m_run, tr("The sound server went away: %1")
-                                                .arg(QString::fromUtf8(pa_strerror(pa_context_errno(c)))));
+        out->m_callbacks.failed(out->m_run,
+                                tr("The sound server went away: %1")
+                                    .arg(QString::fromUtf8(pa_strerror(pa_context_errno(c)))));
 }
 
 QString PulseOutput::connectLocked()
@@ -187,8 +189,7 @@ quint64 PulseOutput::start(std::shared_ptr<Mp3Decoder> decoder, quint64 entry,
 bool PulseOutput::append(quint64 run, std::shared_ptr<Mp3Decoder> decoder, quint64 entry)
 {
     Lock lock(m_loop);
-    if (run != m_run || !m_stream || decoder->rate() != m_rate ||
-        decoder->channels() != m_channels)
+    if (run != m_run || !m_stream || decoder->rate() != m_rate || decoder->channels() != m_channels)
         return false;
     m_segments.push_back({std::move(decoder), entry, -1, 0});
     m_askedNext = false;
@@ -251,7 +252,8 @@ PulseOutput::Heard PulseOutput::heard() const
     for (const Segment &s : m_segments)
         if (s.streamStart >= 0 && s.streamStart <= frame)
             at = &s;
-    std::int64_t into = std::max<std::int64_t>(0, frame - std::max<std::int64_t>(0, at->streamStart));
+    std::int64_t into = std::max<std::int64_t>(0,
+                                               frame - std::max<std::int64_t>(0, at->streamStart));
     if (at->streamEnd >= 0)
         into = std::min(into, at->streamEnd - at->streamStart);
     return {at->entry, at->fileStart + into};
@@ -261,8 +263,8 @@ void PulseOutput::onStreamState(pa_stream *s, void *self)
 {
     auto *out = static_cast<PulseOutput *>(self);
     if (s == out->m_stream && pa_stream_get_state(s) == PA_STREAM_FAILED)
-        out->m_callbacks.failed(out->m_run, QString::fromUtf8(pa_strerror(
-                                                pa_context_errno(pa_stream_get_context(s)))));
+        out->m_callbacks.failed(
+            out->m_run, QString::fromUtf8(pa_strerror(pa_context_errno(pa_stream_get_context(s)))));
 }
 
 void PulseOutput::onWrite(pa_stream *s, std::size_t bytes, void *self)
@@ -284,8 +286,8 @@ void PulseOutput::fill(std::size_t bytes)
         if (pa_stream_begin_write(m_stream, &data, &size) < 0 || !data)
             return;
         bool done = false;
-        const std::size_t got =
-            segment.decoder->read(static_cast<unsigned char *>(data), std::min(size, bytes), &done);
+        const std::size_t got = segment.decoder->read(static_cast<unsigned char *>(data),
+                                                      std::min(size, bytes), &done);
         if (got > 0)
             pa_stream_write(m_stream, data, got, nullptr, 0, PA_SEEK_RELATIVE);
         else

@@ -304,7 +304,7 @@ private Q_SLOTS:
 
     void tray_data()
     {
-        QTest::addColumn<int>("clicks"); // 0: the tray host goes away instead
+        QTest::addColumn<int>("clicks");   // 0: the tray host goes away instead
         QTest::addColumn<QString>("hide"); // how the person minimises the window
         QTest::newRow("click") << 1 << "Ctrl+M";
         QTest::newRow("double-click") << 2 << "menu";

@@ -42,11 +42,13 @@ private Q_SLOTS:
         QCOMPARE(ref.size(), size_t(88200));
         MediaEngine engine;
         QStringList events;
-        engine.setUpcoming([&](int ahead) { return ahead == 0 && engine.fileName() == a ? b : QString(); });
+        engine.setUpcoming(
+            [&](int ahead) { return ahead == 0 && engine.fileName() == a ? b : QString(); });
         connect(&engine, &MediaEngine::fileNameChanged, this,
                 [&](const QString &f) { events << QFileInfo(f).fileName(); });
         connect(&engine, &MediaEngine::endOfStream, this, [&](int result) {
-            events << "end " + QString::number(result) + " at " + QString::number(engine.position());
+            events << "end " + QString::number(result) + " at " +
+                          QString::number(engine.position());
             // As the playlist does: rewind the ended file, then assign the next.
             engine.setCurrentPosition(0);
             if (engine.fileName() == a)
@@ -85,7 +87,7 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, lame);
         const QString path = m_mp3.make(QString(QTest::currentDataTag()).replace(' ', '_') + ".mp3",
-                                         2.3, lame);
+                                        2.3, lame);
         QVERIFY2(!path.isEmpty(), qPrintable(m_mp3.error()));
         const qint64 samples = ToneMp3::decode(path).size() / 2;
         MediaEngine engine;

@@ -201,9 +201,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("artists");
         QTest::addColumn<QString>("album");
-        QTest::newRow("ID3v2")
-            << QStringList{"--id3v2-only", "--tt", "Grüße", "--ta", "Ann Lee", "--tl", "Album A"}
-            << "Grüße" << QStringList{"Ann Lee"} << "Album A";
+        QTest::newRow("ID3v2") << QStringList{"--id3v2-only", "--tt", "Grüße",  "--ta",
+                                              "Ann Lee",      "--tl", "Album A"}
+                               << "Grüße" << QStringList{"Ann Lee"} << "Album A";
         QTest::newRow("ID3v1 only")
             << QStringList{"--id3v1-only", "--tt", "Old", "--ta", "Bo", "--tl", "Disc"} << "Old"
             << QStringList{"Bo"} << "Disc";

@@ -15,14 +15,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("ends");  // one letter per end: p played, f failed
         QTest::addColumn<QString>("plays"); // entries played after each end; '-' none
         QTest::addColumn<QString>("last");  // of the last end: clear line, deselect
-        QTest::newRow("second of three: third, then first") << 3 << 1 << "pp" << "20" << "cd";
-        QTest::newRow("one entry repeats") << 1 << 0 << "ppp" << "000" << "cd";
-        QTest::newRow("pane file, empty list") << 0 << -1 << "p" << "-" << "cd";
-        QTest::newRow("pane file, nothing selected") << 2 << -1 << "p" << "0" << "c-";
-        QTest::newRow("failures move on") << 3 << 0 << "ff" << "12" << "--";
-        QTest::newRow("a round of failures stops") << 2 << 0 << "ff" << "1-" << "--";
-        QTest::newRow("a good file counts afresh") << 3 << 0 << "fpff" << "1201" << "--";
-        QTest::newRow("failure with an empty list") << 0 << -1 << "f" << "-" << "-d";
+        QTest::newRow("second of three: third, then first") << 3 << 1 << "pp"
+                                                            << "20"
+                                                            << "cd";
+        QTest::newRow("one entry repeats") << 1 << 0 << "ppp"
+                                           << "000"
+                                           << "cd";
+        QTest::newRow("pane file, empty list") << 0 << -1 << "p"
+                                               << "-"
+                                               << "cd";
+        QTest::newRow("pane file, nothing selected") << 2 << -1 << "p"
+                                                     << "0"
+                                                     << "c-";
+        QTest::newRow("failures move on") << 3 << 0 << "ff"
+                                          << "12"
+                                          << "--";
+        QTest::newRow("a round of failures stops") << 2 << 0 << "ff"
+                                                   << "1-"
+                                                   << "--";
+        QTest::newRow("a good file counts afresh") << 3 << 0 << "fpff"
+                                                   << "1201"
+                                                   << "--";
+        QTest::newRow("failure with an empty list") << 0 << -1 << "f"
+                                                    << "-"
+                                                    << "-d";
     }
 
     void atEnd()
@@ -76,9 +92,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("entry");
-        QTest::newRow("folder") << "/music" << "a.mp3" << "/music/a.mp3";
-        QTest::newRow("root doubles the separator") << "/" << "a.mp3" << "//a.mp3";
-        QTest::newRow("no file selected") << "/music" << "" << "";
+        QTest::newRow("folder") << "/music"
+                                << "a.mp3"
+                                << "/music/a.mp3";
+        QTest::newRow("root doubles the separator") << "/"
+                                                    << "a.mp3"
+                                                    << "//a.mp3";
+        QTest::newRow("no file selected") << "/music"
+                                          << ""
+                                          << "";
     }
 
     void entry()

@@ -68,9 +68,8 @@ public:
         const size_t quiet = size_t(ms) * Rate / 1000;
         while (!deadline.hasExpired()) {
             const std::vector<qint16> &s = samples();
-            if (s.size() >= quiet && std::all_of(s.end() - quiet, s.end(), [](qint16 v) {
-                    return std::abs(v) < Quiet;
-                }))
+            if (s.size() >= quiet &&
+                std::all_of(s.end() - quiet, s.end(), [](qint16 v) { return std::abs(v) < Quiet; }))
                 return true;
             m_parec.waitForReadyRead(100);
         }
@@ -90,7 +89,8 @@ public:
     static qsizetype longestSilence(const std::vector<qint16> &s, qsizetype from, qsizetype to)
     {
         qsizetype longest = 0, run = 0;
-        for (qsizetype i = std::max<qsizetype>(0, from); i < std::min<qsizetype>(to, s.size()); ++i) {
+        for (qsizetype i = std::max<qsizetype>(0, from); i < std::min<qsizetype>(to, s.size());
+             ++i) {
             run = std::abs(s[i]) < Quiet ? run + 1 : 0;
             longest = std::max(longest, run);
         }

@@ -27,9 +27,8 @@ public:
     // with error() set.
     QString make(const QString &name, double seconds, const QStringList &lameOptions = {"-b", "64"})
     {
-        return encode(name, seconds, lameOptions, [](qint64 i) {
-            return 8000 * std::sin(2 * M_PI * 440 * i / 44100);
-        });
+        return encode(name, seconds, lameOptions,
+                      [](qint64 i) { return 8000 * std::sin(2 * M_PI * 440 * i / 44100); });
     }
 
     // A tone gliding up from 200 Hz by 300 Hz a second, so that every stretch of it is unlike
