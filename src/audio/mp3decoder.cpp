@@ -56,15 +56,24 @@ std::unique_ptr<Mp3Decoder> Mp3Decoder::open(const QString &path, QString *error
         *error = tr("Not a playable MP3 file: %1").arg(path);
         return nullptr;
     };
-    if (mpg123_open(h, QFile::encodeName(path).constData()) != MPG123_OK)
+    const QByteArray file = QFile::encodeName(path);
+    const auto format = [&] {
+        return mpg123_getformat(h, &d->m_rate, &d->m_channels, &encoding) == MPG123_OK &&
+               d->m_rate > 0 && d->m_channels > 0;
+    };
+    if (mpg123_open(h, file.constData()) != MPG123_OK || !format())
         return unplayable();
-    // A length exact to the sample needs every frame header counted: an Info table may be
-    // missing or wrong, and libmpg123 then guesses from the first frame (the scan has to
-    // come before the first frame is decoded to count).
-    mpg123_scan(h);
-    if (mpg123_getformat(h, &d->m_rate, &d->m_channels, &encoding) != MPG123_OK || d->m_rate <= 0 ||
-        d->m_channels <= 0)
-        return unplayable();
+    // The LAME tag's frame count and encoder delay make the length exact. Without one (a VBR
+    // file with no Xing table, or another encoder's file) libmpg123 guesses from the first
+    // frame: count every frame header instead, which has to happen before the first frame is
+    // decoded.
+    long delay = -1;
+    if (mpg123_getstate(h, MPG123_ENC_DELAY, &delay, nullptr) != MPG123_OK || delay < 0) {
+        mpg123_close(h);
+        if (mpg123_open(h, file.constData()) != MPG123_OK || mpg123_scan(h) != MPG123_OK ||
+            !format())
+            return unplayable();
+    }
     // Later frames at another rate or channel count are converted to these.
     mpg123_format_none(h);
     mpg123_format(h, d->m_rate, d->m_channels, MPG123_ENC_SIGNED_16);

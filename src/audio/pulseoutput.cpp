@@ -179,6 +179,7 @@ quint64 PulseOutput::start(std::shared_ptr<Mp3Decoder> decoder, quint64 entry,
     }
     static quint64 runs = 0;
     m_stream = stream;
+    m_volume = m_connectVolume = volume;
     m_run = ++runs;
     m_rate = spec.rate;
     m_channels = spec.channels;
@@ -230,10 +231,17 @@ void PulseOutput::setPaused(bool paused)
 void PulseOutput::setVolume(float volume)
 {
     Lock lock(m_loop);
+    m_volume = volume;
+    applyVolume();
+}
+
+void PulseOutput::applyVolume()
+{
+    // Until the stream is ready the server doesn't know it: the volume follows at readiness.
     if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
         return;
     pa_cvolume level;
-    pa_cvolume_set(&level, uint8_t(m_channels), pa_sw_volume_from_linear(volume));
+    pa_cvolume_set(&level, uint8_t(m_channels), pa_sw_volume_from_linear(m_volume));
     if (pa_operation *op = pa_context_set_sink_input_volume(
             m_context, pa_stream_get_index(m_stream), &level, nullptr, nullptr))
         pa_operation_unref(op);
@@ -262,6 +270,9 @@ PulseOutput::Heard PulseOutput::heard() const
 void PulseOutput::onStreamState(pa_stream *s, void *self)
 {
     auto *out = static_cast<PulseOutput *>(self);
+    if (s == out->m_stream && pa_stream_get_state(s) == PA_STREAM_READY &&
+        out->m_volume != out->m_connectVolume)
+        out->applyVolume();
     if (s == out->m_stream && pa_stream_get_state(s) == PA_STREAM_FAILED)
         out->m_callbacks.failed(
             out->m_run, QString::fromUtf8(pa_strerror(pa_context_errno(pa_stream_get_context(s)))));

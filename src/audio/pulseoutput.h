@@ -72,6 +72,7 @@ private:
     QString connectLocked();
     void dropStream();
     void fill(std::size_t bytes);
+    void applyVolume();
     static void onContextState(pa_context *c, void *self);
     static void onStreamState(pa_stream *s, void *self);
     static void onWrite(pa_stream *s, std::size_t bytes, void *self);
@@ -87,4 +88,6 @@ private:
     std::size_t m_writing = 0;  // the segment being written
     std::int64_t m_written = 0; // frames written to the stream
     bool m_askedNext = false;
+    float m_volume = 1.0f;
+    float m_connectVolume = 1.0f; // the volume the stream was created with
 };
