@@ -78,7 +78,18 @@ int vbButton(Qt::MouseButton button)
 }
 } // namespace
 
-frmAudio::frmAudio(QWidget *parent) : ToolWindow(parent) {}
+frmAudio::frmAudio(QWidget *parent) : ToolWindow(parent)
+{
+    // No minimise box: the way to the notification area is this entry of the window's menu.
+    // Made once, as it outlives the controls made at every load.
+    m_minimise = new QAction(QStringLiteral("Minimise to Tray"), this);
+    m_minimise->setObjectName(QStringLiteral("MinimiseToTray"));
+    m_minimise->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    m_minimise->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_minimise->setVisible(false);
+    addAction(m_minimise);
+    connect(m_minimise, &QAction::triggered, this, &frmAudio::minimiseToTray);
+}
 
 frmAudio::~frmAudio() = default;
 
@@ -170,15 +181,6 @@ void frmAudio::createControls()
     fileMenu->setObjectName(QStringLiteral("File1Menu"));
     fileMenu->addAction(QStringLiteral("Play"), this, &frmAudio::File1_DblClick);
     fileMenu->addAction(QStringLiteral("Add to Playlist"), this, &frmAudio::cmdAdd_Click);
-
-    // No minimise box: the way to the notification area is this entry of the window's menu.
-    m_minimise = new QAction(QStringLiteral("Minimise to Tray"), this);
-    m_minimise->setObjectName(QStringLiteral("MinimiseToTray"));
-    m_minimise->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
-    m_minimise->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    m_minimise->setVisible(false);
-    addAction(m_minimise);
-    connect(m_minimise, &QAction::triggered, this, &frmAudio::minimiseToTray);
 
     QWidget *order[] = {MediaPlayer1, File1, Dir1,    cmdClear, cmdRemove,
                         cmdAdd,       List1, cmdplay, Command8, drv1};
@@ -301,6 +303,7 @@ void frmAudio::Form_Unload()
     m_trayWatch.stop();
     m_mpris.reset();
     m_tray.reset();
+    offerTray();
 }
 
 void frmAudio::publishMedia()

@@ -177,10 +177,9 @@ quint64 PulseOutput::start(std::shared_ptr<Mp3Decoder> decoder, quint64 entry,
         pa_stream_unref(stream);
         return 0;
     }
-    static quint64 runs = 0;
     m_stream = stream;
     m_volume = m_connectVolume = volume;
-    m_run = ++runs;
+    ++m_run;
     m_rate = spec.rate;
     m_channels = spec.channels;
     m_segments.push_back({std::move(decoder), entry, -1, fromSample});

@@ -189,6 +189,9 @@ private Q_SLOTS:
         open();
         QCoreApplication::processEvents();
         QCOMPARE(m_w->subWindow()->height(), Twips::toPixelsY(frmAudio::CompactHeight));
+        // One Ctrl+M, however often the window was opened.
+        QCOMPARE(m_w->findChildren<QAction *>("MinimiseToTray").size(), 1);
+        QCOMPARE(m_w->subWindow()->systemMenu()->actions().count(m_w->minimiseAction()), 1);
     }
 
     void playback_data()
