@@ -228,6 +228,21 @@ private Q_SLOTS:
         QCOMPARE(map.value("mpris:length").toLongLong(), m_engine->durationUs());
     }
 
+    // A file that can't be played after one that played: the desktop is told it stopped.
+    void unplayable()
+    {
+        m_engine->setFileName(file("a.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_seen.value("PlaybackStatus").toString(), QString("Playing"),
+                                  10000);
+        QFile broken(m_mp3.dir() + "/broken.mp3");
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(QByteArray(4096, 'Z')) == 4096);
+        broken.close();
+        m_engine->setFileName(broken.fileName());
+        QVERIFY(!m_engine->errorText().isEmpty());
+        QTRY_COMPARE(m_seen.value("PlaybackStatus").toString(), QString("Stopped"));
+        QCOMPARE(get("PlaybackStatus").toString(), QString("Stopped"));
+    }
+
     // Kept within silence and full volume, each change told.
     void volume()
     {
