@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <mpg123.h>
 
@@ -105,8 +104,7 @@ void Mp3Decoder::readTags()
             artist = fromV1(v1->artist, sizeof v1->artist);
     }
     // ID3v2.4 separates several artists with NULs; libmpg123 hands them on as lines.
-    for (const QString &a :
-         artist.split(QRegularExpression(QStringLiteral("[\\n\\x{0}]")), Qt::SkipEmptyParts))
+    for (const QString &a : artist.replace(QChar(0), QLatin1Char('\n')).split(QLatin1Char('\n')))
         if (!a.trimmed().isEmpty())
             m_tags.artists << a.trimmed();
 }
