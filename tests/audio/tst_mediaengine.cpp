@@ -10,6 +10,7 @@ class tst_MediaEngine : public QObject {
     Q_OBJECT
 
     ToneMp3 m_mp3;
+    std::unique_ptr<PrivateSink> m_sink;
     SinkRecorder m_recorder;
 
     static std::vector<qint16> decoded(const QStringList &paths)
@@ -27,7 +28,10 @@ private Q_SLOTS:
             QSKIP(qPrintable(problem));
         if (!m_mp3.error().isEmpty() || QStandardPaths::findExecutable("mpg123").isEmpty())
             QSKIP("lame and mpg123 are needed");
-        const QString why = m_recorder.start();
+        m_sink = std::make_unique<PrivateSink>();
+        if (!m_sink->error().isEmpty())
+            QSKIP(qPrintable(m_sink->error()));
+        const QString why = m_recorder.start(m_sink->monitor());
         if (!why.isEmpty())
             QSKIP(qPrintable(why));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -9,8 +10,41 @@
 #include <cstdlib>
 #include <vector>
 
-// What the default sink plays, as its monitor hears it: 44.1 kHz mono 16-bit samples recorded
-// by parec from start() on. The search helpers compare a recording with decoded samples.
+// A null sink of this process's own on the running sound server, made the default for every
+// stream this process (and its children) opens, so that tests playing side by side never hear
+// each other. Removed with the fixture.
+class PrivateSink {
+public:
+    PrivateSink()
+    {
+        const QString name = QStringLiteral("velmaric_%1").arg(QCoreApplication::applicationPid());
+        QProcess pactl;
+        pactl.start(QStringLiteral("pactl"),
+                    {"load-module", "module-null-sink", "sink_name=" + name});
+        if (!pactl.waitForFinished(10000) || pactl.exitCode() != 0) {
+            m_error = "pactl could not add a null sink: " +
+                      QString::fromLocal8Bit(pactl.readAllStandardError()).trimmed();
+            return;
+        }
+        m_module = QString::fromLatin1(pactl.readAllStandardOutput()).trimmed();
+        m_name = name;
+        qputenv("PULSE_SINK", name.toLatin1());
+    }
+    ~PrivateSink()
+    {
+        if (!m_module.isEmpty())
+            QProcess::execute(QStringLiteral("pactl"), {"unload-module", m_module});
+    }
+    // Empty when the sink is there; else why not.
+    QString error() const { return m_error; }
+    QString monitor() const { return m_name + QStringLiteral(".monitor"); }
+
+private:
+    QString m_name, m_module, m_error;
+};
+
+// What a sink plays, as its monitor hears it: 44.1 kHz mono 16-bit samples recorded by parec
+// from start() on. The search helpers compare a recording with decoded samples.
 class SinkRecorder {
 public:
     SinkRecorder() { m_clock.start(); }
@@ -35,13 +69,13 @@ public:
     }
 
     // Empty once samples arrive; else why not.
-    QString start()
+    QString start(const QString &monitor = QStringLiteral("@DEFAULT_MONITOR@"))
     {
         if (QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
             return QStringLiteral("parec is not installed");
         m_parec.start(QStringLiteral("parec"),
-                      {"-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
-                       "--channels=1", "--latency-msec=5"});
+                      {"-d", monitor, "--raw", "--format=s16le", "--rate=44100", "--channels=1",
+                       "--latency-msec=5"});
         if (!m_parec.waitForStarted() || !m_parec.waitForReadyRead(10000))
             return QStringLiteral("parec gives no sound from the sink's monitor");
         QObject::connect(&m_parec, &QProcess::readyReadStandardOutput, [this] { samples(); });
