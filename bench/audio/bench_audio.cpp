@@ -1,38 +1,36 @@
-// Audio benchmarks, run by hand inside scripts/test-env.sh, so that both players write to the
-// same PulseAudio null sink, whose monitor tells when sound really comes out; ours beside mpg123:
-//   (a) CPU time (user + system) playing a 60 s MP3: velmaric-cli play vs mpg123 -q
-//   (b) play to first audio: assigning a file (mpg123 -R: LOAD) to its sound at the sink;
-//   (b') the same to the position advancing (MediaEngine's position; mpg123's first @F frame)
-//   (c) end of one entry to the start of the next: the silence between two files at the sink,
-//       the next file assigned at end of stream as the playlist does (mpg123: at @P 0), with
-//       how much of each 1 s file was heard
+// Audio benchmark, run by hand inside scripts/test-env.sh so that both players write to the
+// same PulseAudio null sink; ours (velmaric-cli play) beside mpg123 -q -o pulse, one after the
+// other in one run:
+//   (a) CPU time (user + system) and peak memory playing a 60 s MP3; the steady share is the
+//       60 s figure less a 2 s file's (start-up and shut-down)
+//   (b) start of the process to its first sound at the sink's monitor
+//   (c) two files continuing one sweep: samples lost (-) or added (+) at the boundary, and the
+//       longest silence there
+//   (d) the engine's position updates while playing (ours only)
+// Both play to a null sink of the benchmark's own.
+// The sink's monitor is recorded only for (b) and (c): a recording at low latency makes the
+// sink ask every stream for sound in small pieces, which multiplies any player's CPU time.
 #include "mediaengine.h"
+#include "../../tests/peers/sinkrecorder.h"
 #include "../../tests/peers/tonemp3.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QProcess>
+#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
-#include <iterator>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char **environ;
 
 namespace {
-
-constexpr double sampleRate = 44100;
-QElapsedTimer benchClock; // one time line for the players and the monitor
-
-double nowMs() { return benchClock.nsecsElapsed() / 1e6; }
 
 double median(std::vector<double> v)
 {
@@ -40,183 +38,26 @@ double median(std::vector<double> v)
     return v.empty() ? -1 : v[v.size() / 2];
 }
 
-// Listens to the default sink's monitor and notes every onset of sound: when it reached the
-// sink, on benchClock, and how long the silence before it lasted. The test tone never stays
-// near zero for long; a gap is 5 ms of silence or more.
-class SinkMonitor {
-public:
-    struct Onset {
-        double at;
-        double silenceBefore; // ms
-        double heard = 0;     // ms from this onset to the last sound before the next gap
-    };
-
-    bool start()
-    {
-        QObject::connect(&m_parec, &QProcess::readyReadStandardOutput, [this] { read(); });
-        m_parec.start(QStringLiteral("parec"),
-                      {"-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
-                       "--channels=1", "--latency-msec=5"});
-        return m_parec.waitForStarted() && m_parec.waitForReadyRead(10000);
-    }
-
-    ~SinkMonitor()
-    {
-        m_parec.kill();
-        m_parec.waitForFinished();
-    }
-
-    // Waits until the monitor has delivered `ms` of silence after everything played so far.
-    void drain(double ms)
-    {
-        const double since = nowMs();
-        const QDeadlineTimer deadline(5000);
-        while ((m_lastArrival < since + ms || m_silent < ms * sampleRate / 1000) &&
-               !deadline.hasExpired())
-            m_parec.waitForReadyRead(100);
-    }
-
-    // Onsets that reached the sink after `from` (benchClock ms).
-    std::vector<Onset> onsetsAfter(double from) const
-    {
-        std::vector<Onset> after;
-        std::copy_if(m_onsets.begin(), m_onsets.end(), std::back_inserter(after),
-                     [from](const Onset &o) { return o.at >= from; });
-        return after;
-    }
-
-private:
-    void read()
-    {
-        m_lastArrival = nowMs();
-        m_pending += m_parec.readAllStandardOutput();
-        const qsizetype samples = m_pending.size() / 2;
-        const auto *data = reinterpret_cast<const qint16 *>(m_pending.constData());
-        for (qsizetype i = 0; i < samples; ++i) {
-            if (std::abs(data[i]) < 300) {
-                ++m_silent;
-                continue;
-            }
-            if (m_silent >= minGapSamples) {
-                m_onsets.push_back({m_lastArrival - (samples - i) * 1000 / sampleRate,
-                                    m_silent * 1000 / sampleRate});
-                m_onsetIndex = m_index + i;
-            }
-            if (!m_onsets.empty())
-                m_onsets.back().heard = (m_index + i + 1 - m_onsetIndex) * 1000 / sampleRate;
-            m_silent = 0;
-        }
-        m_index += samples;
-        m_pending.remove(0, samples * 2);
-    }
-
-    static constexpr qint64 minGapSamples = qint64(sampleRate * 0.005);
-    QProcess m_parec;
-    QByteArray m_pending;
-    std::vector<Onset> m_onsets;
-    qint64 m_silent = 0;
-    qint64 m_index = 0;      // samples read so far
-    qint64 m_onsetIndex = 0; // the sample of the last onset
-    double m_lastArrival = 0;
+struct Usage {
+    double cpu = -1; // s
+    double peakMiB = -1;
 };
 
-struct Run {
-    double assigned = -1;  // the first file assigned, on benchClock
-    double advancing = -1; // its position first advancing, on benchClock
-};
-
-// Plays the files one after the other through a new engine, the next assigned at end of
-// stream, as the playlist does.
-Run oursChain(const QStringList &files)
+// The child's own peak memory so far. Its rusage can't tell: a child counts the memory of the
+// process it was spawned from until it executes the player.
+double peakMiB(pid_t pid)
 {
-    Run run;
-    MediaEngine engine;
-    QEventLoop loop;
-    qsizetype current = 0;
-    QObject::connect(&engine, &MediaEngine::positionChanged, &loop, [&](qint64 ms) {
-        if (current == 0 && ms > 0 && run.advancing < 0)
-            run.advancing = nowMs();
-    });
-    QObject::connect(&engine, &MediaEngine::endOfStream, &loop, [&](int result) {
-        if (result != 0 || ++current == files.size())
-            return loop.quit();
-        engine.setFileName(files[current]);
-    });
-    QTimer::singleShot(0, &loop, [&] {
-        run.assigned = nowMs();
-        engine.setFileName(files[0]);
-    });
-    loop.exec();
-    return run;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return -1;
 }
 
-// The same chain through a new mpg123 in remote-control mode, once it says it is ready.
-Run peerChain(const QStringList &files)
-{
-    Run run;
-    QProcess mpg123;
-    QEventLoop loop;
-    qsizetype current = 0;
-    QObject::connect(&mpg123, &QProcess::readyReadStandardOutput, &loop, [&] {
-        while (mpg123.canReadLine()) {
-            const QByteArray line = mpg123.readLine().trimmed();
-            if (line.startsWith("@R ")) {
-                run.assigned = nowMs();
-                mpg123.write("LOAD " + files[0].toLocal8Bit() + "\n");
-            } else if (line.startsWith("@F ") && current == 0 && run.advancing < 0 &&
-                       line.split(' ').value(1).toInt() >= 1) {
-                run.advancing = nowMs();
-            } else if (line == "@P 0") {
-                if (++current == files.size())
-                    mpg123.write("QUIT\n");
-                else
-                    mpg123.write("LOAD " + files[current].toLocal8Bit() + "\n");
-            }
-        }
-    });
-    QObject::connect(&mpg123, &QProcess::finished, &loop, &QEventLoop::quit);
-    mpg123.start(QStringLiteral("mpg123"), {"-R", "-o", "pulse"});
-    if (mpg123.waitForStarted())
-        loop.exec();
-    return run;
-}
-
-struct Figures {
-    std::vector<double> toSound, toAdvancing, gaps;
-    std::vector<double> heard; // ms of sound per entry in the chain
-};
-
-template<typename Chain>
-Figures measure(Chain chain, SinkMonitor &monitor, const QStringList &files)
-{
-    Figures f;
-    for (const QString &file : files) {
-        const Run run = chain(QStringList{file});
-        monitor.drain(50);
-        if (const auto onsets = monitor.onsetsAfter(run.assigned); !onsets.empty())
-            f.toSound.push_back(onsets.front().at - run.assigned);
-        if (run.advancing >= 0)
-            f.toAdvancing.push_back(run.advancing - run.assigned);
-    }
-    const Run run = chain(files);
-    monitor.drain(50);
-    const auto onsets = monitor.onsetsAfter(run.assigned);
-    if (onsets.empty())
-        return f;
-    double heard = 0;
-    for (size_t i = 0; i < onsets.size(); ++i) {
-        if (i > 0)
-            f.gaps.push_back(onsets[i].silenceBefore);
-        heard += onsets[i].heard;
-    }
-    // Entries that follow with less than a gap's silence sound as one: their gap is 0.
-    f.gaps.resize(std::max<size_t>(f.gaps.size(), size_t(files.size()) - 1), 0.0);
-    f.heard.push_back(heard / files.size());
-    return f;
-}
-
-// CPU seconds a whole process used, its output discarded; -1 on failure.
-double cpuSeconds(const QStringList &command)
+// A whole process's CPU time and peak memory, its output discarded.
+Usage usageOf(const QStringList &command)
 {
     std::vector<QByteArray> bytes;
     for (const QString &a : command)
@@ -233,21 +74,106 @@ double cpuSeconds(const QStringList &command)
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
-        return -1;
+        return {};
     int status = 0;
     rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
+    double peak = -1;
+    pid_t done = 0;
+    // Sampled until the end; the high-water mark only grows, so the last look is the peak
+    // but for the last few milliseconds.
+    while ((done = wait4(pid, &status, WNOHANG, &usage)) == 0) {
+        peak = std::max(peak, peakMiB(pid));
+        usleep(20'000);
+    }
+    if (done != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {};
     auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return {seconds(usage.ru_utime) + seconds(usage.ru_stime), peak};
 }
 
-void row(const char *name, double ours, double peer, double goal, bool ratioGoal)
+// Runs a player to its end with the event loop turning, so the recorder keeps time; returns
+// when it was started, on the recorder's clock.
+double runPlayer(SinkRecorder &recorder, const QStringList &command)
 {
-    const double ratio = peer > 0 ? ours / peer : 0;
-    const bool met = ours >= 0 && (ratioGoal ? ratio <= goal : ours <= goal);
-    std::printf("%-46s %8.1f %8.1f %6.2f   <= %g%s %s\n", name, ours, peer, ratio, goal,
-                ratioGoal ? "x" : " ms", met ? "met" : "MISSED");
+    QProcess player;
+    player.setStandardOutputFile(QProcess::nullDevice());
+    player.setStandardErrorFile(QProcess::nullDevice());
+    QEventLoop loop;
+    QObject::connect(&player, &QProcess::finished, &loop, &QEventLoop::quit);
+    const double started = recorder.now();
+    player.start(command.first(), command.mid(1));
+    if (player.waitForStarted())
+        loop.exec();
+    recorder.waitForSilence(100);
+    return started;
+}
+
+// (b) for one player: the median of `runs` starts.
+double toFirstSound(SinkRecorder &recorder, const QStringList &command, int runs)
+{
+    std::vector<double> delays;
+    for (int i = 0; i < runs; ++i) {
+        const qsizetype from = qsizetype(recorder.samples().size());
+        const double started = runPlayer(recorder, command);
+        if (const qsizetype first = SinkRecorder::firstSound(recorder.samples(), from); first >= 0)
+            delays.push_back(recorder.heardAt(first) - started);
+    }
+    return median(delays);
+}
+
+struct Boundary {
+    qsizetype moved = 0;   // samples; 0: none lost or added
+    double silenceMs = -1; // the longest silence in the whole run
+};
+
+// (c) for one player: where the second file's sound is against the continuous sweep.
+Boundary atBoundary(SinkRecorder &recorder, const QStringList &command,
+                    const std::vector<qint16> &ref)
+{
+    const qsizetype from = qsizetype(recorder.samples().size());
+    runPlayer(recorder, command);
+    const std::vector<qint16> &rec = recorder.samples();
+    const qsizetype start = SinkRecorder::firstSound(rec, from);
+    if (start < 0)
+        return {};
+    const qsizetype offset = start - SinkRecorder::match(rec, start, ref, 0, 2000);
+    const qsizetype after = qsizetype(ref.size()) / 2 + 2205;
+    return {SinkRecorder::match(rec, after + offset, ref, after, 4000) - after,
+            SinkRecorder::longestSilence(rec, start, offset + qsizetype(ref.size()) - 100) *
+                1000.0 / SinkRecorder::Rate};
+}
+
+// (d): the intervals between position reports while a 3 s file plays.
+std::pair<double, double> positionIntervals(const QString &file)
+{
+    MediaEngine engine;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    std::vector<double> gaps;
+    double last = -1;
+    QObject::connect(&engine, &MediaEngine::positionChanged, &loop, [&] {
+        const double now = clock.nsecsElapsed() / 1e6;
+        if (last >= 0 && engine.playbackState() == MediaEngine::State::Playing)
+            gaps.push_back(now - last);
+        last = now;
+    });
+    QObject::connect(&engine, &MediaEngine::endOfStream, &loop, &QEventLoop::quit);
+    clock.start();
+    engine.setFileName(file);
+    loop.exec();
+    return {median(gaps), gaps.empty() ? -1 : *std::max_element(gaps.begin(), gaps.end())};
+}
+
+constexpr double NoPeer = -1e9;
+
+void row(const char *name, double ours, double peer, const char *goal, bool met)
+{
+    if (peer != NoPeer)
+        std::printf("%-44s %9.3f %9.3f %6.2f   %-8s %s\n", name, ours, peer,
+                    peer != 0 ? ours / peer : 1.0, goal, met ? "met" : "MISSED");
+    else
+        std::printf("%-44s %9.3f %9s %6s   %-8s %s\n", name, ours, "-", "", goal,
+                    met ? "met" : "MISSED");
     std::fflush(stdout);
 }
 
@@ -255,14 +181,12 @@ void row(const char *name, double ours, double peer, double goal, bool ratioGoal
 
 int main(int argc, char **argv)
 {
-    setenv("QT_MEDIA_BACKEND", "ffmpeg", 0);
     QCoreApplication app(argc, argv);
-    benchClock.start();
     int runs = 5;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--runs" && i + 1 < args.size())
-            runs = std::max(2, args[++i].toInt());
+            runs = std::max(1, args[++i].toInt());
         else {
             std::fprintf(stderr, "Usage: bench_audio [--runs N]   (inside scripts/test-env.sh)\n");
             return 2;
@@ -277,32 +201,63 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "bench_audio: %s is missing (see scripts/packages.txt)\n", peer);
             return 1;
         }
-    ToneMp3 mp3;
-    QStringList chain;
-    for (int i = 0; i < runs; ++i)
-        chain << mp3.make(QString("short%1.mp3").arg(i), 1.0, {"-b", "128"});
-    const QString longFile = mp3.make("long.mp3", 60.0, {"-b", "128"});
-    SinkMonitor monitor;
-    if (!mp3.error().isEmpty() || !monitor.start()) {
-        std::fprintf(stderr, "bench_audio: %s\n",
-                     mp3.error().isEmpty() ? "parec gives no sound from the sink's monitor"
-                                           : qPrintable(mp3.error()));
+    // A sink of the benchmark's own, which both players use and nothing else plays to.
+    PrivateSink sink;
+    if (!sink.error().isEmpty()) {
+        std::fprintf(stderr, "bench_audio: %s\n", qPrintable(sink.error()));
         return 1;
     }
+    ToneMp3 mp3;
+    const QString longFile = mp3.make("long.mp3", 60.0, {"-b", "128"});
+    const QString shortFile = mp3.make("short.mp3", 2.0, {"-b", "128"});
+    const QString a = mp3.makeSweep("a.mp3", 1.0), b = mp3.makeSweep("b.mp3", 1.0, 44100);
+    const QString seek = mp3.makeSweep("three.mp3", 3.0);
+    if (!mp3.error().isEmpty()) {
+        std::fprintf(stderr, "bench_audio: %s\n", qPrintable(mp3.error()));
+        return 1;
+    }
+    const QString cli = QStringLiteral(VELMARIC_CLI);
+    auto ours = [&](const QStringList &files) { return QStringList{cli, "play"} + files; };
+    auto peer = [](const QStringList &files) {
+        return QStringList{"mpg123", "-q", "-o", "pulse"} + files;
+    };
 
-    std::printf("%-46s %8s %8s %6s   %s\n", "case (medians)", "ours", "mpg123", "ratio", "goal");
-    const Figures ours = measure(oursChain, monitor, chain),
-                  peer = measure(peerChain, monitor, chain);
-    row("(b) play to first audio at the sink, ms", median(ours.toSound), median(peer.toSound), 100,
-        false);
-    row("(b') play to the position advancing, ms", median(ours.toAdvancing),
-        median(peer.toAdvancing), 100, false);
-    row("(c) silence between two entries, ms", median(ours.gaps), median(peer.gaps), 50, false);
-    // Not a goal: a check that the gap is not won by cutting the end of each file.
-    std::printf("%-46s %8.1f %8.1f\n", "    sound heard per 1 s entry, ms", median(ours.heard),
-                median(peer.heard));
-    const double cpuOurs = cpuSeconds({VELMARIC_CLI, "play", longFile});
-    const double cpuPeer = cpuSeconds({"mpg123", "-q", "-o", "pulse", longFile});
-    row("(a) CPU playing 60 s, s (velmaric-cli play)", cpuOurs, cpuPeer, 1.5, true);
+    std::printf(
+        "peer: mpg123 -q -o pulse FILE..., run the same way as velmaric-cli play FILE...\n");
+    std::printf("%-44s %9s %9s %6s   %s\n", "case", "ours", "mpg123", "ratio", "goal");
+    const Usage oursLong = usageOf(ours({longFile})), peerLong = usageOf(peer({longFile}));
+    const Usage oursShort = usageOf(ours({shortFile})), peerShort = usageOf(peer({shortFile}));
+    row("(a) CPU playing 60 s, s", oursLong.cpu, peerLong.cpu, "<= 1.5x",
+        oursLong.cpu <= 1.5 * peerLong.cpu);
+    const double oursSteady = oursLong.cpu - oursShort.cpu,
+                 peerSteady = peerLong.cpu - peerShort.cpu;
+    row("    of it steady playback (60 s less 2 s), s", oursSteady, peerSteady, "<= 1.2x",
+        oursSteady <= 1.2 * peerSteady);
+    row("    start-up and shut-down (2 s file), s", oursShort.cpu, peerShort.cpu, "", true);
+    row("(a) peak memory, MiB", oursLong.peakMiB, peerLong.peakMiB, "<= 2x",
+        oursLong.peakMiB <= 2 * peerLong.peakMiB);
+
+    SinkRecorder recorder;
+    if (const QString why = recorder.start(sink.monitor()); !why.isEmpty()) {
+        std::fprintf(stderr, "bench_audio: %s\n", qPrintable(why));
+        return 1;
+    }
+    double oursFirst = 0, peerFirst = 0;
+    for (int i = 0; i < runs; ++i) { // alternated, so that neither side meets a warmer server
+        oursFirst += toFirstSound(recorder, ours({a}), 1) / runs;
+        peerFirst += toFirstSound(recorder, peer({a}), 1) / runs;
+    }
+    row("(b) start to first sound at the sink, ms", oursFirst, peerFirst, "<= 1.0x",
+        oursFirst <= peerFirst);
+    const std::vector<qint16> ref = SinkRecorder::samplesOf(ToneMp3::decode(a) +
+                                                            ToneMp3::decode(b));
+    const Boundary oursGap = atBoundary(recorder, ours({a, b}), ref),
+                   peerGap = atBoundary(recorder, peer({a, b}), ref);
+    row("(c) samples lost (-) or added (+) at a boundary", double(oursGap.moved),
+        double(peerGap.moved), "0", oursGap.moved == 0);
+    row("    longest silence in the two files, ms", oursGap.silenceMs, peerGap.silenceMs, "", true);
+    const auto [medianGap, maxGap] = positionIntervals(seek);
+    row("(d) position update interval, median ms", medianGap, NoPeer, "<= 50", medianGap <= 50);
+    row("    the longest, ms", maxGap, NoPeer, "<= 50", maxGap <= 50);
     return 0;
 }

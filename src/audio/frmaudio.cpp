@@ -6,9 +6,11 @@
 #include "mediaplayercontrol.h"
 #include "messagebox.h"
 #include "mprisservice.h"
+#include "playlistrules.h"
 #include "twips.h"
 #include "usersettings.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
@@ -76,7 +78,18 @@ int vbButton(Qt::MouseButton button)
 }
 } // namespace
 
-frmAudio::frmAudio(QWidget *parent) : ToolWindow(parent) {}
+frmAudio::frmAudio(QWidget *parent) : ToolWindow(parent)
+{
+    // No minimise box: the way to the notification area is this entry of the window's menu.
+    // Made once, as it outlives the controls made at every load.
+    m_minimise = new QAction(QStringLiteral("Minimise to Tray"), this);
+    m_minimise->setObjectName(QStringLiteral("MinimiseToTray"));
+    m_minimise->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    m_minimise->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_minimise->setVisible(false);
+    addAction(m_minimise);
+    connect(m_minimise, &QAction::triggered, this, &frmAudio::minimiseToTray);
+}
 
 frmAudio::~frmAudio() = default;
 
@@ -192,7 +205,7 @@ void frmAudio::createControls()
 
 void frmAudio::Form_Load()
 {
-    m_failedInRow = 0;
+    m_rules.started();
     QString folder = UserSettings::GetSetting(App, Section, QStringLiteral("LastEntry"),
                                               QStringLiteral("C:\\"));
     const QString colour = UserSettings::GetSetting(App, Section, QStringLiteral("BackColor"),
@@ -210,12 +223,15 @@ void frmAudio::Form_Load()
                                                                   : DefaultBackColor;
     setColors(File1, QPalette::Base, vbColor(m_fileBackColor), vbColor(16777215));
 
-    // Height and place need the window's frame, which the first load doesn't have yet.
-    if (subWindow())
-        attachToFrame();
-    else
-        QTimer::singleShot(0, this, &frmAudio::attachToFrame);
+    // Height and place need the window's frame as it is once shown: the first load has none
+    // yet, and a frame kept from an earlier opening still has its old size.
+    QTimer::singleShot(0, this, &frmAudio::attachToFrame);
 
+    // The entry that follows, so that it can start right after the last sample of this one.
+    MediaPlayer1->engine()->setUpcoming([this](int ahead) {
+        const int next = PlaylistRules::upcoming(List1->currentRow(), List1->count(), ahead);
+        return isLoaded() && next >= 0 ? List1->item(next)->text() : QString();
+    });
     publishMedia();
 
     // The notification-area icon comes last.
@@ -234,12 +250,28 @@ void frmAudio::Form_Load()
 
     m_trayWatch.setInterval(1000);
     connect(&m_trayWatch, &QTimer::timeout, this, &frmAudio::watchTray, Qt::UniqueConnection);
+    m_trayWatch.start();
+    offerTray();
 }
 
 void frmAudio::watchTray()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
+    offerTray();
+    QMdiSubWindow *sub = subWindow();
+    if (sub && sub->isHidden() && isLoaded() && !QSystemTrayIcon::isSystemTrayAvailable())
         restoreFromTray();
+}
+
+void frmAudio::offerTray()
+{
+    m_minimise->setVisible(m_tray && QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void frmAudio::minimiseToTray()
+{
+    offerTray();
+    if (QMdiSubWindow *sub = subWindow(); sub && m_minimise->isVisible())
+        sub->showMinimized();
 }
 
 void frmAudio::attachToFrame()
@@ -252,6 +284,11 @@ void frmAudio::attachToFrame()
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     setHeight(CompactHeight);
     placeInMainWindow();
+    QMenu *menu = sub->systemMenu();
+    if (menu && !menu->actions().contains(m_minimise)) {
+        menu->addAction(m_minimise);
+        connect(menu, &QMenu::aboutToShow, this, &frmAudio::offerTray, Qt::UniqueConnection);
+    }
 }
 
 void frmAudio::Form_Unload()
@@ -266,6 +303,7 @@ void frmAudio::Form_Unload()
     m_trayWatch.stop();
     m_mpris.reset();
     m_tray.reset();
+    offerTray();
 }
 
 void frmAudio::publishMedia()
@@ -275,7 +313,7 @@ void frmAudio::publishMedia()
     m_mpris->setPrevious([this] { stepEntry(-1); });
     m_mpris->setRaise([this] { restoreFromTray(); });
     m_mpris->setOpen([this](const QString &path) {
-        m_failedInRow = 0;
+        m_rules.started();
         playFile(path, QFileInfo(path).fileName());
     });
     const auto entriesChanged = [this] {
@@ -289,12 +327,10 @@ void frmAudio::publishMedia()
 
 void frmAudio::stepEntry(int step)
 {
-    const int count = List1->count();
-    if (count == 0)
+    const int next = PlaylistRules::stepped(List1->currentRow(), List1->count(), step);
+    if (next < 0)
         return;
-    const int index = List1->currentRow();
-    const int next = index < 0 ? (step > 0 ? 0 : count - 1) : (index + step + count) % count;
-    m_failedInRow = 0;
+    m_rules.started();
     List1->setCurrentRow(next);
     playSelectedEntry();
 }
@@ -338,8 +374,8 @@ void frmAudio::File1_DblClick()
     const QString name = File1->fileName();
     if (name.isEmpty())
         return;
-    m_failedInRow = 0;
-    playFile(File1->path() + QLatin1Char('/') + name, name);
+    m_rules.started();
+    playFile(PlaylistRules::entry(File1->path(), name), name);
 }
 
 void frmAudio::cmdplay_Click()
@@ -370,9 +406,9 @@ void frmAudio::Label4_MouseDown(int button)
 
 void frmAudio::cmdAdd_Click()
 {
-    const QString name = File1->fileName();
-    if (!name.isEmpty())
-        List1->addItem(File1->path() + QLatin1Char('/') + name);
+    if (const QString entry = PlaylistRules::entry(File1->path(), File1->fileName());
+        !entry.isEmpty())
+        List1->addItem(entry);
 }
 
 void frmAudio::cmdRemove_Click()
@@ -386,7 +422,7 @@ void frmAudio::cmdClear_Click() { List1->clear(); }
 
 void frmAudio::List1_DblClick()
 {
-    m_failedInRow = 0;
+    m_rules.started();
     playSelectedEntry();
 }
 
@@ -395,24 +431,15 @@ void frmAudio::MediaPlayer1_EndOfStream(int result)
     // An end that was on its way when the window closed starts nothing.
     if (!isLoaded())
         return;
-    const bool failed = result != 0;
-    m_failedInRow = failed ? m_failedInRow + 1 : 0;
+    const PlaylistRules::End end = m_rules.atEnd(List1->currentRow(), List1->count(), result != 0);
     MediaPlayer1->setCurrentPosition(0);
-    // A failed file keeps saying why until something else plays.
-    if (!failed)
+    if (end.clearLine)
         setReadableText(Label1, QString());
-    int index = List1->currentRow();
-    const int count = List1->count();
-    // Every entry failed in a row: stop after one round instead of spinning.
-    if (failed && count > 0 && m_failedInRow >= count)
-        return;
-    if (index == count - 1) {
-        index = -1;
+    if (end.deselect)
         List1->setCurrentRow(-1);
-    }
-    if (count == 0)
+    if (end.play < 0)
         return;
-    List1->setCurrentRow(index + 1);
+    List1->setCurrentRow(end.play);
     playSelectedEntry();
 }
 
@@ -443,12 +470,10 @@ void frmAudio::Form_Resize()
     if (!sub || !sub->isMinimized() || !m_tray || !QSystemTrayIcon::isSystemTrayAvailable())
         return;
     sub->hide();
-    m_trayWatch.start();
 }
 
 void frmAudio::restoreFromTray()
 {
-    m_trayWatch.stop();
     QMdiSubWindow *sub = subWindow();
     if (!sub)
         return;

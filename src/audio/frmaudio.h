@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playlistrules.h"
 #include "toolwindow.h"
 
 #include <QTimer>
@@ -13,6 +14,7 @@ class FileListBox;
 } // namespace LocalPanes
 class MediaPlayerControl;
 class MprisService;
+class QAction;
 class QGroupBox;
 class QLabel;
 class QListWidget;
@@ -55,6 +57,8 @@ public:
     MediaPlayerControl *MediaPlayer1 = nullptr;
 
     QSystemTrayIcon *trayIcon() const { return m_tray.get(); }
+    // "Minimise to Tray" (Ctrl+M) in the window's menu, offered while a tray exists.
+    QAction *minimiseAction() const { return m_minimise; }
     quint32 fileBackColor() const { return m_fileBackColor; }
 
 public Q_SLOTS:
@@ -73,6 +77,7 @@ public Q_SLOTS:
     void Form_Resize();
     // The window back from the notification area: normal, shown, active, main window raised.
     void restoreFromTray();
+    void minimiseToTray();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -84,12 +89,15 @@ private:
     void placeInMainWindow();
     void attachToFrame();
     void watchTray();
+    void offerTray();
     void stepEntry(int step); // media keys: next (+1) or previous (-1) entry, round the list
     void publishMedia();
 
     quint32 m_fileBackColor = 16711680;
-    int m_failedInRow = 0; // consecutive files that could not be played
+    PlaylistRules m_rules;
+    QAction *m_minimise = nullptr;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::unique_ptr<MprisService> m_mpris; // the desktop's media keys, while the window exists
-    QTimer m_trayWatch; // while hidden: the window comes back if the tray goes away
+    // The tray may come and go: the offer follows it, and a hidden window comes back.
+    QTimer m_trayWatch;
 };

@@ -1,90 +1,53 @@
 #include "mediaengine.h"
 
-#include <QAudioDevice>
-#include <QAudioOutput>
+#include "mp3decoder.h"
+#include "pulseoutput.h"
+
 #include <QFileInfo>
-#include <QMediaDevices>
-#include <QMediaPlayer>
-#include <QUrl>
+#include <QMetaMethod>
+
+#include <algorithm>
 
 MediaEngine::MediaEngine(QObject *parent) : QObject(parent)
 {
-    // Qt 6.4's GStreamer backend crashes on MP3; the backend is chosen at the first player,
-    // so whoever creates an engine gets FFmpeg unless the user asked for another.
-    if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND"))
-        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
-    m_watchdog.setInterval(1000);
-    connect(&m_watchdog, &QTimer::timeout, this, &MediaEngine::watch);
+    // The output's news arrives on the sound server's thread: hand it to this one.
+    const auto here = [this](auto f) { QMetaObject::invokeMethod(this, f, Qt::QueuedConnection); };
+    m_output = std::make_unique<PulseOutput>(
+        PulseOutput::Callbacks{[this, here](quint64 run) { here([this, run] { queueNext(run); }); },
+                               [this, here](quint64 run) {
+                                   here([this, run] {
+                                       if (run != m_run)
+                                           return;
+                                       endRun();
+                                       finish(0);
+                                   });
+                               },
+                               [this, here](quint64 run, const QString &why) {
+                                   here([this, run, why] {
+                                       if (run != m_run)
+                                           return;
+                                       endRun();
+                                       fail(why);
+                                   });
+                               }});
+    m_clock.setSingleShot(true);
+    m_clock.setTimerType(Qt::PreciseTimer);
+    connect(&m_clock, &QTimer::timeout, this, &MediaEngine::tick);
 }
 
-void MediaEngine::watch()
+MediaEngine::~MediaEngine()
 {
-    if (m_ended || !m_player || !m_wantPlaying) {
-        m_watchdog.stop();
-        return;
-    }
-    const qint64 now = m_player->position();
-    if (now != m_watchPosition) {
-        m_watchPosition = now;
-        m_stillTicks = 0;
-    } else if (++m_stillTicks >= StallSeconds) {
-        fail(tr("The file could not be played: playback stalled"));
-    }
+    // Its thread stops first, so no news is posted to an engine being destroyed.
+    m_output.reset();
 }
 
-void MediaEngine::startWatching()
+QString MediaEngine::outputProblem() { return PulseOutput::probe(); }
+
+QString MediaEngine::openOutput() { return m_output->connect(); }
+
+qint64 MediaEngine::toUs(std::int64_t sample) const
 {
-    m_wantPlaying = true;
-    m_watchPosition = -1;
-    m_stillTicks = 0;
-    m_watchdog.start();
-}
-
-MediaEngine::~MediaEngine() = default;
-
-QString MediaEngine::outputProblem()
-{
-    if (QMediaDevices::audioOutputs().isEmpty())
-        return tr("No sound output: the sound server is not running or has no output device");
-    return {};
-}
-
-void MediaEngine::rebuildPlayer()
-{
-    if (m_player) {
-        // The old pair may still be inside one of its own signals: let it go later, silently.
-        m_player->disconnect(this);
-        m_player->stop();
-        m_player->deleteLater();
-        m_output->deleteLater();
-    }
-    m_player = new QMediaPlayer(this);
-    m_output = new QAudioOutput(this);
-    m_output->setVolume(m_volume);
-    m_player->setAudioOutput(m_output);
-
-    connect(m_player, &QMediaPlayer::positionChanged, this, &MediaEngine::positionChanged);
-    connect(m_player, &QMediaPlayer::durationChanged, this, &MediaEngine::durationChanged);
-    connect(m_player, &QMediaPlayer::playbackStateChanged, this,
-            [this](QMediaPlayer::PlaybackState s) {
-                if (s == QMediaPlayer::PlayingState)
-                    setState(State::Playing);
-                else if (s == QMediaPlayer::PausedState)
-                    setState(State::Paused);
-                else
-                    setState(State::Stopped);
-            });
-    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
-        if (s == QMediaPlayer::EndOfMedia)
-            finish(0);
-        else if (s == QMediaPlayer::InvalidMedia)
-            fail(m_player->errorString().isEmpty() ? tr("Not a playable media file")
-                                                   : m_player->errorString());
-    });
-    connect(m_player, &QMediaPlayer::errorOccurred, this,
-            [this](QMediaPlayer::Error, const QString &text) {
-                fail(text.isEmpty() ? tr("Playback failed") : text);
-            });
+    return m_current.decoder ? sample * 1'000'000 / m_current.decoder->rate() : 0;
 }
 
 void MediaEngine::setFileName(const QString &path)
@@ -93,72 +56,195 @@ void MediaEngine::setFileName(const QString &path)
     ++m_serial;
     m_errorText.clear();
     m_ended = false;
-    m_endPosition = 0;
-    rebuildPlayer();
+    m_endPositionUs = 0;
+    if (m_nextHeard && !m_queued.empty() && m_queued.front().path == path) {
+        // The next entry already plays, right after the last sample of the one before.
+        m_nextHeard = false;
+        m_current = std::move(m_queued.front());
+        m_queued.pop_front();
+        Q_EMIT fileNameChanged(path);
+        Q_EMIT durationChanged(duration());
+        setState(State::Playing);
+        tick();
+        return;
+    }
+    endRun();
+    m_current = {path, nullptr, 0};
+    m_startSample = 0;
     Q_EMIT fileNameChanged(path);
     Q_EMIT positionChanged(0);
     Q_EMIT durationChanged(0);
 
-    if (const QString problem = outputProblem(); !problem.isEmpty())
-        return fail(problem);
     const QFileInfo info(path);
     if (!info.isFile())
         return fail(tr("File not found: %1").arg(path));
     if (!info.isReadable())
         return fail(tr("File not readable: %1").arg(path));
-    m_player->setSource(QUrl::fromLocalFile(info.absoluteFilePath()));
-    m_player->play();
-    startWatching();
+    QString why;
+    m_current.decoder = Mp3Decoder::open(path, &why);
+    if (!m_current.decoder)
+        return fail(why);
+    m_current.id = ++m_entries;
+    Q_EMIT durationChanged(duration());
+    startRun(0, false);
+}
+
+void MediaEngine::startRun(std::int64_t sample, bool paused)
+{
+    endRun();
+    QString why;
+    m_run = m_output->start(m_current.decoder, m_current.id, sample, paused, m_volume, &why);
+    if (!m_run)
+        return fail(why);
+    m_startSample = sample;
+    setState(paused ? State::Paused : State::Playing);
+    Q_EMIT positionChanged(toUs(sample) / 1000);
+    schedule(sample);
+}
+
+void MediaEngine::endRun()
+{
+    if (m_run)
+        m_output->stop();
+    m_run = 0;
+    m_queued.clear();
+    m_nextHeard = false;
+}
+
+void MediaEngine::queueNext(quint64 run)
+{
+    if (run != m_run)
+        return;
+    const QString path = m_upcoming ? m_upcoming(int(m_queued.size())) : QString();
+    if (!path.isEmpty() && QFileInfo(path).isFile()) {
+        QString why;
+        std::shared_ptr<Mp3Decoder> decoder = Mp3Decoder::open(path, &why);
+        // A file that can't follow seamlessly (it fails, or has another sample format) is
+        // left to its assignment, which starts it on its own.
+        if (decoder && m_output->append(run, decoder, m_entries + 1)) {
+            m_queued.push_back({path, std::move(decoder), ++m_entries});
+            tick();
+            return;
+        }
+    }
+    m_output->finish(run);
+}
+
+void MediaEngine::tick()
+{
+    if (!m_run || m_state != State::Playing)
+        return;
+    const PulseOutput::Heard heard = m_output->heard();
+    if (heard.entry == m_current.id) {
+        Q_EMIT positionChanged(toUs(heard.sample) / 1000);
+        schedule(heard.sample);
+    } else if (heard.entry != 0 && !m_nextHeard) {
+        m_nextHeard = true;
+        finish(0);
+    }
+}
+
+void MediaEngine::schedule(std::int64_t heardSample)
+{
+    if (!m_run || m_state != State::Playing)
+        return m_clock.stop();
+    if (isSignalConnected(QMetaMethod::fromSignal(&MediaEngine::positionChanged)))
+        return m_clock.start(PositionIntervalMs);
+    // Nobody shows the position: wake only where the next entry should take over.
+    if (m_queued.empty() || m_nextHeard)
+        return m_clock.stop();
+    const std::int64_t left = m_current.decoder->length() - heardSample;
+    m_clock.start(
+        int(std::clamp<std::int64_t>(left * 1000 / m_current.decoder->rate() + 5, 5, 60000)));
 }
 
 void MediaEngine::play()
 {
-    if (m_fileName.isEmpty() || !m_player)
+    if (m_fileName.isEmpty())
         return;
-    // A finished or failed player is not reliable to restart: start the file afresh.
-    if (m_ended || m_player->mediaStatus() == QMediaPlayer::EndOfMedia) {
+    // A finished or failed file starts afresh.
+    if (m_ended || !m_current.decoder) {
         setFileName(m_fileName);
         return;
     }
-    m_player->play();
-    startWatching();
+    if (m_state == State::Paused && m_run) {
+        m_output->setPaused(false);
+        setState(State::Playing);
+        tick();
+    } else if (m_state == State::Stopped) {
+        startRun(m_startSample, false);
+    }
 }
 
 void MediaEngine::pause()
 {
-    if (m_player && m_state == State::Playing) {
-        m_wantPlaying = false;
-        m_player->pause();
-    }
+    if (m_state != State::Playing)
+        return;
+    m_output->setPaused(true);
+    setState(State::Paused);
+    Q_EMIT positionChanged(position());
 }
 
 void MediaEngine::stop()
 {
-    m_wantPlaying = false;
-    if (m_player)
-        m_player->stop();
+    endRun();
+    m_startSample = 0;
+    setState(State::Stopped);
+    if (!m_ended)
+        Q_EMIT positionChanged(0);
 }
 
-qint64 MediaEngine::position() const
+qint64 MediaEngine::positionUs() const
 {
-    if (m_ended || !m_player)
-        return m_endPosition;
-    return m_player->position();
+    if (m_ended)
+        return m_endPositionUs;
+    if (!m_run)
+        return toUs(m_startSample);
+    const PulseOutput::Heard heard = m_output->heard();
+    if (heard.entry == m_current.id)
+        return toUs(heard.sample);
+    // A queued entry is heard already: this one has played to its end.
+    return heard.entry ? durationUs() : toUs(m_startSample);
 }
 
-void MediaEngine::setPosition(qint64 ms)
+void MediaEngine::setPositionUs(qint64 us)
 {
-    ms = qMax<qint64>(0, ms);
-    if (m_player && !m_ended) {
-        m_player->setPosition(ms);
+    us = qMax<qint64>(0, us);
+    if (m_ended || !m_current.decoder) {
+        // An ended file is not sought: the next play() starts it afresh.
+        m_endPositionUs = us;
+        Q_EMIT positionChanged(us / 1000);
         return;
     }
-    // An ended player is not sought: the next play() starts the file afresh.
-    m_endPosition = ms;
-    Q_EMIT positionChanged(ms);
+    const std::int64_t sample = std::clamp<std::int64_t>(
+        (us * m_current.decoder->rate() + 500'000) / 1'000'000, 0, m_current.decoder->length());
+    if (m_state == State::Stopped) {
+        m_startSample = sample;
+        Q_EMIT positionChanged(toUs(sample) / 1000);
+        return;
+    }
+    startRun(sample, m_state == State::Paused);
 }
 
-qint64 MediaEngine::duration() const { return m_player ? m_player->duration() : 0; }
+qint64 MediaEngine::durationUs() const
+{
+    return m_current.decoder ? toUs(m_current.decoder->length()) : 0;
+}
+
+QString MediaEngine::title() const
+{
+    return m_current.decoder ? m_current.decoder->tags().title : QString();
+}
+
+QStringList MediaEngine::artists() const
+{
+    return m_current.decoder ? m_current.decoder->tags().artists : QStringList();
+}
+
+QString MediaEngine::album() const
+{
+    return m_current.decoder ? m_current.decoder->tags().album : QString();
+}
 
 void MediaEngine::setVolume(float volume)
 {
@@ -166,13 +252,14 @@ void MediaEngine::setVolume(float volume)
     if (qFuzzyCompare(volume, m_volume))
         return;
     m_volume = volume;
-    if (m_output)
-        m_output->setVolume(volume);
+    m_output->setVolume(volume);
     Q_EMIT volumeChanged(volume);
 }
 
 void MediaEngine::setState(State state)
 {
+    if (state != State::Playing)
+        m_clock.stop();
     if (state == m_state)
         return;
     m_state = state;
@@ -183,10 +270,8 @@ void MediaEngine::fail(const QString &text)
 {
     if (m_ended)
         return;
+    endRun();
     m_errorText = text;
-    if (m_player)
-        m_player->stop();
-    setState(State::Stopped);
     Q_EMIT errorOccurred(text);
     finish(1);
 }
@@ -195,15 +280,20 @@ void MediaEngine::finish(int result)
 {
     if (m_ended)
         return;
-    m_endPosition = m_player ? m_player->position() : 0;
+    m_endPositionUs = result == 0 ? durationUs() : positionUs();
     m_ended = true;
     setState(State::Stopped);
-    // Queued: listeners assign the next file, which replaces the player that is signalling now.
+    // Queued: listeners assign the next file from their handler, and a file that fails at once
+    // must not recurse into the next one.
     QMetaObject::invokeMethod(
         this,
         [this, serial = m_serial, result] {
-            if (serial == m_serial)
-                Q_EMIT endOfStream(result);
+            if (serial != m_serial)
+                return;
+            Q_EMIT endOfStream(result);
+            // Nobody took the entry that already follows: it stops here.
+            if (serial == m_serial && m_nextHeard)
+                endRun();
         },
         Qt::QueuedConnection);
 }

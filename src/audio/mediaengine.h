@@ -2,14 +2,23 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
-class QAudioOutput;
-class QMediaPlayer;
+#include <deque>
+#include <functional>
+#include <memory>
 
-// The media control's engine: plays one file at a time through Qt Multimedia. It needs no
-// window, so the command line and the desktop media keys can drive it as well as frmAudio.
-// A file that can't be played (missing, corrupt, no sound output) ends like a played one:
+class Mp3Decoder;
+class PulseOutput;
+
+// The media control's engine: MP3 files decoded by libmpg123 and played through the sound
+// server. It needs no window, so the command line and the desktop media keys drive it as well
+// as frmAudio. One output stream carries entry after entry: told what comes next
+// (setUpcoming), the engine writes the next file's first sample right after the last one of
+// the file playing, and when that boundary is heard it ends the file as usual; assigning the
+// next file then takes over what is already playing instead of starting it again.
+// A file that can't be played (missing, not an MP3, no sound server) ends like a played one:
 // errorText() says why and endOfStream follows, so a playlist moves on instead of stalling.
 class MediaEngine : public QObject {
     Q_OBJECT
@@ -24,18 +33,33 @@ public:
     QString fileName() const { return m_fileName; }
     // Assigning a path opens it and starts playing at once (even the same path again).
     void setFileName(const QString &path);
+    // The file that will be assigned after the current one, and `ahead` more files after that
+    // one; empty for none. Asked shortly before a file ends.
+    void setUpcoming(std::function<QString(int ahead)> upcoming)
+    {
+        m_upcoming = std::move(upcoming);
+    }
 
     void play();
     void pause();
     void stop();
     State playbackState() const { return m_state; }
 
-    qint64 position() const; // ms
-    void setPosition(qint64 ms);
+    qint64 position() const { return positionUs() / 1000; } // ms
+    qint64 positionUs() const;
+    void setPosition(qint64 ms) { setPositionUs(ms * 1000); }
+    // To the sample nearest the time given.
+    void setPositionUs(qint64 us);
     // The window's CurrentPosition property, in seconds; 0 rewinds.
-    double CurrentPosition() const { return position() / 1000.0; }
-    void setCurrentPosition(double seconds) { setPosition(qint64(seconds * 1000.0)); }
-    qint64 duration() const; // ms, 0 while unknown
+    double CurrentPosition() const { return positionUs() / 1e6; }
+    void setCurrentPosition(double seconds) { setPositionUs(qint64(seconds * 1e6)); }
+    qint64 duration() const { return durationUs() / 1000; } // ms, 0 while unknown
+    qint64 durationUs() const;
+
+    // The tags of the file loaded; empty where it has none.
+    QString title() const;
+    QStringList artists() const;
+    QString album() const;
 
     float volume() const { return m_volume; }
     void setVolume(float volume); // 0..1
@@ -43,8 +67,13 @@ public:
     // Why the last file could not be played; empty while playback is fine.
     QString errorText() const { return m_errorText; }
 
-    // Text for a missing sound server or output device, empty when one is available.
+    // Text for a missing sound server, empty when one answers.
     static QString outputProblem();
+    // Connects this engine to the sound server now rather than at the first file.
+    QString openOutput();
+
+    // How often the position is told while playing.
+    static constexpr int PositionIntervalMs = 40;
 
 Q_SIGNALS:
     void fileNameChanged(const QString &fileName);
@@ -58,29 +87,37 @@ Q_SIGNALS:
     void errorOccurred(const QString &text);
 
 private:
-    void rebuildPlayer();
+    struct Entry {
+        QString path;
+        std::shared_ptr<Mp3Decoder> decoder;
+        quint64 id = 0;
+    };
+
+    qint64 toUs(std::int64_t sample) const;
+    void startRun(std::int64_t sample, bool paused);
+    void endRun();
     void setState(State state);
     void fail(const QString &text);
     void finish(int result);
+    void tick();
+    void schedule(std::int64_t heardSample);
+    void queueNext(quint64 run);
 
-    // Both belong to this engine and are replaced together for every file: a Qt 6.4 player
-    // that has reached its end may not start again.
-    QMediaPlayer *m_player = nullptr;
-    QAudioOutput *m_output = nullptr;
+    std::unique_ptr<PulseOutput> m_output;
+    std::function<QString(int)> m_upcoming;
     QString m_fileName;
     QString m_errorText;
+    Entry m_current;
+    std::deque<Entry> m_queued;     // written to the stream after the current entry
+    quint64 m_entries = 0;          // numbers the entries given to the output
+    quint64 m_run = 0;              // the output's run playing the current entry; 0: none
+    bool m_nextHeard = false;       // the first queued entry is being heard: the current one ended
+    std::int64_t m_startSample = 0; // where a stopped entry starts again
     State m_state = State::Stopped;
     float m_volume = 1.0f;
-    bool m_ended = false;     // the current file has ended or failed
-    qint64 m_endPosition = 0; // the position of an ended file, which the window may rewind
-    quint64 m_serial = 0;     // counts assignments, so a late end never applies to a newer file
-    // Some damaged files leave the backend neither playing nor failing: a file meant to play
-    // whose position stands still this long counts as failed, so a playlist moves on.
-    static constexpr int StallSeconds = 8;
-    QTimer m_watchdog;
-    bool m_wantPlaying = false;
-    qint64 m_watchPosition = -1;
-    int m_stillTicks = 0;
-    void watch();
-    void startWatching();
+    bool m_ended = false;       // the current file has ended or failed
+    qint64 m_endPositionUs = 0; // the position of an ended file, which the window may rewind
+    quint64 m_serial = 0;       // counts assignments, so a late end never applies to a newer file
+    // While playing: the position for those who show it, else the next entry's boundary.
+    QTimer m_clock;
 };

@@ -42,18 +42,24 @@ QVariantMap MprisPlayerAdaptor::metadata() const
     const QString file = m_service->engine()->fileName();
     if (file.isEmpty())
         return {};
+    const MediaEngine *engine = m_service->engine();
+    const QString title = engine->title();
     QVariantMap map{
         {"mpris:trackid", QVariant::fromValue(QDBusObjectPath(m_service->trackId()))},
         {"xesam:url",
          QString::fromUtf8(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toEncoded())},
-        {"xesam:title", QFileInfo(file).fileName()},
+        {"xesam:title", title.isEmpty() ? QFileInfo(file).fileName() : title},
     };
-    if (const qint64 ms = m_service->engine()->duration(); ms > 0)
-        map.insert("mpris:length", qlonglong(ms * 1000));
+    if (const QStringList artists = engine->artists(); !artists.isEmpty())
+        map.insert("xesam:artist", artists);
+    if (const QString album = engine->album(); !album.isEmpty())
+        map.insert("xesam:album", album);
+    if (const qint64 us = engine->durationUs(); us > 0)
+        map.insert("mpris:length", qlonglong(us));
     return map;
 }
 
-qlonglong MprisPlayerAdaptor::position() const { return m_service->engine()->position() * 1000; }
+qlonglong MprisPlayerAdaptor::position() const { return m_service->engine()->positionUs(); }
 
 double MprisPlayerAdaptor::volume() const { return m_service->engine()->volume(); }
 
@@ -104,13 +110,13 @@ void MprisPlayerAdaptor::Seek(qlonglong offset)
     if (!canSeek())
         return;
     MediaEngine *engine = m_service->engine();
-    const qint64 target = std::max<qint64>(0, engine->position() + offset / 1000);
-    if (target >= engine->duration()) {
+    const qint64 target = std::max<qint64>(0, engine->positionUs() + offset);
+    if (target >= engine->durationUs()) {
         m_service->next();
         return;
     }
-    engine->setPosition(target);
-    m_service->announceSeek(target);
+    engine->setPositionUs(target);
+    m_service->announceSeek(target / 1000);
 }
 
 void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &trackId, qlonglong position)
@@ -119,11 +125,10 @@ void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &trackId, qlonglong p
     if (!canSeek() || trackId.path() != m_service->trackId() || position < 0)
         return;
     MediaEngine *engine = m_service->engine();
-    const qint64 target = position / 1000;
-    if (target > engine->duration())
+    if (position > engine->durationUs())
         return;
-    engine->setPosition(target);
-    m_service->announceSeek(target);
+    engine->setPositionUs(position);
+    m_service->announceSeek(position / 1000);
 }
 
 void MprisPlayerAdaptor::OpenUri(const QString &uri)

@@ -1,17 +1,14 @@
 // velmaric-play: the companion of `velmaric-cli play`. Plays the files in order through the
-// player's media engine, with no window, printing "Now Playing: " and the file name for each.
+// player's media engine, with no window, printing "Now Playing: " and the file name for each;
+// one file follows the other with no gap where their sample formats agree.
 // Exit status: 0 all played, 1 a file could not be played, 2 usage error.
 #include "mediaengine.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QLoggingCategory>
-#include <QMediaPlayer>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 
 namespace {
 
@@ -19,22 +16,6 @@ void usage(FILE *out)
 {
     std::fprintf(out, "Usage: velmaric-cli play FILE...\n"
                       "Plays the MP3 files in order, printing \"Now Playing: \" and each name.\n");
-}
-
-// Qt 6.4's FFmpeg backend leaves FFmpeg's log at its default level, which writes decoder notes
-// (the encoder delay of every LAME file, for one) to stderr, and prints a debug line of its own.
-// Keep stderr for real errors.
-void quietMediaBackend()
-{
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    // The backend, and with it libavutil, loads with the first player.
-    delete new QMediaPlayer;
-    void *avutil = dlopen("libavutil.so.57", RTLD_LAZY | RTLD_NOLOAD);
-    if (!avutil)
-        return;
-    if (auto setLevel = reinterpret_cast<void (*)(int)>(dlsym(avutil, "av_log_set_level")))
-        setLevel(16); // AV_LOG_ERROR
-    dlclose(avutil);
 }
 
 } // namespace
@@ -51,20 +32,18 @@ int main(int argc, char **argv)
             return 0;
         }
     }
-    // As the suite does: Qt 6.4's GStreamer backend crashes on MP3 here.
-    setenv("QT_MEDIA_BACKEND", "ffmpeg", 0);
     QCoreApplication app(argc, argv);
     const QStringList files = app.arguments().mid(1);
+    MediaEngine engine;
     // With no sound server every file would fail for the same reason: say it once.
-    if (const QString problem = MediaEngine::outputProblem(); !problem.isEmpty()) {
+    if (const QString problem = engine.openOutput(); !problem.isEmpty()) {
         std::fprintf(stderr, "velmaric-cli: %s\n", qPrintable(problem));
         return 1;
     }
-    quietMediaBackend();
 
-    MediaEngine engine;
     qsizetype current = -1;
     bool failed = false;
+    engine.setUpcoming([&](int ahead) { return files.value(current + 1 + ahead); });
     auto playNext = [&] {
         if (++current == files.size()) {
             app.exit(failed ? 1 : 0);
@@ -74,23 +53,16 @@ int main(int argc, char **argv)
         std::fflush(stdout);
         engine.setFileName(files[current]);
     };
-    // Queued: a file that fails at once must not recurse into the next one.
-    QObject::connect(
-        &engine, &MediaEngine::endOfStream, &app,
-        [&](int result) {
-            if (result != 0) {
-                failed = true;
-                std::fprintf(stderr, "velmaric-cli: %s: %s\n", qPrintable(files[current]),
-                             qPrintable(engine.errorText()));
-            }
-            playNext();
-        },
-        Qt::QueuedConnection);
+    // Direct: the next file is assigned while the end is told, so one already following
+    // seamlessly is taken over rather than started again.
+    QObject::connect(&engine, &MediaEngine::endOfStream, &app, [&](int result) {
+        if (result != 0) {
+            failed = true;
+            std::fprintf(stderr, "velmaric-cli: %s: %s\n", qPrintable(files[current]),
+                         qPrintable(engine.errorText()));
+        }
+        playNext();
+    });
     QMetaObject::invokeMethod(&app, playNext, Qt::QueuedConnection);
-    const int status = app.exec();
-    // Qt 6.4 stops its PulseAudio connection from an exit handler, racing that connection's own
-    // thread, and now and then dies there of a segfault in place of this status. Everything is
-    // said by now: leave without the exit handlers.
-    std::fflush(stdout);
-    std::_Exit(status);
+    return app.exec();
 }

@@ -36,9 +36,6 @@ void setupProcessEnvironment(int &, char **)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     if (!gpuUsable())
         appendChromiumFlag("--disable-gpu");
-    // GStreamer's MP3 path crashes on Debian 12; FFmpeg plays it and reports end of media.
-    if (!envSet("QT_MEDIA_BACKEND"))
-        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
 }
 
 long long msSinceProcessStart()

@@ -40,6 +40,12 @@ class tst_frmAudio : public QObject {
         QTRY_COMPARE(m_w->subWindow()->height(), Twips::toPixelsY(frmAudio::CompactHeight));
     }
     QString shown() const { return m_w->Label1->text(); }
+    // The person's way to the notification area: Ctrl+M while the player is active.
+    void pressMinimise()
+    {
+        m_w->List1->setFocus();
+        QTest::keyClick(m_w->List1, Qt::Key_M, Qt::ControlModifier);
+    }
     QString paths() const { return m_w->Dir1->path() + '|' + m_w->File1->path(); }
 
 private Q_SLOTS:
@@ -158,12 +164,31 @@ private Q_SLOTS:
         m_w->drv1->setDrive("/");
         QCOMPARE(m_boxes.boxes.size(), 1);
         QCOMPARE(paths(), QString("/|/"));
-        // Without a tray to come back from, a hidden window would be lost: it stays minimised.
+        // Without a tray to come back from, a hidden window would be lost: nothing offers to
+        // hide it, and it stays minimised.
         if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            QVERIFY(!m_w->minimiseAction()->isVisible());
+            pressMinimise();
+            QVERIFY(sub->isVisible() && !sub->isMinimized());
             sub->showMinimized();
             QCoreApplication::processEvents(); // the queued resize handler
             QVERIFY(sub->isVisible() && sub->isMinimized());
         }
+    }
+
+    // Every opening is compact, whatever size the window had when it was closed.
+    void reopen()
+    {
+        open();
+        m_w->cmdplay->click();
+        QCOMPARE(m_w->subWindow()->height(), Twips::toPixelsY(frmAudio::ExpandedHeight));
+        m_w->subWindow()->close();
+        open();
+        QCoreApplication::processEvents();
+        QCOMPARE(m_w->subWindow()->height(), Twips::toPixelsY(frmAudio::CompactHeight));
+        // One Ctrl+M, however often the window was opened.
+        QCOMPARE(m_w->findChildren<QAction *>("MinimiseToTray").size(), 1);
+        QCOMPARE(m_w->subWindow()->systemMenu()->actions().count(m_w->minimiseAction()), 1);
     }
 
     void playback_data()
@@ -236,6 +261,9 @@ private Q_SLOTS:
             // A failed file keeps saying why; a played one leaves the line empty.
             QCOMPARE(shown(), engine->errorText());
             QCOMPARE(shown().left(stopsWith.size()), stopsWith);
+            // Stopped, the control offers to play again.
+            auto *play = m_w->MediaPlayer1->findChild<QToolButton *>();
+            QCOMPARE(play->accessibleName(), QString("Play"));
         }
         // What a screen reader reads of it.
         QCOMPARE(QAccessible::queryAccessibleInterface(m_w->Label1)->text(QAccessible::Name),
@@ -276,10 +304,11 @@ private Q_SLOTS:
 
     void tray_data()
     {
-        QTest::addColumn<int>("clicks"); // 0: the tray host goes away instead
-        QTest::newRow("click") << 1;
-        QTest::newRow("double-click") << 2;
-        QTest::newRow("tray gone") << 0;
+        QTest::addColumn<int>("clicks");   // 0: the tray host goes away instead
+        QTest::addColumn<QString>("hide"); // how the person minimises the window
+        QTest::newRow("click") << 1 << "Ctrl+M";
+        QTest::newRow("double-click") << 2 << "menu";
+        QTest::newRow("tray gone") << 0 << "minimise";
     }
 
     void tray()
@@ -297,7 +326,16 @@ private Q_SLOTS:
         open();
         QMdiSubWindow *sub = m_w->subWindow();
         QTRY_VERIFY_WITH_TIMEOUT(m_w->trayIcon()->geometry().isValid(), 20000); // embedded
-        sub->showMinimized();
+        QFETCH(QString, hide);
+        // Offered in the window's own menu, as long as there is a tray to hide in.
+        QVERIFY(sub->systemMenu()->actions().contains(m_w->minimiseAction()));
+        QVERIFY(m_w->minimiseAction()->isVisible());
+        if (hide == "Ctrl+M")
+            pressMinimise();
+        else if (hide == "menu")
+            m_w->minimiseAction()->trigger();
+        else
+            sub->showMinimized();
         QTRY_VERIFY(!sub->isVisible());
         if (!clicks)
             m_trayer.kill();

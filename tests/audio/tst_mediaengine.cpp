@@ -1,0 +1,131 @@
+#include "mediaengine.h"
+#include "../peers/sinkrecorder.h"
+#include "../peers/tonemp3.h"
+
+#include <QtTest>
+
+// The engine against what really comes out of the test environment's sound server (its null
+// sink's monitor), compared sample by sample with what libmpg123's own player decodes.
+class tst_MediaEngine : public QObject {
+    Q_OBJECT
+
+    ToneMp3 m_mp3;
+    std::unique_ptr<PrivateSink> m_sink;
+    SinkRecorder m_recorder;
+
+    static std::vector<qint16> decoded(const QStringList &paths)
+    {
+        QByteArray pcm;
+        for (const QString &path : paths)
+            pcm += ToneMp3::decode(path);
+        return SinkRecorder::samplesOf(pcm);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (const QString problem = MediaEngine::outputProblem(); !problem.isEmpty())
+            QSKIP(qPrintable(problem));
+        if (!m_mp3.error().isEmpty() || QStandardPaths::findExecutable("mpg123").isEmpty())
+            QSKIP("lame and mpg123 are needed");
+        m_sink = std::make_unique<PrivateSink>();
+        if (!m_sink->error().isEmpty())
+            QSKIP(qPrintable(m_sink->error()));
+        const QString why = m_recorder.start(m_sink->monitor());
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+    }
+
+    // Two entries that continue one sweep: the second's first sample follows the first's last
+    // one, with the end of the first told (and the second assigned) at the boundary.
+    void gapless()
+    {
+        const QString a = m_mp3.makeSweep("a.mp3", 1.0), b = m_mp3.makeSweep("b.mp3", 1.0, 44100);
+        QVERIFY2(!b.isEmpty(), qPrintable(m_mp3.error()));
+        const std::vector<qint16> ref = decoded({a, b});
+        QCOMPARE(ref.size(), size_t(88200));
+        MediaEngine engine;
+        QStringList events;
+        engine.setUpcoming(
+            [&](int ahead) { return ahead == 0 && engine.fileName() == a ? b : QString(); });
+        connect(&engine, &MediaEngine::fileNameChanged, this,
+                [&](const QString &f) { events << QFileInfo(f).fileName(); });
+        connect(&engine, &MediaEngine::endOfStream, this, [&](int result) {
+            events << "end " + QString::number(result) + " at " +
+                          QString::number(engine.position());
+            // As the playlist does: rewind the ended file, then assign the next.
+            engine.setCurrentPosition(0);
+            if (engine.fileName() == a)
+                engine.setFileName(b);
+        });
+        const qsizetype from = qsizetype(m_recorder.samples().size());
+        engine.setFileName(a);
+        QTRY_COMPARE_WITH_TIMEOUT(events.size(), 4, 10000);
+        QCOMPARE(events, (QStringList{"a.mp3", "end 0 at 1000", "b.mp3", "end 0 at 1000"}));
+        QVERIFY(m_recorder.waitForSilence(100));
+
+        const std::vector<qint16> &rec = m_recorder.samples();
+        const qsizetype start = SinkRecorder::firstSound(rec, from);
+        QVERIFY(start >= 0);
+        // The monitor misses the first milliseconds of a new stream, as the sink rewinds to
+        // take it in at once: align on what it heard.
+        const qsizetype offset = start - SinkRecorder::match(rec, start, ref, 0, 2000);
+        // 50 ms past the boundary the recording is where the sweep is: nothing lost or added.
+        const qsizetype after = 44100 + 2205;
+        const qsizetype moved = SinkRecorder::match(rec, after + offset, ref, after, 2000) - after;
+        QCOMPARE(moved, 0);
+        QVERIFY(SinkRecorder::longestSilence(rec, start, offset + 88200 - 100) < 10);
+    }
+
+    // Lengths exact to the sample, with or without a table of contents in the file.
+    void length_data()
+    {
+        QTest::addColumn<QStringList>("lame");
+        QTest::newRow("CBR with Info tag") << QStringList{"-b", "64"};
+        QTest::newRow("CBR without tag") << QStringList{"-b", "64", "-t"};
+        QTest::newRow("VBR with Xing table") << QStringList{"-V", "5"};
+        QTest::newRow("VBR without Xing table") << QStringList{"-V", "5", "-t"};
+    }
+
+    void length()
+    {
+        QFETCH(QStringList, lame);
+        const QString path = m_mp3.make(QString(QTest::currentDataTag()).replace(' ', '_') + ".mp3",
+                                        2.3, lame);
+        QVERIFY2(!path.isEmpty(), qPrintable(m_mp3.error()));
+        const qint64 samples = ToneMp3::decode(path).size() / 2;
+        MediaEngine engine;
+        engine.setFileName(path);
+        QVERIFY2(engine.errorText().isEmpty(), qPrintable(engine.errorText()));
+        QCOMPARE(engine.durationUs(), samples * 1'000'000 / 44100);
+    }
+
+    // After a jump the sink plays the file from the very sample asked for.
+    void setPosition()
+    {
+        const QString path = m_mp3.makeSweep("seek.mp3", 3.0);
+        const std::vector<qint16> ref = decoded({path});
+        MediaEngine engine;
+        engine.setFileName(path);
+        QTRY_VERIFY(engine.position() > 100);
+        engine.pause();
+        const qint64 target = 66'157; // samples
+        engine.setPositionUs(target * 1'000'000 / 44100 + 1);
+        QCOMPARE(engine.positionUs(), target * 1'000'000 / 44100);
+        QCOMPARE(engine.playbackState(), MediaEngine::State::Paused);
+        QVERIFY(m_recorder.waitForSilence(100));
+        const qsizetype from = qsizetype(m_recorder.samples().size());
+        engine.play();
+        QTRY_VERIFY(engine.position() > target * 1000 / 44100 + 300);
+        const std::vector<qint16> &rec = m_recorder.samples();
+        const qsizetype start = SinkRecorder::firstSound(rec, from);
+        QVERIFY(start >= 0);
+        // Heard from the target on, but for the first milliseconds the monitor misses.
+        const qsizetype heard = SinkRecorder::match(rec, start, ref, target, 3000);
+        QVERIFY2(heard >= target && heard <= target + 441, qPrintable(QString::number(heard)));
+        QCOMPARE(SinkRecorder::match(rec, start + 8192, ref, heard + 8192, 3000), heard + 8192);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_MediaEngine)
+#include "tst_mediaengine.moc"
