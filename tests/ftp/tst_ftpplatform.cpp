@@ -100,7 +100,8 @@ put ascii, CR LF not doubled :: :: put t.txt :: one\ntwo\nthree\n\rfour :: :: as
 empty file :: :: get e
 missing remote file :: :: get nothere :: :: 12003
 line end in the name :: :: get a\r\nDELE keep.txt :: :: 123
-no greeting :: :: connect silent :: :: 12002 :: CONNECT=1
+no greeting :: :: connect silent :: :: 12002 :: CONNECT=1 exact
+no TLS handshake :: :: connect ftps://silent :: :: 12002 :: CONNECT=1 exact
 no reply to MLSD :: --hang MLSD :: list *.* :: error 12002 :: :: REPLY=1
 data stops :: --stall-after 100000 :: get big.bin :: :: 12002 :: STALL=1
 no reply to QUIT at closing :: --hang QUIT :: close
@@ -286,8 +287,9 @@ void tst_FtpPlatform::calls()
                   .toUtf8();
     // A cancel acts at once; a time-out of 1 s gives up well within 30 s.
     QVERIFY2(clock.elapsed() < (timeout.size() == 2 ? 30000 : 10000), "not given up promptly");
-    if (flags.contains("exact")) // the time-out as set, within a second (login takes a moment)
-        QVERIFY2(clock.elapsed() >= timeout[1].toInt() * 1000 &&
+    // The time-out as set, within a second (login takes a moment; timers may round down a little).
+    if (flags.contains("exact"))
+        QVERIFY2(clock.elapsed() >= timeout[1].toInt() * 1000 - 50 &&
                      clock.elapsed() < timeout[1].toInt() * 1000 + 1000,
                  qPrintable(QString::number(clock.elapsed())));
     scope.reset();
