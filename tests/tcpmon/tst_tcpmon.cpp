@@ -76,9 +76,9 @@ QStringList ssRowsOf(const QString &options, bool owners)
     const QStringList states{"UNCONN",  "LISTEN",     "SYN-SENT",   "SYN-RECV",
                              "ESTAB",   "FIN-WAIT-1", "FIN-WAIT-2", "CLOSE-WAIT",
                              "CLOSING", "LAST-ACK",   "TIME-WAIT"};
-    const QStringList texts{"closed",      "listening", "syn sent",  "syn received",
+    const QStringList texts{"closed",      "listening",  "syn sent",   "syn received",
                             "established", "fin wait 1", "fin wait 2", "close wait",
-                            "closing",     "last ack",  "time wait"};
+                            "closing",     "last ack",   "time wait"};
     static const QRegularExpression endpoint("^\\[?(.*?)\\]?:(\\d+|\\*)$");
     static const QRegularExpression user("\\(\"([^\"]*)\",pid=(\\d+),fd=\\d+\\)");
     QStringList list;
