@@ -86,14 +86,12 @@ mlsd, passive :: --hang LIST :: list *.* :: {files} :: :: REPLY=5
 list, active :: --no-mlsd --hang MLSD :: list *.* :: {files} :: :: REPLY=5 active
 empty folder :: :: list a dir :: error 18
 root :: :: list / :: d home
-10000 entries, mlsd :: --make-files 10000 :: list many :: {many}
 10000 entries, list :: --make-files 10000 --no-mlsd :: list many :: {many}
 utf-8 again after the server hangs up :: --require-utf8-opts --close-after-transfer :: list *.*
     :: {files}
 get binary, passive, utf-8 name :: :: get grüße #1%.txt :: {binary}
 get binary, active :: :: get d.bin :: {binary} :: :: active
 put binary, passive, utf-8 name :: :: put 日本 ?.txt :: {binary}
-put binary, active :: :: put d.bin :: {binary} :: :: active
 get ascii gives LF :: :: get t.txt :: a\nb\nc :: :: ascii
 put ascii, CR LF not doubled :: :: put t.txt :: one\ntwo\nthree\n\rfour :: :: ascii
     :: one\ntwo\r\nthree\n\rfour
@@ -103,7 +101,6 @@ line end in the name :: :: get a\r\nDELE keep.txt :: :: 123
 no greeting :: :: connect silent :: :: 12002 :: CONNECT=1 exact
 no TLS handshake :: :: connect ftps://silent :: :: 12002 :: CONNECT=1 exact
 no reply to MLSD :: --hang MLSD :: list *.* :: error 12002 :: :: REPLY=1
-data stops :: --stall-after 100000 :: get big.bin :: :: 12002 :: STALL=1
 no reply to QUIT at closing :: --hang QUIT :: close
 server killed mid-get :: --stall-after 100000 :: get big.bin :: :: 12030 :: kill
 cancel during a 200 MB get :: :: get big.bin :: :: 12017 :: cancel
