@@ -86,23 +86,21 @@ mlsd, passive :: --hang LIST :: list *.* :: {files} :: :: REPLY=5
 list, active :: --no-mlsd --hang MLSD :: list *.* :: {files} :: :: REPLY=5 active
 empty folder :: :: list a dir :: error 18
 root :: :: list / :: d home
-10000 entries, mlsd :: --make-files 10000 :: list many :: {many}
 10000 entries, list :: --make-files 10000 --no-mlsd :: list many :: {many}
 utf-8 again after the server hangs up :: --require-utf8-opts --close-after-transfer :: list *.*
     :: {files}
 get binary, passive, utf-8 name :: :: get grüße #1%.txt :: {binary}
 get binary, active :: :: get d.bin :: {binary} :: :: active
 put binary, passive, utf-8 name :: :: put 日本 ?.txt :: {binary}
-put binary, active :: :: put d.bin :: {binary} :: :: active
 get ascii gives LF :: :: get t.txt :: a\nb\nc :: :: ascii
 put ascii, CR LF not doubled :: :: put t.txt :: one\ntwo\nthree\n\rfour :: :: ascii
     :: one\ntwo\r\nthree\n\rfour
 empty file :: :: get e
 missing remote file :: :: get nothere :: :: 12003
 line end in the name :: :: get a\r\nDELE keep.txt :: :: 123
-no greeting :: :: connect silent :: :: 12002 :: CONNECT=1
+no greeting :: :: connect silent :: :: 12002 :: CONNECT=1 exact
+no TLS handshake :: :: connect ftps://silent :: :: 12002 :: CONNECT=1 exact
 no reply to MLSD :: --hang MLSD :: list *.* :: error 12002 :: :: REPLY=1
-data stops :: --stall-after 100000 :: get big.bin :: :: 12002 :: STALL=1
 no reply to QUIT at closing :: --hang QUIT :: close
 server killed mid-get :: --stall-after 100000 :: get big.bin :: :: 12030 :: kill
 cancel during a 200 MB get :: :: get big.bin :: :: 12017 :: cancel
@@ -286,8 +284,9 @@ void tst_FtpPlatform::calls()
                   .toUtf8();
     // A cancel acts at once; a time-out of 1 s gives up well within 30 s.
     QVERIFY2(clock.elapsed() < (timeout.size() == 2 ? 30000 : 10000), "not given up promptly");
-    if (flags.contains("exact")) // the time-out as set, within a second (login takes a moment)
-        QVERIFY2(clock.elapsed() >= timeout[1].toInt() * 1000 &&
+    // The time-out as set, within a second (login takes a moment; timers may round down a little).
+    if (flags.contains("exact"))
+        QVERIFY2(clock.elapsed() >= timeout[1].toInt() * 1000 - 50 &&
                      clock.elapsed() < timeout[1].toInt() * 1000 + 1000,
                  qPrintable(QString::number(clock.elapsed())));
     scope.reset();

@@ -49,11 +49,14 @@ public:
     {
         return m_dir.path() + "/home" + (name.isEmpty() ? QString() : "/" + name);
     }
-    // The line ssh would add to known_hosts for this server.
-    QByteArray knownHostsLine() const
+    // The line ssh would add to known_hosts for this server; with keyFile, a line for a new key
+    // made there instead, as if the server's key had changed.
+    QByteArray knownHostsLine(const QString &keyFile = {}) const
     {
+        if (!keyFile.isEmpty() && !keygen("ed25519", keyFile))
+            return {};
         return QStringLiteral("[127.0.0.1]:%1 ").arg(m_port).toUtf8() +
-               publicKey(path("hostkey")).trimmed() + "\n";
+               publicKey(keyFile.isEmpty() ? path("hostkey") : keyFile).trimmed() + "\n";
     }
     // Lets the key pair at privateKey log in.
     bool authorize(const QString &privateKey) const
@@ -61,12 +64,6 @@ public:
         QFile f(path("etc/authorized_keys"));
         return f.open(QIODevice::Append) && f.write(publicKey(privateKey)) > 0;
     }
-    QByteArray log()
-    {
-        m_log += m_process.readAll();
-        return m_log;
-    }
-
     // Ends sshd and every session at once (SIGKILL), as a crash would.
     void kill()
     {
