@@ -6,6 +6,7 @@
 #include "traceroute.h"
 #include "winsock.h"
 
+#include <algorithm>
 #include <cstdio>
 
 // ping and trace print what the ping and trace-route windows show, with their texts.
@@ -21,8 +22,14 @@ void printMessage(const std::string &text, int) { std::fprintf(stderr, "%s\n", t
 
 int ping(const std::vector<std::string> &args)
 {
-    // Options first select the counting ping; without any, the window's single echo.
-    if (!args.empty() && args[0].size() > 1 && args[0][0] == '-')
+    // Any option, before or after the host, selects the counting ping; without one, the
+    // window's single echo (whose TEXT may itself start with a dash when it comes second).
+    const auto isOption = [](const std::string &a) {
+        return a == "-4" || a == "-6" || a == "-c" || a == "-i" || a == "-W" || a == "-s" ||
+               a == "--";
+    };
+    if ((!args.empty() && args[0].size() > 1 && args[0][0] == '-') ||
+        std::any_of(args.begin(), args.end(), isOption))
         return countingPing(args);
     if (args.empty() || args.size() > 2)
         return usage("ping ADDRESS [TEXT]");

@@ -25,9 +25,19 @@ int countingPing(const std::vector<std::string> &args)
     int family = AF_UNSPEC;
     PingOptions options;
     long size = -1;
-    size_t i = 0;
-    for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; ++i) {
+    // Options may come before or after the host, as ping takes them; "--" ends them.
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
+        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+            operands.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+            continue;
+        }
         if (a == "-4" || a == "-6") {
             family = a == "-4" ? AF_INET : AF_INET6;
             continue;
@@ -59,15 +69,17 @@ int countingPing(const std::vector<std::string> &args)
             (a == "-i" ? options.intervalUs : options.waitUs) = *us;
         }
     }
-    if (i == args.size() || args.size() - i > 2)
-        return cliUsageError(i == args.size() ? "no host given" : "too many arguments", Usage);
+    if (operands.empty() || operands[0].empty())
+        return cliUsageError("no host given", Usage);
+    if (operands.size() > 2)
+        return cliUsageError("too many arguments", Usage);
     // Flooding a host is the administrator's decision, as with ping.
     if (options.intervalUs < 200000 && ::geteuid() != 0)
         return cliUsageError("intervals below 0.2 seconds are for the superuser only", Usage);
 
-    const std::string host = args[i];
-    if (i + 1 < args.size()) {
-        const std::string &text = args[i + 1];
+    const std::string host = operands[0];
+    if (operands.size() > 1) {
+        const std::string &text = operands[1];
         const size_t bytes = size >= 0 ? size_t(size) : text.size();
         for (size_t k = 0; !text.empty() && k < bytes; ++k)
             options.data.push_back(uint8_t(text[k % text.size()]));

@@ -73,6 +73,10 @@ private Q_SLOTS:
                                            << "IPv4 address, but -6";
         QTest::addRow("IPv6 trace text with -4") << "trace -4 ::1"
                                                  << "IPv6 address, but -4";
+        QTest::addRow("empty host") << "ping -c 1 "
+                                    << "no host given";
+        QTest::addRow("empty trace host") << "trace "
+                                          << "no host given";
         QTest::addRow("cycles without report") << "trace --cycles 3 ::1"
                                                << "belong to --report";
         QTest::addRow("cycles 0") << "trace --report --cycles 0 ::1"
@@ -133,6 +137,9 @@ private Q_SLOTS:
         QTest::addRow("raw: IPv4 by name of the family")
             << "raw"
             << "-4 -c 3 -i 0.05 -s 100 10.99.4.2" << 0 << QString() << QString();
+        QTest::addRow("raw: options after the host, as ping takes them")
+            << "raw"
+            << "fd99:4::2 -6 -c 3 -i 0.05" << 0 << QString() << QString();
     }
     void ping()
     {
@@ -145,7 +152,9 @@ private Q_SLOTS:
         if (ruledNode)
             QVERIFY(setRule(ruledNode, rule));
         const QStringList a = args.split(' ');
-        const QString target = a.last();
+        const QString target = *std::find_if(a.begin(), a.end(), [](const QString &w) {
+            return w.contains(':') || w.count('.') == 3;
+        });
         const long count = a[a.indexOf("-c") + 1].toLong();
         const bool six = a.contains("-6");
         const int size = a.contains("-s") ? a[a.indexOf("-s") + 1].toInt() : 56;
