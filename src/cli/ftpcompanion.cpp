@@ -8,12 +8,14 @@
 // A server whose certificate or host key can't be verified is refused, its fingerprint shown;
 // --trust-new trusts and remembers it (never a changed one).
 // Failures are reported with the FTP window's texts. Exit: 0 success, 1 failure, 2 usage.
+#include "ftpurl.h"
 #include "terminaltext.h"
 #include "wininet.h"
 
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -95,6 +97,37 @@ std::optional<FtpUrl> parseUrl(const std::string &url)
         return std::nullopt;
     u.path = *path;
     return u;
+}
+
+// The URL as it may be shown: any password replaced, the rest escaped for a terminal.
+std::string shownUrl(std::string url)
+{
+    const auto sep = url.find("://");
+    const auto authorityEnd = sep == std::string::npos ? sep : url.find('/', sep + 3);
+    const auto at = sep == std::string::npos ? sep : url.rfind('@', authorityEnd);
+    const auto colon = at == std::string::npos || at < sep ? at : url.find(':', sep + 3);
+    if (at != std::string::npos && at > sep && colon < at)
+        url.replace(colon + 1, at - colon - 1, "***");
+    return escapeForTerminal(url);
+}
+
+// Overwrites the password in an argument in place, so that the process list (ps, /proc) no
+// longer shows it once the URL has been read, as curl does with its -u argument.
+void hidePassword(char *arg)
+{
+    char *authority = std::strstr(arg, "://");
+    if (!authority)
+        return;
+    authority += 3;
+    char *const end = authority + std::strcspn(authority, "/");
+    char *at = nullptr;
+    for (char *p = authority; p < end; ++p)
+        if (*p == '@')
+            at = p;
+    char *const colon =
+        at ? static_cast<char *>(std::memchr(authority, ':', size_t(at - authority))) : nullptr;
+    if (colon)
+        std::memset(colon + 1, '*', size_t(at - colon - 1));
 }
 
 // Text from the network, a line at a time, safe for a terminal.
@@ -211,6 +244,7 @@ struct Connection {
 int main(int argc, char **argv)
 {
     std::vector<std::string> args;
+    std::vector<char *> argSources; // where each of args came from, to hide passwords
     DWORD type = FTP_TRANSFER_TYPE_BINARY;
     DWORD flags = INTERNET_FLAG_PASSIVE;
     std::string proxy;
@@ -231,8 +265,10 @@ int main(int argc, char **argv)
             return std::fputs(usageText, stdout), 0;
         else if (a.size() > 1 && a[0] == '-')
             return usage();
-        else
+        else {
             args.push_back(a);
+            argSources.push_back(argv[i]);
+        }
     }
     if (args.empty())
         return usage();
@@ -242,10 +278,19 @@ int main(int argc, char **argv)
     const bool put = command == "put" && args.size() == 3;
     if (!ls && !get && !put)
         return usage();
-    const auto url = parseUrl(put ? args[2] : args[1]);
+    const std::string &urlText = put ? args[2] : args[1];
+    hidePassword(argSources[put ? 2 : 1]);
+    const auto url = parseUrl(urlText);
     if (!url) {
         std::fprintf(stderr, "velmaric-cli: not an ftp://, ftpes://, ftps:// or sftp:// URL: %s\n",
-                     (put ? args[2] : args[1]).c_str());
+                     shownUrl(urlText).c_str());
+        return 2;
+    }
+    if (RemoteServer server; parseServerText(url->server, 0, server) != ServerTextError::None ||
+                             server.host.size() > 253) {
+        std::fprintf(stderr, "velmaric-cli: not a host name or address with a port of 1 to 65535 "
+                             "in the URL: %s\n",
+                     shownUrl(urlText).c_str());
         return 2;
     }
 
@@ -291,7 +336,8 @@ int main(int argc, char **argv)
     }
     if (get) {
         if (url->path.empty() || url->path.back() == '/') {
-            std::fprintf(stderr, "velmaric-cli: the URL names no file: %s\n", args[1].c_str());
+            std::fprintf(stderr, "velmaric-cli: the URL names no file: %s\n",
+                         shownUrl(args[1]).c_str());
             return 2;
         }
         std::string local = args[2];
