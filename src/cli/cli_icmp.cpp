@@ -104,8 +104,9 @@ std::vector<CliCommand> icmpCommands()
     return {
         {"ping", "ping ADDRESS [TEXT]", "one ICMP echo carrying TEXT, as the Ping window", ping},
         {"ping", "ping [-4|-6] [-c COUNT] [-i SECONDS] [-W SECONDS] [-s SIZE] HOST [TEXT]",
-         "echoes as ping sends them: a line per reply, then the statistics (until Ctrl+C "
-         "without -c)",
+         "echoes as ping sends them: a line per reply, then the statistics; -c echoes to send "
+         "(else until Ctrl+C), -i seconds between them (1; below 0.2 root only), -W seconds to "
+         "wait for replies after the last echo (10), -s data bytes (56)",
          ping},
         {"trace", "trace [-4|-6] [--resolve] HOST",
          "route to HOST, as the Trace Route window (--resolve: name each hop); IPv6 with -6",

@@ -30,7 +30,8 @@ constexpr const char *usageText =
     "Usage: velmaric-cli ftp ls URL | get URL LOCAL | put LOCAL URL\n"
     "         [--ascii] [--active] [--proxy TEXT] [--cacert FILE] [--trust-new]\n"
     "URL: ftp://, ftpes:// (TLS required), ftps:// (implicit TLS) or sftp://\n"
-    "     [user[:password]@]host[:port]/path\n";
+    "     [user[:password]@]host[:port]/path\n"
+    "Servers that do not verify are refused; --trust-new trusts and remembers a new one.\n";
 
 int usage()
 {
