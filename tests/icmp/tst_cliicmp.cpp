@@ -234,6 +234,21 @@ private Q_SLOTS:
         }
     }
 
+    // A link-local address names its interface, as ping writes it, on both socket kinds.
+    void pingLinkLocal()
+    {
+        m_chain->exec(m_chain->source(), {"ip", "addr", "add", "fe80::99/64", "dev", "lo"});
+        for (const char *kind : {"raw", "datagram"}) {
+            useSocketKind(kind);
+            const Run r = cli({"ping", "-c", "2", "-i", "0.05", "fe80::99%lo"});
+            QVERIFY2(r.status == 0 &&
+                         r.out.value(0) == "PING fe80::99%lo(fe80::99%lo) 56 data bytes" &&
+                         r.out.value(2).startsWith("64 bytes from fe80::99%lo: icmp_seq=2 ttl=64"),
+                     qPrintable(r.out.join('\n') + r.err));
+        }
+        QCOMPARE(cli({"ping", "-c", "1", "fe80::99%nosuch"}).status, 2);
+    }
+
     // Without a count, echoes go on until Ctrl+C, and the summary still comes.
     void pingUntilInterrupted()
     {
