@@ -159,7 +159,8 @@ std::vector<CliCommand> tcpCommands()
         {"tcpstats", "tcpstats", "the fifteen TCP counters, caption<TAB>value", tcpStats},
         {"tcptable", "tcptable [-4|-6|--all] [-p]",
          "TCP connections, sorted: local address, port, remote address, port, state, text; "
-         "IPv4 (also -4), IPv6 with -6, both with --all; -p adds the owners (pid/command, \"-\" when "
+         "IPv4 (also -4), IPv6 with -6, both with --all; -p adds the owners (pid/command, \"-\" "
+         "when "
          "not visible)",
          tcpTable},
     };

@@ -289,8 +289,9 @@ int main(int argc, char **argv)
     }
     if (RemoteServer server; parseServerText(url->server, 0, server) != ServerTextError::None ||
                              server.host.size() > 253) {
-        std::fprintf(stderr, "velmaric-cli: not a host name or address with a port of 1 to 65535 "
-                             "in the URL: %s\n",
+        std::fprintf(stderr,
+                     "velmaric-cli: not a host name or address with a port of 1 to 65535 "
+                     "in the URL: %s\n",
                      shownUrl(urlText).c_str());
         return 2;
     }
