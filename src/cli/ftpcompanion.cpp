@@ -13,6 +13,7 @@
 #include "wininet.h"
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -33,8 +34,10 @@ constexpr const char *usageText =
     "     [user[:password]@]host[:port]/path\n"
     "Servers that do not verify are refused; --trust-new trusts and remembers a new one.\n";
 
-int usage()
+int usage(const char *why = nullptr)
 {
+    if (why)
+        std::fprintf(stderr, "velmaric-cli: %s\n", why);
     std::fputs(usageText, stderr);
     return 2;
 }
@@ -256,16 +259,23 @@ int main(int argc, char **argv)
             type = FTP_TRANSFER_TYPE_ASCII;
         else if (a == "--active")
             flags = 0;
-        else if (a == "--proxy" && i + 1 < argc)
+        else if ((a == "--proxy" || a == "--cacert") && i + 1 == argc)
+            return usage(("option " + a + " needs a value").c_str());
+        else if (a == "--proxy")
             proxy = argv[++i];
-        else if (a == "--cacert" && i + 1 < argc)
-            FtpSetCertificateAuthorities(argv[++i]);
-        else if (a == "--trust-new")
+        else if (a == "--cacert") {
+            // Said now, before any connection, rather than as a failed handshake.
+            if (::access(argv[++i], R_OK) != 0)
+                return usage(("can't read the certificate authorities in " +
+                              escapeForTerminal(argv[i]) + ": " + std::strerror(errno))
+                                 .c_str());
+            FtpSetCertificateAuthorities(argv[i]);
+        } else if (a == "--trust-new")
             trustNew = true;
         else if (a == "--help")
             return std::fputs(usageText, stdout), 0;
         else if (a.size() > 1 && a[0] == '-')
-            return usage();
+            return usage(("unknown option '" + escapeForTerminal(a) + "'").c_str());
         else {
             args.push_back(a);
             argSources.push_back(argv[i]);
