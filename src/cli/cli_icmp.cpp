@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 // ping and trace print what the ping and trace-route windows show, with their texts.
 namespace {
@@ -25,8 +26,10 @@ int ping(const std::vector<std::string> &args)
     // Any option, before or after the host, selects the counting ping; without one, the
     // window's single echo (whose TEXT may itself start with a dash when it comes second).
     const auto isOption = [](const std::string &a) {
-        return a == "-4" || a == "-6" || a == "-c" || a == "-i" || a == "-W" || a == "-s" ||
-               a == "--";
+        return a == "--" ||
+               (a.size() >= 2 && a[0] == '-' &&
+                std::string_view(a).substr(1, 1).find_first_of("46ciWs") == 0 &&
+                (a.size() == 2 || std::string_view("ciWs").find(a[1]) != std::string_view::npos));
     };
     if ((!args.empty() && args[0].size() > 1 && args[0][0] == '-') ||
         std::any_of(args.begin(), args.end(), isOption))

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
+#include <string_view>
 
 // ping with options: counts, intervals and IPv6, printed as ping prints them.
 namespace {
@@ -29,10 +31,17 @@ int countingPing(const std::vector<std::string> &args)
     std::vector<std::string> operands;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
+        std::string a = args[i];
         if (optionsEnded || a.size() < 2 || a[0] != '-') {
             operands.push_back(a);
             continue;
+        }
+        // A value may be joined to its option ("-c3"), as ping takes it.
+        std::optional<std::string> joined;
+        if (a.size() > 2 && a[1] != '-' &&
+            std::string_view("ciWs").find(a[1]) != std::string::npos) {
+            joined = a.substr(2);
+            a.resize(2);
         }
         if (a == "--") {
             optionsEnded = true;
@@ -44,9 +53,9 @@ int countingPing(const std::vector<std::string> &args)
         }
         if (a != "-c" && a != "-i" && a != "-W" && a != "-s")
             return cliUsageError("unknown option '" + a + "'", Usage);
-        if (i + 1 == args.size())
+        if (!joined && i + 1 == args.size())
             return cliUsageError("option " + a + " needs a value", Usage);
-        const std::string &value = args[++i];
+        const std::string value = joined ? *joined : args[++i];
         if (a == "-c") {
             const auto count = cliNumber(value, 1, 1L << 40);
             if (!count)

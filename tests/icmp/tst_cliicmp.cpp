@@ -65,6 +65,8 @@ private Q_SLOTS:
                                         << "unknown option '-x'";
         QTest::addRow("count 0") << "ping -c 0 ::1"
                                  << "count must be a whole number";
+        QTest::addRow("count joined to its option") << "ping ::1 -c0"
+                                                    << "count must be a whole number";
         QTest::addRow("negative interval") << "ping -i -1 ::1"
                                            << "interval must be a number";
         QTest::addRow("IPv6 text with -4") << "ping -4 -c 1 ::1"
