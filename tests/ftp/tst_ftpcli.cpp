@@ -22,6 +22,8 @@ get into a folder :: get {url}/one/f.txt {local} :: 0 :: :: :: local:f.txt=eff
 get missing :: get {url}/nope.txt {local}/nope.txt :: 1 :: :: FtpGetFile Err: 12003
 put, ascii, active :: put {local}/up.txt {url}/up/ --ascii --active :: 0 :: ::
     :: server:/home/velmaric/up/up.txt=up\n
+put two folders up :: put {local}/up.txt {url}/../../above.txt :: 0 :: ::
+    :: server:/above.txt=up\n
 password from .netrc :: get ftp://velmaric@{host}/b.txt {local}/n.txt :: 0 :: :: :: local:n.txt=bee
 missing argument :: get {url}/b.txt :: 2 :: :: Usage: velmaric-cli ftp
 not an ftp URL :: ls http://127.0.0.1/ :: 2 :: :: not an ftp://
