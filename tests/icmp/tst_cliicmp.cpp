@@ -83,6 +83,8 @@ private Q_SLOTS:
                                                << "belong to --report";
         QTest::addRow("cycles 0") << "trace --report --cycles 0 ::1"
                                   << "cycles must be";
+        QTest::addRow("resolve --all twice") << "resolve --all --all"
+                                             << "";
         QTest::addRow("table option") << "tcptable -q"
                                       << "unknown option '-q'";
         QTest::addRow("flooding as a user") << "nobody: ping -i 0.1 -c 1 ::1"
