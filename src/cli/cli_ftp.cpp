@@ -8,9 +8,12 @@ std::vector<CliCommand> ftpCommands()
          "FTP: ls URL, get URL LOCAL, put LOCAL URL [--ascii] [--active] [--proxy TEXT]"
          " [--cacert FILE] [--trust-new];\n"
          "      URL ftp://, ftpes:// (TLS required), ftps:// (implicit TLS) or sftp://,\n"
-         "      then [user[:password]@]host[:port]/path. TLS servers are verified against\n"
-         "      the system's CAs (or --cacert FILE), host name included; one that does not\n"
-         "      verify is refused with its SHA-256 fingerprint; --trust-new trusts it and\n"
-         "      keeps its key in ~/.config/velmaric/known_hosts; a changed key is refused.",
+         "      then [user[:password]@]host[:port]/path (without a password: ~/.netrc; for\n"
+         "      sftp also ssh-agent and ~/.ssh/id_*). TLS servers are verified against the\n"
+         "      system's CAs (or --cacert FILE), host name included; SSH host keys against\n"
+         "      ~/.ssh/known_hosts. A server that does not verify is refused with its\n"
+         "      fingerprint before anything secret is sent; --trust-new trusts it and keeps\n"
+         "      its key ($XDG_CONFIG_HOME/velmaric/known_hosts, or ~/.ssh/known_hosts for\n"
+         "      sftp); a changed key is always refused.",
          [](const std::vector<std::string> &args) { return execCompanion("velmaric-ftp", args); }}};
 }

@@ -6,7 +6,9 @@
 #include "traceroute.h"
 #include "winsock.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 // ping and trace print what the ping and trace-route windows show, with their texts.
 namespace {
@@ -21,8 +23,16 @@ void printMessage(const std::string &text, int) { std::fprintf(stderr, "%s\n", t
 
 int ping(const std::vector<std::string> &args)
 {
-    // Options first select the counting ping; without any, the window's single echo.
-    if (!args.empty() && args[0].size() > 1 && args[0][0] == '-')
+    // Any option, before or after the host, selects the counting ping; without one, the
+    // window's single echo (whose TEXT may itself start with a dash when it comes second).
+    const auto isOption = [](const std::string &a) {
+        return a == "--" ||
+               (a.size() >= 2 && a[0] == '-' &&
+                std::string_view(a).substr(1, 1).find_first_of("46ciWs") == 0 &&
+                (a.size() == 2 || std::string_view("ciWs").find(a[1]) != std::string_view::npos));
+    };
+    if ((!args.empty() && args[0].size() > 1 && args[0][0] == '-') ||
+        std::any_of(args.begin(), args.end(), isOption))
         return countingPing(args);
     if (args.empty() || args.size() > 2)
         return usage("ping ADDRESS [TEXT]");
@@ -97,8 +107,9 @@ std::vector<CliCommand> icmpCommands()
     return {
         {"ping", "ping ADDRESS [TEXT]", "one ICMP echo carrying TEXT, as the Ping window", ping},
         {"ping", "ping [-4|-6] [-c COUNT] [-i SECONDS] [-W SECONDS] [-s SIZE] HOST [TEXT]",
-         "echoes as ping sends them: a line per reply, then the statistics (until Ctrl+C "
-         "without -c)",
+         "echoes as ping sends them: a line per reply, then the statistics; -c echoes to send "
+         "(else until Ctrl+C), -i seconds between them (1; below 0.2 root only), -W seconds to "
+         "wait for replies after the last echo (10), -s data bytes (56)",
          ping},
         {"trace", "trace [-4|-6] [--resolve] HOST",
          "route to HOST, as the Trace Route window (--resolve: name each hop); IPv6 with -6",

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
+#include <string_view>
 
 // ping with options: counts, intervals and IPv6, printed as ping prints them.
 namespace {
@@ -25,18 +27,35 @@ int countingPing(const std::vector<std::string> &args)
     int family = AF_UNSPEC;
     PingOptions options;
     long size = -1;
-    size_t i = 0;
-    for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; ++i) {
-        const std::string &a = args[i];
+    // Options may come before or after the host, as ping takes them; "--" ends them.
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string a = args[i];
+        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+            operands.push_back(a);
+            continue;
+        }
+        // A value may be joined to its option ("-c3"), as ping takes it.
+        std::optional<std::string> joined;
+        if (a.size() > 2 && a[1] != '-' &&
+            std::string_view("ciWs").find(a[1]) != std::string::npos) {
+            joined = a.substr(2);
+            a.resize(2);
+        }
+        if (a == "--") {
+            optionsEnded = true;
+            continue;
+        }
         if (a == "-4" || a == "-6") {
             family = a == "-4" ? AF_INET : AF_INET6;
             continue;
         }
         if (a != "-c" && a != "-i" && a != "-W" && a != "-s")
             return cliUsageError("unknown option '" + a + "'", Usage);
-        if (i + 1 == args.size())
+        if (!joined && i + 1 == args.size())
             return cliUsageError("option " + a + " needs a value", Usage);
-        const std::string &value = args[++i];
+        const std::string value = joined ? *joined : args[++i];
         if (a == "-c") {
             const auto count = cliNumber(value, 1, 1L << 40);
             if (!count)
@@ -59,15 +78,17 @@ int countingPing(const std::vector<std::string> &args)
             (a == "-i" ? options.intervalUs : options.waitUs) = *us;
         }
     }
-    if (i == args.size() || args.size() - i > 2)
-        return cliUsageError(i == args.size() ? "no host given" : "too many arguments", Usage);
+    if (operands.empty() || operands[0].empty())
+        return cliUsageError("no host given", Usage);
+    if (operands.size() > 2)
+        return cliUsageError("too many arguments", Usage);
     // Flooding a host is the administrator's decision, as with ping.
     if (options.intervalUs < 200000 && ::geteuid() != 0)
         return cliUsageError("intervals below 0.2 seconds are for the superuser only", Usage);
 
-    const std::string host = args[i];
-    if (i + 1 < args.size()) {
-        const std::string &text = args[i + 1];
+    const std::string host = operands[0];
+    if (operands.size() > 1) {
+        const std::string &text = operands[1];
         const size_t bytes = size >= 0 ? size_t(size) : text.size();
         for (size_t k = 0; !text.empty() && k < bytes; ++k)
             options.data.push_back(uint8_t(text[k % text.size()]));

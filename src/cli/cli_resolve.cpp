@@ -30,8 +30,12 @@ int resolveAllAddresses(const std::string &name)
 
 int resolveName(const std::vector<std::string> &args)
 {
-    if (args.size() == 2 && (args[0] == "--all" || args[1] == "--all"))
-        return resolveAllAddresses(args[args[0] == "--all" ? 1 : 0]);
+    if (args.size() == 2 && (args[0] == "--all" || args[1] == "--all")) {
+        const std::string &name = args[args[0] == "--all" ? 1 : 0];
+        if (name.empty() || name.starts_with('-'))
+            return usage("resolve [--all] NAME");
+        return resolveAllAddresses(name);
+    }
     if (args.size() != 1 || args[0].starts_with('-'))
         return usage("resolve [--all] NAME");
     const std::string address = HostNameToIPText(args[0]);

@@ -98,20 +98,21 @@ int tcpTableOf(int family, bool withOwners)
 int tcpTable(const std::vector<std::string> &args)
 {
     if (!args.empty()) {
-        bool ipv6 = false, all = false, owners = false;
+        int family = AF_INET;
+        bool all = false, owners = false;
         for (const auto &a : args) {
-            if (a == "-6")
-                ipv6 = true;
+            if (a == "-4" || a == "-6")
+                family = a == "-4" ? AF_INET : AF_INET6;
             else if (a == "--all")
                 all = true;
             else if (a == "-p")
                 owners = true;
             else {
                 std::fprintf(stderr, "velmaric-cli: unknown option '%s'\n", a.c_str());
-                return usageError("tcptable [-6|--all] [-p]");
+                return usageError("tcptable [-4|-6|--all] [-p]");
             }
         }
-        return tcpTableOf(all ? AF_UNSPEC : ipv6 ? AF_INET6 : AF_INET, owners);
+        return tcpTableOf(all ? AF_UNSPEC : family, owners);
     }
     // One dump, not the size-query-then-fill pair: the table may grow in between.
     std::vector<iphlp::MIB_TCPROW> rows;
@@ -156,9 +157,10 @@ std::vector<CliCommand> tcpCommands()
 {
     return {
         {"tcpstats", "tcpstats", "the fifteen TCP counters, caption<TAB>value", tcpStats},
-        {"tcptable", "tcptable [-6|--all] [-p]",
+        {"tcptable", "tcptable [-4|-6|--all] [-p]",
          "TCP connections, sorted: local address, port, remote address, port, state, text; "
-         "IPv4, IPv6 with -6, both with --all; -p adds the owners (pid/command, \"-\" when "
+         "IPv4 (also -4), IPv6 with -6, both with --all; -p adds the owners (pid/command, \"-\" "
+         "when "
          "not visible)",
          tcpTable},
     };

@@ -170,7 +170,9 @@ int extendedTrace(const std::vector<std::string> &args)
             }
         } else if (!a.empty() && a[0] == '-') {
             return cliUsageError("unknown option '" + a + "'", Usage);
-        } else if (host.empty() && !a.empty()) {
+        } else if (a.empty()) {
+            return cliUsageError("no host given", Usage);
+        } else if (host.empty()) {
             host = a;
         } else {
             return cliUsageError("too many arguments", Usage);

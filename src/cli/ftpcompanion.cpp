@@ -8,12 +8,15 @@
 // A server whose certificate or host key can't be verified is refused, its fingerprint shown;
 // --trust-new trusts and remembers it (never a changed one).
 // Failures are reported with the FTP window's texts. Exit: 0 success, 1 failure, 2 usage.
+#include "ftpurl.h"
 #include "terminaltext.h"
 #include "wininet.h"
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,10 +31,13 @@ constexpr const char *usageText =
     "Usage: velmaric-cli ftp ls URL | get URL LOCAL | put LOCAL URL\n"
     "         [--ascii] [--active] [--proxy TEXT] [--cacert FILE] [--trust-new]\n"
     "URL: ftp://, ftpes:// (TLS required), ftps:// (implicit TLS) or sftp://\n"
-    "     [user[:password]@]host[:port]/path\n";
+    "     [user[:password]@]host[:port]/path\n"
+    "Servers that do not verify are refused; --trust-new trusts and remembers a new one.\n";
 
-int usage()
+int usage(const char *why = nullptr)
 {
+    if (why)
+        std::fprintf(stderr, "velmaric-cli: %s\n", why);
     std::fputs(usageText, stderr);
     return 2;
 }
@@ -95,6 +101,37 @@ std::optional<FtpUrl> parseUrl(const std::string &url)
         return std::nullopt;
     u.path = *path;
     return u;
+}
+
+// The URL as it may be shown: any password replaced, the rest escaped for a terminal.
+std::string shownUrl(std::string url)
+{
+    const auto sep = url.find("://");
+    const auto authorityEnd = sep == std::string::npos ? sep : url.find('/', sep + 3);
+    const auto at = sep == std::string::npos ? sep : url.rfind('@', authorityEnd);
+    const auto colon = at == std::string::npos || at < sep ? at : url.find(':', sep + 3);
+    if (at != std::string::npos && at > sep && colon < at)
+        url.replace(colon + 1, at - colon - 1, "***");
+    return escapeForTerminal(url);
+}
+
+// Overwrites the password in an argument in place, so that the process list (ps, /proc) no
+// longer shows it once the URL has been read, as curl does with its -u argument.
+void hidePassword(char *arg)
+{
+    char *authority = std::strstr(arg, "://");
+    if (!authority)
+        return;
+    authority += 3;
+    char *const end = authority + std::strcspn(authority, "/");
+    char *at = nullptr;
+    for (char *p = authority; p < end; ++p)
+        if (*p == '@')
+            at = p;
+    char *const colon =
+        at ? static_cast<char *>(std::memchr(authority, ':', size_t(at - authority))) : nullptr;
+    if (colon)
+        std::memset(colon + 1, '*', size_t(at - colon - 1));
 }
 
 // Text from the network, a line at a time, safe for a terminal.
@@ -211,6 +248,7 @@ struct Connection {
 int main(int argc, char **argv)
 {
     std::vector<std::string> args;
+    std::vector<char *> argSources; // where each of args came from, to hide passwords
     DWORD type = FTP_TRANSFER_TYPE_BINARY;
     DWORD flags = INTERNET_FLAG_PASSIVE;
     std::string proxy;
@@ -221,18 +259,27 @@ int main(int argc, char **argv)
             type = FTP_TRANSFER_TYPE_ASCII;
         else if (a == "--active")
             flags = 0;
-        else if (a == "--proxy" && i + 1 < argc)
+        else if ((a == "--proxy" || a == "--cacert") && i + 1 == argc)
+            return usage(("option " + a + " needs a value").c_str());
+        else if (a == "--proxy")
             proxy = argv[++i];
-        else if (a == "--cacert" && i + 1 < argc)
-            FtpSetCertificateAuthorities(argv[++i]);
-        else if (a == "--trust-new")
+        else if (a == "--cacert") {
+            // Said now, before any connection, rather than as a failed handshake.
+            if (::access(argv[++i], R_OK) != 0)
+                return usage(("can't read the certificate authorities in " +
+                              escapeForTerminal(argv[i]) + ": " + std::strerror(errno))
+                                 .c_str());
+            FtpSetCertificateAuthorities(argv[i]);
+        } else if (a == "--trust-new")
             trustNew = true;
         else if (a == "--help")
             return std::fputs(usageText, stdout), 0;
         else if (a.size() > 1 && a[0] == '-')
-            return usage();
-        else
+            return usage(("unknown option '" + escapeForTerminal(a) + "'").c_str());
+        else {
             args.push_back(a);
+            argSources.push_back(argv[i]);
+        }
     }
     if (args.empty())
         return usage();
@@ -242,10 +289,20 @@ int main(int argc, char **argv)
     const bool put = command == "put" && args.size() == 3;
     if (!ls && !get && !put)
         return usage();
-    const auto url = parseUrl(put ? args[2] : args[1]);
+    const std::string &urlText = put ? args[2] : args[1];
+    hidePassword(argSources[put ? 2 : 1]);
+    const auto url = parseUrl(urlText);
     if (!url) {
         std::fprintf(stderr, "velmaric-cli: not an ftp://, ftpes://, ftps:// or sftp:// URL: %s\n",
-                     (put ? args[2] : args[1]).c_str());
+                     shownUrl(urlText).c_str());
+        return 2;
+    }
+    if (RemoteServer server; parseServerText(url->server, 0, server) != ServerTextError::None ||
+                             server.host.size() > 253) {
+        std::fprintf(stderr,
+                     "velmaric-cli: not a host name or address with a port of 1 to 65535 "
+                     "in the URL: %s\n",
+                     shownUrl(urlText).c_str());
         return 2;
     }
 
@@ -291,7 +348,8 @@ int main(int argc, char **argv)
     }
     if (get) {
         if (url->path.empty() || url->path.back() == '/') {
-            std::fprintf(stderr, "velmaric-cli: the URL names no file: %s\n", args[1].c_str());
+            std::fprintf(stderr, "velmaric-cli: the URL names no file: %s\n",
+                         shownUrl(args[1]).c_str());
             return 2;
         }
         std::string local = args[2];

@@ -26,14 +26,25 @@ int main(int argc, char **argv)
         usage(stderr);
         return 2;
     }
-    for (int i = 1; i < argc; ++i) {
+    // No options beyond help: a file whose name starts with "-" follows "--".
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--"); ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             usage(stdout);
             return 0;
         }
+        if (argv[i][0] == '-' && argv[i][1]) {
+            std::fprintf(stderr, "velmaric-cli: unknown option '%s'\n", argv[i]);
+            usage(stderr);
+            return 2;
+        }
     }
     QCoreApplication app(argc, argv);
-    const QStringList files = app.arguments().mid(1);
+    QStringList files = app.arguments().mid(1);
+    files.removeOne(QStringLiteral("--"));
+    if (files.isEmpty()) {
+        usage(stderr);
+        return 2;
+    }
     MediaEngine engine;
     // With no sound server every file would fail for the same reason: say it once.
     if (const QString problem = engine.openOutput(); !problem.isEmpty()) {

@@ -130,6 +130,9 @@ void CurlFtpSession::setOptions(CURL *h, const Transfer &t, const std::string &u
     // Idle connections are the server's to end.
     curl_easy_setopt(h, CURLOPT_MAXAGE_CONN, long(INT_MAX));
     curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
+    // "../f" names the file above the login folder: libcurl would squash the dot segments and
+    // send "f", another file, reporting success.
+    curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(h, CURLOPT_FTP_USE_EPSV, 1L);
     curl_easy_setopt(h, CURLOPT_FTP_USE_EPRT, 1L);
     curl_easy_setopt(h, CURLOPT_FTP_SKIP_PASV_IP, 1L);

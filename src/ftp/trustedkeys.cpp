@@ -9,6 +9,8 @@
 #include <sstream>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +69,21 @@ std::optional<PinnedKey> findPinnedKey(const std::string &hostPort)
 bool savePinnedKey(const std::string &hostPort, const PinnedKey &key)
 {
     std::lock_guard lock(g_mutex);
+    const std::string dir = g_path.substr(0, g_path.rfind('/'));
+    ::mkdir(dir.substr(0, dir.rfind('/')).c_str(), 0700);
+    ::mkdir(dir.c_str(), 0700);
+    // Other processes trusting other servers at the same moment: each reads the file only
+    // after the one before has replaced it, so no line is lost.
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return false;
+    const struct DirLock {
+        int fd;
+        ~DirLock() { ::close(fd); } // releases the lock
+    } dirLock{dirFd};
+    while (::flock(dirFd, LOCK_EX) < 0)
+        if (errno != EINTR)
+            return false;
     std::string text;
     for (const std::string &line : readLines()) {
         std::istringstream fields(line);
@@ -77,9 +94,6 @@ bool savePinnedKey(const std::string &hostPort, const PinnedKey &key)
     }
     text += hostPort + " " + key.pin + (key.fingerprint.empty() ? "" : " " + key.fingerprint) +
             "\n";
-    const std::string dir = g_path.substr(0, g_path.rfind('/'));
-    ::mkdir(dir.substr(0, dir.rfind('/')).c_str(), 0700);
-    ::mkdir(dir.c_str(), 0700);
     AtomicFile file(g_path);
     if (file.fd() < 0) {
         errno = file.error();

@@ -1,6 +1,7 @@
 #include "inetaddress.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 
@@ -13,12 +14,22 @@ std::optional<InetAddress> InetAddress::parse(const std::string &text)
     InetAddress a;
     if (text.find('\0') != std::string::npos)
         return std::nullopt;
+    const auto percent = text.find('%');
     if (inet_pton(AF_INET, text.c_str(), a.bytes.data()) == 1)
         a.family = AF_INET;
-    else if (inet_pton(AF_INET6, text.c_str(), a.bytes.data()) == 1)
+    else if (inet_pton(AF_INET6, text.substr(0, percent).c_str(), a.bytes.data()) == 1)
         a.family = AF_INET6;
     else
         return std::nullopt;
+    if (percent != std::string::npos) {
+        const std::string zone = text.substr(percent + 1);
+        a.scope = ::if_nametoindex(zone.c_str());
+        if (!a.scope && !zone.empty() &&
+            zone.find_first_not_of("0123456789") == std::string::npos && zone.size() < 10)
+            a.scope = uint32_t(std::stoul(zone));
+        if (!a.scope)
+            return std::nullopt;
+    }
     return a;
 }
 
@@ -30,8 +41,9 @@ InetAddress InetAddress::fromSockaddr(const sockaddr *address)
         std::memcpy(a.bytes.data(), &reinterpret_cast<const sockaddr_in *>(address)->sin_addr, 4);
     } else if (address->sa_family == AF_INET6) {
         a.family = AF_INET6;
-        std::memcpy(a.bytes.data(), &reinterpret_cast<const sockaddr_in6 *>(address)->sin6_addr,
-                    16);
+        const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(address);
+        std::memcpy(a.bytes.data(), &in6->sin6_addr, 16);
+        a.scope = in6->sin6_scope_id;
     }
     return a;
 }
@@ -49,7 +61,11 @@ std::string InetAddress::text() const
     char buffer[INET6_ADDRSTRLEN] = {};
     if (!family || !inet_ntop(family, bytes.data(), buffer, sizeof buffer))
         return {};
-    return buffer;
+    if (family != AF_INET6 || !scope)
+        return buffer;
+    char name[IF_NAMESIZE] = {};
+    return std::string(buffer) + "%" +
+           (::if_indextoname(scope, name) ? std::string(name) : std::to_string(scope));
 }
 
 sockaddr_storage InetAddress::toSockaddr(uint16_t port, socklen_t &length) const
@@ -66,6 +82,7 @@ sockaddr_storage InetAddress::toSockaddr(uint16_t port, socklen_t &length) const
         in6->sin6_family = AF_INET6;
         in6->sin6_port = htons(port);
         std::memcpy(&in6->sin6_addr, bytes.data(), 16);
+        in6->sin6_scope_id = scope;
         length = sizeof *in6;
     }
     return s;

@@ -282,6 +282,7 @@ private Q_SLOTS:
             << QStringList{"a.mp3", "gone.mp3", "c.mp3"} << 1 << "gone.mp3";
         QTest::newRow("not audio") << QStringList{"broken.mp3"} << 1 << "broken.mp3";
         QTest::newRow("no file") << QStringList{} << 2 << "Usage: velmaric-cli play FILE...";
+        QTest::newRow("unknown option") << QStringList{"--loop", "c.mp3"} << 2 << "'--loop'";
     }
 
     void cliPlay()
@@ -291,7 +292,7 @@ private Q_SLOTS:
         QFETCH(QString, err);
         QString out;
         for (const QString &file : args)
-            out += "Now Playing: " + file + '\n';
+            out += exitCode == 2 ? QString() : "Now Playing: " + file + '\n';
         QProcess cli;
         cli.setWorkingDirectory(m_dir);
         cli.start(QStringLiteral(VELMARIC_CLI_PATH), QStringList{"play"} + args);

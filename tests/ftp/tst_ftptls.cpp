@@ -10,6 +10,8 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // FTP over TLS, explicit and implicit, against pyftpdlib's TLS handler and vsftpd, with
 // certificates made for the run: what is verified, trusted, pinned and refused, and that no user
@@ -24,6 +26,7 @@ private Q_SLOTS:
     void commandLine_data();
     void commandLine();
     void vsftpdWantsSessionReuse();
+    void concurrentTrustKeepsEveryServer();
 
 private:
     // The server for a "explicit CERT", "implicit CERT" or "plain" cell, logging its commands;
@@ -299,6 +302,36 @@ void tst_FtpTls::vsftpdWantsSessionReuse()
             qPrintable(QString::number(GetLastError())));
         QCOMPARE(readFile(got), payload);
     }
+}
+
+// Processes trusting different servers at once (two `--trust-new` runs side by side): every
+// server's line survives.
+void tst_FtpTls::concurrentTrustKeepsEveryServer()
+{
+    constexpr int processes = 8, serversEach = 25;
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            bool saved = true;
+            for (int k = 0; k < serversEach; ++k)
+                saved = savePinnedKey(QString("host%1-%2:21").arg(p).arg(k).toStdString(),
+                                      {"sha256//x", ""}) &&
+                        saved;
+            ::_exit(saved ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QCOMPARE(status, 0);
+    }
+    const QByteArray text = readFile(QString::fromStdString(trustedKeysPath()));
+    QCOMPARE(text.count('\n'), processes * serversEach);
+    for (int p = 0; p < processes; ++p)
+        QVERIFY(findPinnedKey(QString("host%1-%2:21").arg(p).arg(serversEach - 1).toStdString()));
 }
 
 QTEST_GUILESS_MAIN(tst_FtpTls)

@@ -65,6 +65,8 @@ private Q_SLOTS:
                                         << "unknown option '-x'";
         QTest::addRow("count 0") << "ping -c 0 ::1"
                                  << "count must be a whole number";
+        QTest::addRow("count joined to its option") << "ping ::1 -c0"
+                                                    << "count must be a whole number";
         QTest::addRow("negative interval") << "ping -i -1 ::1"
                                            << "interval must be a number";
         QTest::addRow("IPv6 text with -4") << "ping -4 -c 1 ::1"
@@ -73,10 +75,16 @@ private Q_SLOTS:
                                            << "IPv4 address, but -6";
         QTest::addRow("IPv6 trace text with -4") << "trace -4 ::1"
                                                  << "IPv6 address, but -4";
+        QTest::addRow("empty host") << "ping -c 1 "
+                                    << "no host given";
+        QTest::addRow("empty trace host") << "trace "
+                                          << "no host given";
         QTest::addRow("cycles without report") << "trace --cycles 3 ::1"
                                                << "belong to --report";
         QTest::addRow("cycles 0") << "trace --report --cycles 0 ::1"
                                   << "cycles must be";
+        QTest::addRow("resolve --all twice") << "resolve --all --all"
+                                             << "";
         QTest::addRow("table option") << "tcptable -q"
                                       << "unknown option '-q'";
         QTest::addRow("flooding as a user") << "nobody: ping -i 0.1 -c 1 ::1"
@@ -133,6 +141,9 @@ private Q_SLOTS:
         QTest::addRow("raw: IPv4 by name of the family")
             << "raw"
             << "-4 -c 3 -i 0.05 -s 100 10.99.4.2" << 0 << QString() << QString();
+        QTest::addRow("raw: options after the host, as ping takes them")
+            << "raw"
+            << "fd99:4::2 -6 -c 3 -i 0.05" << 0 << QString() << QString();
     }
     void ping()
     {
@@ -145,7 +156,9 @@ private Q_SLOTS:
         if (ruledNode)
             QVERIFY(setRule(ruledNode, rule));
         const QStringList a = args.split(' ');
-        const QString target = a.last();
+        const QString target = *std::find_if(a.begin(), a.end(), [](const QString &w) {
+            return w.contains(':') || w.count('.') == 3;
+        });
         const long count = a[a.indexOf("-c") + 1].toLong();
         const bool six = a.contains("-6");
         const int size = a.contains("-s") ? a[a.indexOf("-s") + 1].toInt() : 56;
@@ -223,6 +236,21 @@ private Q_SLOTS:
                      qPrintable(
                          QString("%1: %2 vs %3\n%4").arg(k).arg(shown).arg(expected[k]).arg(all)));
         }
+    }
+
+    // A link-local address names its interface, as ping writes it, on both socket kinds.
+    void pingLinkLocal()
+    {
+        m_chain->exec(m_chain->source(), {"ip", "addr", "add", "fe80::99/64", "dev", "lo"});
+        for (const char *kind : {"raw", "datagram"}) {
+            useSocketKind(kind);
+            const Run r = cli({"ping", "-c", "2", "-i", "0.05", "fe80::99%lo"});
+            QVERIFY2(r.status == 0 &&
+                         r.out.value(0) == "PING fe80::99%lo(fe80::99%lo) 56 data bytes" &&
+                         r.out.value(2).startsWith("64 bytes from fe80::99%lo: icmp_seq=2 ttl=64"),
+                     qPrintable(r.out.join('\n') + r.err));
+        }
+        QCOMPARE(cli({"ping", "-c", "1", "fe80::99%nosuch"}).status, 2);
     }
 
     // Without a count, echoes go on until Ctrl+C, and the summary still comes.
