@@ -1,8 +1,7 @@
-// Units: status texts, address conversion, the packet-size rule, and the ICMP reply
-// parser and matcher over packets captured in a namespace chain (and variants of them
-// with type, code, checksum or a byte replaced); the ICMPv6 parser, the trace report's layout
-// and the terminal escaping of network text. Each row computes a text and names the text it
-// must be.
+// Units: status texts, address conversion, the packet-size rule, the ICMP and ICMPv6 parsers and
+// matcher over packets captured in a namespace chain (with type, code, checksum or a byte
+// replaced), the trace report's layout and terminal escaping. Packets the kernel delivers in the
+// chain tests (replies, time exceeded, unreachable, prohibited) are not repeated here.
 #include "echomodule.h"
 #include "icmp6packet.h"
 #include "icmppacket.h"
@@ -60,40 +59,32 @@ std::string read6(const QByteArray &packet)
     InetAddress quoted;
     quoted.family = AF_INET6;
     std::copy_n(m->quotedDestination, 16, quoted.bytes.begin());
-    return QStringLiteral("%1 id %2 seq %3%4")
-        .arg(*icmp6::statusFor(m->type, m->code))
-        .arg(m->identifier, 0, 16)
-        .arg(m->sequence)
-        .arg(m->isError() ? " quoting " + QString::fromStdString(quoted.text())
-                          : " data " + QByteArray(reinterpret_cast<const char *>(m->data.data()),
-                                                  qsizetype(m->data.size()))
-                                           .toHex())
-        .toStdString();
+    return QStringLiteral("%1 id %2 seq %3 quoting ")
+               .arg(*icmp6::statusFor(m->type, m->code))
+               .arg(m->identifier, 0, 16)
+               .arg(m->sequence)
+               .toStdString() +
+           quoted.text();
 }
 
 QString dotted(uint32_t a) { return QString::fromStdString(winsock::inet_ntoa(a)); }
 
-// "<status> from <source> id <identifier> seq <sequence> quoting <destination>[ data <hex>]",
-// then whether it answers the probe given (destination, identifier, sequence; data "ab\0\0").
-std::string read(const QByteArray &packet, bool withIpHeader = true,
-                 std::optional<icmp::Probe> probe = {})
+// "<status> from <source> id <identifier> seq <sequence> quoting <destination>", or whether
+// it answers the probe given (destination, identifier, sequence; data "ab\0\0").
+std::string read(const QByteArray &packet, std::optional<icmp::Probe> probe = {})
 {
     const auto m = icmp::parse(
-        {reinterpret_cast<const uint8_t *>(packet.constData()), size_t(packet.size())},
-        withIpHeader);
+        {reinterpret_cast<const uint8_t *>(packet.constData()), size_t(packet.size())}, true);
     if (!m)
         return "rejected";
     if (probe)
         return icmp::answers(*m, *probe) ? "answers" : "does not answer";
-    const QByteArray data(reinterpret_cast<const char *>(m->data.data()),
-                          qsizetype(m->data.size()));
-    return QStringLiteral("%1 from %2 id %3 seq %4 quoting %5%6")
+    return QStringLiteral("%1 from %2 id %3 seq %4 quoting %5")
         .arg(*icmp::statusFor(m->type, m->code))
         .arg(dotted(m->source))
         .arg(m->identifier, 0, 16)
         .arg(m->sequence)
         .arg(dotted(m->quotedDestination))
-        .arg(m->isError() ? QString() : " data " + data.toHex())
         .toStdString();
 }
 } // namespace
@@ -103,10 +94,10 @@ void tst_IcmpUnits::texts_data()
     QTest::addColumn<QString>("actual");
     QTest::addColumn<QString>("expected");
 
-    // The table's ends, the single codes beside it, and codes outside it.
+    // The table's last code, a single code beside it, and codes outside it (the ping window
+    // shows 11001, 0 and -1).
     for (const char *r :
-         {"11001|ip buf too_small", "11023|ip addr added", "0|ip success",
-          "-1|inet_addr: bad IP format", "500|ping timeout", "11000|", "11024|", "-2147483648|"}) {
+         {"11023|ip addr added", "500|ping timeout", "11000|", "11024|", "-2147483648|"}) {
         const QStringList f = QString(r).split('|');
         row("status " + f[0], EchoStatusText(f[0].toInt()),
             f[0] + "   [ " + (f[1].isEmpty() ? "unknown  msg returned" : f[1]) + " ]");
@@ -135,15 +126,8 @@ void tst_IcmpUnits::texts_data()
     const QByteArray reply = QByteArray::fromHex(EchoReply);
     const QByteArray exceeded = QByteArray::fromHex(TimeExceeded);
     const QByteArray unreachable = QByteArray::fromHex(HostUnreachable);
-    row("echo reply", read(reply), "0 from 10.99.2.2 id 368d seq 1 quoting 0.0.0.0 data 61620000");
-    row("echo reply, datagram socket (no IP header)", read(reply.mid(20), false),
-        "0 from 0.0.0.0 id 368d seq 1 quoting 0.0.0.0 data 61620000");
-    row("time exceeded in transit", read(exceeded),
-        "11013 from 10.99.0.2 id 368c seq 1 quoting 10.99.2.2");
     row("time exceeded reassembly", read(with(TimeExceeded, 11, 1, "f4fe")),
         "11014 from 10.99.0.2 id 368c seq 1 quoting 10.99.2.2");
-    row("host unreachable", read(unreachable),
-        "11003 from 10.99.1.2 id 368e seq 1 quoting 10.98.0.1");
 
     const std::pair<const char *, QByteArray> rejected[] = {
         {"empty", {}},
@@ -162,13 +146,8 @@ void tst_IcmpUnits::texts_data()
         row(name, read(packet), "rejected");
 
     const QByteArray exceeded6 = QByteArray::fromHex(TimeExceeded6);
-    row("ICMPv6 time exceeded", read6(exceeded6), "11013 id 1234 seq 7 quoting fd99:4::2");
-    row("ICMPv6 echo reply", read6(QByteArray::fromHex("81000000123400096162")),
-        "0 id 1234 seq 9 data 6162");
     row("ICMPv6 no route", read6(QByteArray(exceeded6).replace(0, 1, "\x01")),
         "11002 id 1234 seq 7 quoting fd99:4::2");
-    row("ICMPv6 prohibited", read6(QByteArray(exceeded6).replace(0, 2, "\x01\x01")),
-        "11004 id 1234 seq 7 quoting fd99:4::2");
     const std::pair<const char *, QByteArray> rejected6[] = {
         {"ICMPv6 header cut", exceeded6.left(7)},
         {"ICMPv6 quote cut", exceeded6.left(55)},
@@ -214,7 +193,7 @@ void tst_IcmpUnits::texts_data()
                    {"unreachable for another one", unreachable, "10.99.2.2", 0x368e, 1, false}};
     for (const auto &m : matches)
         row(m.name,
-            read(m.packet, true,
+            read(m.packet,
                  icmp::Probe{winsock::inet_addr(m.destination), m.identifier, m.sequence, sent}),
             m.answers ? "answers" : "does not answer");
 }
