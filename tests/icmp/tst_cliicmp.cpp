@@ -53,8 +53,7 @@ private Q_SLOTS:
     {
         if (!m_chain && QString(QTest::currentTestFunction()) != "usageErrors")
             QSKIP("network namespaces need root");
-        for (const QString &ns : std::exchange(m_ruled, {}))
-            QVERIFY(m_chain->nft(ns, QString()));
+        QVERIFY(m_chain->clearRules());
     }
 
     void usageErrors_data()
@@ -73,8 +72,6 @@ private Q_SLOTS:
                                            << "IPv6 address, but -4";
         QTest::addRow("IPv4 text with -6") << "trace -6 127.0.0.1"
                                            << "IPv4 address, but -6";
-        QTest::addRow("IPv6 trace text with -4") << "trace -4 ::1"
-                                                 << "IPv6 address, but -4";
         QTest::addRow("empty host") << "ping -c 1 "
                                     << "no host given";
         QTest::addRow("empty trace host") << "trace "
@@ -152,7 +149,7 @@ private Q_SLOTS:
         QFETCH(int, ruledNode);
         QFETCH(QString, rule);
         QFETCH(QString, errorText);
-        useSocketKind(kind);
+        QVERIFY(m_chain->useSocketKind(kind));
         if (ruledNode)
             QVERIFY(setRule(ruledNode, rule));
         const QStringList a = args.split(' ');
@@ -243,7 +240,7 @@ private Q_SLOTS:
     {
         m_chain->exec(m_chain->source(), {"ip", "addr", "add", "fe80::99/64", "dev", "lo"});
         for (const char *kind : {"raw", "datagram"}) {
-            useSocketKind(kind);
+            QVERIFY(m_chain->useSocketKind(kind));
             const Run r = cli({"ping", "-c", "2", "-i", "0.05", "fe80::99%lo"});
             QVERIFY2(r.status == 0 &&
                          r.out.value(0) == "PING fe80::99%lo(fe80::99%lo) 56 data bytes" &&
@@ -256,7 +253,7 @@ private Q_SLOTS:
     // Without a count, echoes go on until Ctrl+C, and the summary still comes.
     void pingUntilInterrupted()
     {
-        useSocketKind("raw");
+        QVERIFY(m_chain->useSocketKind("raw"));
         QProcess p;
         p.start("ip", {"netns", "exec", m_chain->source(), VELMARIC_CLI, "ping", "-6", "-i", "0.05",
                        Target6});
@@ -281,9 +278,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("silentHop");
         QTest::addColumn<bool>("names");
+        // Every hop answering: the names row.
         for (const char *kind : {"raw", "datagram"})
-            for (int silent : {0, 2})
-                QTest::addRow("%s, silent hop %d", kind, silent) << kind << silent << false;
+            QTest::addRow("%s, silent hop 2", kind) << kind << 2 << false;
         QTest::addRow("raw, names") << "raw" << 0 << true;
     }
     void trace()
@@ -291,7 +288,7 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         QFETCH(int, silentHop);
         QFETCH(bool, names);
-        useSocketKind(kind);
+        QVERIFY(m_chain->useSocketKind(kind));
         if (silentHop)
             QVERIFY(setRule(silentHop, Silent));
         QStringList args{"trace", "-6", Target6};
@@ -346,7 +343,7 @@ private Q_SLOTS:
         QFETCH(int, ruledNode);
         QFETCH(QString, rule);
         QFETCH(QList<int>, loss);
-        useSocketKind(kind);
+        QVERIFY(m_chain->useSocketKind(kind));
         QVERIFY(setRule(ruledNode, rule));
         const bool names = ruledNode == 0;
         QElapsedTimer timer;
@@ -400,22 +397,12 @@ private:
         r.err = err;
         return r;
     }
-    void useSocketKind(const QString &kind)
-    {
-        QCOMPARE(m_chain->exec(m_chain->source(),
-                               {"sysctl", "-qw",
-                                "net.ipv4.ping_group_range=" +
-                                    QString(kind == "raw" ? "1\t0" : "0\t2147483647")}),
-                 0);
-    }
     bool setRule(int node, const QString &ruleset)
     {
-        m_ruled << m_chain->router(node);
-        return m_chain->nft(m_chain->router(node), ruleset);
+        return m_chain->rule(m_chain->router(node), ruleset);
     }
 
     std::unique_ptr<NetnsChain> m_chain;
-    QStringList m_ruled;
 };
 
 QTEST_GUILESS_MAIN(tst_CliIcmp)

@@ -97,9 +97,8 @@ private Q_SLOTS:
     }
     void init()
     {
-        for (const QString &ns : std::exchange(m_ruled, {}))
-            QVERIFY(m_chain->nft(ns, QString()));
-        useSocketKind("raw");
+        QVERIFY(m_chain->clearRules());
+        QVERIFY(m_chain->useSocketKind("raw"));
         m_boxes.reset();
         open();
     }
@@ -130,7 +129,7 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         QFETCH(QString, echo);
         const QStringList e = echo.split(' ');
-        useSocketKind(kind);
+        QVERIFY(m_chain->useSocketKind(kind));
         QCOMPARE(echoSocketOf(IcmpFile().handle())->kind() == EchoSocket::Kind::Raw, kind == "raw");
         // The ping window's echo, from the command line: status and address lines.
         QByteArray out;
@@ -148,13 +147,14 @@ private Q_SLOTS:
 
     void trace_data()
     {
-        // The command line with a raw or datagram socket, or the window; names from the hosts
-        // file while the resolver never answers. Hops that all answer are traced by midTrace().
+        // The window (a raw socket) or the command line, which runs the same engine; names from
+        // the hosts file while the resolver never answers. Hops that all answer are traced by
+        // midTrace().
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("silentHop");
         QTest::addColumn<bool>("names");
-        for (const char *how : {"raw", "datagram", "window"})
-            QTest::addRow("%s: router 2 silent", how) << how << 2 << false;
+        QTest::newRow("window: router 2 silent") << "window" << 2 << false;
+        QTest::newRow("datagram: router 2 silent") << "datagram" << 2 << false;
         QTest::newRow("raw: hop names, silent resolver") << "raw" << 0 << true;
     }
     void trace()
@@ -162,9 +162,9 @@ private Q_SLOTS:
         QFETCH(QString, how);
         QFETCH(int, silentHop);
         QFETCH(bool, names);
-        useSocketKind(how == "datagram" ? "datagram" : "raw");
-        QVERIFY(!silentHop || rule(m_chain->router(silentHop), SilentRouter));
-        QVERIFY(!names || rule(m_chain->source(), SilentResolver));
+        QVERIFY(m_chain->useSocketKind(how == "datagram" ? "datagram" : "raw"));
+        QVERIFY(!silentHop || m_chain->rule(m_chain->router(silentHop), SilentRouter));
+        QVERIFY(!names || m_chain->rule(m_chain->source(), SilentResolver));
         if (how == "window") {
             m_window->Text3->setText("20");
             traceInWindow(Target);
@@ -248,8 +248,8 @@ private Q_SLOTS:
         QFETCH(QString, pending);
         const bool target = pending == "the target";
         // With names on, hop 1 answers at once and the look-up of its name keeps it under way.
-        QVERIFY(pending == "an answer" ? rule(m_chain->router(1), BlackHole)
-                                       : rule(m_chain->source(), SilentResolver));
+        QVERIFY(pending == "an answer" ? m_chain->rule(m_chain->router(1), BlackHole)
+                                       : m_chain->rule(m_chain->source(), SilentResolver));
         m_window->Check1->setChecked(pending == "a name");
         const int socketsBefore = rawSockets();
         bool tracing = false;
@@ -426,20 +426,6 @@ private:
     {
         return m_chain->exec(ns, command.split(' '));
     }
-    // Root opens a datagram socket first where the group range allows it, else a raw one.
-    // A new namespace's range is "1 0".
-    void useSocketKind(const QString &kind)
-    {
-        if (std::exchange(m_kind, kind) != kind)
-            QCOMPARE(sh(m_chain->source(), "sysctl -qw net.ipv4.ping_group_range=" +
-                                               QString(kind == "raw" ? "1\t0" : "0\t2147483647")),
-                     0);
-    }
-    bool rule(const QString &ns, const QString &ruleset)
-    {
-        m_ruled << ns;
-        return m_chain->nft(ns, ruleset);
-    }
     void open()
     {
         if (!m_window)
@@ -502,8 +488,6 @@ private:
     std::unique_ptr<frmNorvoRoute> m_window;
     std::unique_ptr<frmNorvoPing> m_ping;
     MsgBoxRecorder m_boxes;
-    QString m_kind = QStringLiteral("raw");
-    QStringList m_ruled; // namespaces given rules by a test, cleared by the next init()
 };
 
 QTEST_MAIN(tst_frmNorvoRoute)

@@ -3,6 +3,8 @@
 
 #include <QProcess>
 
+#include <utility>
+
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -41,6 +43,26 @@ public:
         return exec(ns, {"nft", "-f", "-"}, nullptr, nullptr,
                     "flush ruleset\n" + ruleset.toUtf8()) == 0;
     }
+    // nft() with rules that clearRules() takes away again.
+    bool rule(const QString &ns, const QString &ruleset)
+    {
+        m_ruled << ns;
+        return nft(ns, ruleset);
+    }
+    bool clearRules()
+    {
+        bool ok = true;
+        for (const QString &ns : std::exchange(m_ruled, {}))
+            ok = nft(ns, QString()) && ok;
+        return ok;
+    }
+    // Root opens an ICMP datagram socket in the source where its group range allows it, else a
+    // raw one; a new namespace's range is "1 0".
+    bool useSocketKind(const QString &kind) const
+    {
+        const QString range = kind == "raw" ? "1\t0" : "0\t2147483647";
+        return exec(source(), {"sysctl", "-qw", "net.ipv4.ping_group_range=" + range}) == 0;
+    }
 
 private:
     static int run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
@@ -61,6 +83,7 @@ private:
 
     const QString m_prefix = QStringLiteral("vt%1").arg(getpid());
     QString m_error;
+    QStringList m_ruled;
 };
 
 // Moves the calling thread into a named network namespace for good: sockets it opens live
