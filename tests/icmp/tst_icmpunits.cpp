@@ -1,7 +1,7 @@
 // Units: status texts, address conversion, the packet-size rule, the ICMP and ICMPv6 parsers and
 // matcher over packets captured in a namespace chain (with type, code, checksum or a byte
 // replaced), the trace report's layout and terminal escaping. Packets the kernel delivers in the
-// chain tests (replies, time exceeded, unreachable, prohibited) are not repeated here.
+// chain tests (replies, time exceeded, unreachable) are not repeated here.
 #include "echomodule.h"
 #include "icmp6packet.h"
 #include "icmppacket.h"
@@ -148,6 +148,8 @@ void tst_IcmpUnits::texts_data()
     const QByteArray exceeded6 = QByteArray::fromHex(TimeExceeded6);
     row("ICMPv6 no route", read6(QByteArray(exceeded6).replace(0, 1, "\x01")),
         "11002 id 1234 seq 7 quoting fd99:4::2");
+    row("ICMPv6 prohibited", read6(QByteArray(exceeded6).replace(0, 2, "\x01\x01")),
+        "11004 id 1234 seq 7 quoting fd99:4::2");
     const std::pair<const char *, QByteArray> rejected6[] = {
         {"ICMPv6 header cut", exceeded6.left(7)},
         {"ICMPv6 quote cut", exceeded6.left(55)},
