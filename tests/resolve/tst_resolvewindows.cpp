@@ -80,19 +80,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("cli"); // exit code, output, error output
-        QTest::addRow("all of several") << "resolve --all multi.velmaric.test"
-                                        << "0|2001:db8::7\n192.0.2.7\n127.0.0.9\n10.1.2.3|";
-        QTest::addRow("all, IPv6 only") << "resolve --all six.velmaric.test"
-                                        << "0|2001:db8::6|";
-        QTest::addRow("all of none")
-            << "resolve --all nothere.velmaric.test"
-            << "1||velmaric-cli: host name 'nothere.velmaric.test' not found";
-        QTest::addRow("IPv6 reverse") << "reverse 2001:db8::6"
-                                      << "0|six.velmaric.test|";
-        QTest::addRow("IPv6 without name") << "reverse 2001:db8::99"
-                                           << "1||velmaric-cli: no host name for 2001:db8::99";
-        QTest::addRow("bad IPv6 text") << "reverse 2001:db8:::1"
-                                       << "1||String passed is an invalid IP.";
+        const char *rows[][3] = {
+            {"all of several", "resolve --all multi.velmaric.test",
+             "0|2001:db8::7\n192.0.2.7\n127.0.0.9\n10.1.2.3|"},
+            {"all, IPv6 only", "resolve --all six.velmaric.test", "0|2001:db8::6|"},
+            {"all of none", "resolve --all nothere.velmaric.test",
+             "1||velmaric-cli: host name 'nothere.velmaric.test' not found"},
+            {"IPv6 reverse", "reverse 2001:db8::6", "0|six.velmaric.test|"},
+            {"IPv6 without name", "reverse 2001:db8::99",
+             "1||velmaric-cli: no host name for 2001:db8::99"},
+            {"bad IPv6 text", "reverse 2001:db8:::1", "1||String passed is an invalid IP."}};
+        for (const auto &[name, args, cli] : rows)
+            QTest::newRow(name) << QString(args) << QString(cli);
     }
     void commandLineOnly()
     {
