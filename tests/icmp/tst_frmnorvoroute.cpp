@@ -237,10 +237,8 @@ private Q_SLOTS:
         for (const char *action : {"stop", "close"})
             for (const char *pending : {"a name", "an answer", "the target"})
                 QTest::addRow("%s while %s is pending", action, pending) << action << pending;
-        QTest::newRow("reload") << "reload"
-                                << "an answer";
-        QTest::newRow("destroy") << "destroy"
-                                 << "a name";
+        QTest::newRow("reload") << QString("reload") << QString("an answer");
+        QTest::newRow("destroy") << QString("destroy") << QString("a name");
     }
     void midTrace()
     {
@@ -299,19 +297,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("boxes");
-        const QString ok = "0   [ ip success ]|16777343|", local = "127.0.0.1";
-        QTest::newRow("text") << local << "hello" << ok + "5 bytes|hello";
-        QTest::newRow("empty text: size 0, data box keeps the first")
-            << local << "" << ok + "0 bytes|first data";
-        QTest::newRow("fills the data area")
-            << local << QString(250, 'y') << ok + "250 bytes|" + QString(250, 'y');
-        QTest::newRow("longer than the data area")
-            << local << QString(300, 'z')
-            << "11001   [ ip buf too_small ]|16777343|250 bytes|" + QString(250, 'z');
-        QTest::newRow("not dotted: the broadcast address")
-            << "255.255.255.255"
-            << "abc"
-            << "-1   [ inet_addr: bad IP format ]|0|0 bytes|first data";
+        const QString ok = "0   [ ip success ]|16777343|", y(250, 'y'), z(300, 'z');
+        const auto row = [](const char *name, const QString &address, const QString &text,
+                            const QString &boxes) {
+            QTest::newRow(name) << address << text << boxes;
+        };
+        row("text", "127.0.0.1", "hello", ok + "5 bytes|hello");
+        row("empty text: size 0, data box keeps the first", "127.0.0.1", "",
+            ok + "0 bytes|first data");
+        row("fills the data area", "127.0.0.1", y, ok + "250 bytes|" + y);
+        row("longer than the data area", "127.0.0.1", z,
+            "11001   [ ip buf too_small ]|16777343|250 bytes|" + z.left(250));
+        row("not dotted: the broadcast address", "255.255.255.255", "abc",
+            "-1   [ inet_addr: bad IP format ]|0|0 bytes|first data");
     }
     void twoPingsInARow()
     {
