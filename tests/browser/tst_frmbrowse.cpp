@@ -75,53 +75,43 @@ private Q_SLOTS:
         QVERIFY2(messages.isEmpty(), qPrintable(messages.join(u'|')));
     }
 
-    // Ratio and percentage as the platform's number conversion writes them: 15 significant digits,
-    // the locale's decimal separator, no group separators, no trailing zeros.
-    void progressTexts_data()
+    // Each row computes a text and names the text it must be.
+    void texts_data()
     {
-        QTest::addColumn<int>("progress");
-        QTest::addColumn<int>("progressMax");
-        QTest::addColumn<QLocale>("locale");
-        QTest::addColumn<QString>("texts"); // ratio and percentage
-        const QLocale c = QLocale::c(), de(QStringLiteral("de_DE"));
-        QTest::newRow("1 of 3") << 1 << 3 << c << "0.333333333333333 33.3333333333333";
+        QTest::addColumn<QString>("actual");
+        QTest::addColumn<QString>("expected");
+        // Ratio and percentage as the platform's number conversion writes them: 15 significant
+        // digits, the locale's decimal separator, no group separators, no trailing zeros.
+        const auto progress = [](const char *name, int n, int max, const QString &expected,
+                                 const QLocale &locale = QLocale::c()) {
+            const ProgressTexts t = progressTexts(n, max, locale);
+            QTest::newRow(name) << t.ratio + u' ' + t.percent << expected;
+        };
+        progress("1 of 3", 1, 3, "0.333333333333333 33.3333333333333");
         // The percentage comes from the rounded ratio text (80.9523809523809 from the exact one).
-        QTest::newRow("17 of 21") << 17 << 21 << c << "0.80952380952381 80.952380952381";
-        QTest::newRow("7 of 10, binary noise cut") << 7 << 10 << c << "0.7 70";
-        QTest::newRow("INT_MAX, no overflow") << INT_MAX << 1 << c << "2147483647 214748364700";
-        QTest::newRow("tiny, exponent")
-            << 1 << INT_MAX << c << "4.6566128752458e-10 4.6566128752458e-08";
-        QTest::newRow("German, no group separator") << 2469135 << 2 << de << "1234567,5 123456750";
+        progress("17 of 21", 17, 21, "0.80952380952381 80.952380952381");
+        progress("7 of 10, binary noise cut", 7, 10, "0.7 70");
+        progress("INT_MAX, no overflow", INT_MAX, 1, "2147483647 214748364700");
+        progress("tiny, exponent", 1, INT_MAX, "4.6566128752458e-10 4.6566128752458e-08");
+        progress("German, no group separator", 2469135, 2, "1234567,5 123456750",
+                 QLocale(QStringLiteral("de_DE")));
+        // The engine names an untitled page by its address; the window shows no title then (a
+        // real title and an untitled http page are shown by goToTypedAddress).
+        const auto title = [](const char *name, const QString &engineTitle, const char *url,
+                              bool shown) {
+            QTest::newRow(name) << pageTitleOrEmpty(engineTitle, QUrl(url))
+                                << (shown ? engineTitle : QString());
+        };
+        title("untitled bare host", "example.com", "http://example.com/", false);
+        title("untitled https", "https://a.example/x", "https://a.example/x", false);
+        title("untitled local file", "page.html", "file:///tmp/page.html", false);
+        title("resembles another host", "example.com", "http://example.org/", true);
+        title("names another page", "127.0.0.1:8765/b.html", "http://127.0.0.1:8765/a.html", true);
     }
-    void progressTexts()
+    void texts()
     {
-        QFETCH(int, progress);
-        QFETCH(int, progressMax);
-        QFETCH(QLocale, locale);
-        const ProgressTexts t = ::progressTexts(progress, progressMax, locale);
-        QTEST(t.ratio + u' ' + t.percent, "texts");
-    }
-
-    // The engine names an untitled page by its address; the window shows no title then (a real
-    // title and an untitled http page are shown by goToTypedAddress).
-    void pageTitle_data()
-    {
-        QTest::addColumn<QString>("engineTitle");
-        QTest::addColumn<bool>("shown"); // false: the window shows no title
-        QTest::addColumn<QString>("url");
-        const QString local = QStringLiteral("http://127.0.0.1:8765/a.html");
-        QTest::newRow("untitled bare host") << "example.com" << false << "http://example.com/";
-        QTest::newRow("untitled https") << "https://a.example/x" << false << "https://a.example/x";
-        QTest::newRow("untitled local file") << "page.html" << false << "file:///tmp/page.html";
-        QTest::newRow("resembles another host") << "example.com" << true << "http://example.org/";
-        QTest::newRow("names another page") << "127.0.0.1:8765/b.html" << true << local;
-    }
-    void pageTitle()
-    {
-        QFETCH(QString, engineTitle);
-        QFETCH(bool, shown);
-        QFETCH(QString, url);
-        QCOMPARE(pageTitleOrEmpty(engineTitle, QUrl(url)), shown ? engineTitle : QString());
+        QFETCH(QString, actual);
+        QTEST(actual, "expected");
     }
 
     // A report without a maximum keeps the label, but still tells when the page is done.
