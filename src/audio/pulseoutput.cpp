@@ -151,10 +151,6 @@ quint64 PulseOutput::start(std::shared_ptr<Mp3Decoder> decoder, quint64 entry,
         *error = why;
         return 0;
     }
-    if (!decoder->seek(fromSample)) {
-        *error = tr("The file could not be played from there");
-        return 0;
-    }
     const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(decoder->rate()),
                               uint8_t(decoder->channels())};
     pa_stream *stream = pa_stream_new(m_context, "Playback", &spec, nullptr);
