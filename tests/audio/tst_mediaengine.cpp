@@ -77,6 +77,46 @@ private Q_SLOTS:
         QVERIFY(SinkRecorder::longestSilence(rec, start, offset + 88200 - 100) < 10);
     }
 
+    // An entry at another sample rate starts a stream of its own: the one before plays out to
+    // its last sample first, and nothing of the two overlaps.
+    void formatChange()
+    {
+        const QString a = m_mp3.makeSweep("a44.mp3", 1.0);
+        const QString b = m_mp3.make("b48.mp3", 0.5, {"-b", "64", "--resample", "48"});
+        QVERIFY2(!b.isEmpty(), qPrintable(m_mp3.error()));
+        const std::vector<qint16> ref = decoded({a});
+        MediaEngine engine;
+        QStringList events;
+        engine.setUpcoming(
+            [&](int ahead) { return ahead == 0 && engine.fileName() == a ? b : QString(); });
+        connect(&engine, &MediaEngine::fileNameChanged, this,
+                [&](const QString &f) { events << QFileInfo(f).fileName(); });
+        connect(&engine, &MediaEngine::endOfStream, this, [&](int result) {
+            events << "end " + QString::number(result);
+            engine.setCurrentPosition(0);
+            if (engine.fileName() == a)
+                engine.setFileName(b);
+        });
+        const qsizetype from = qsizetype(m_recorder.samples().size());
+        engine.setFileName(a);
+        QTRY_COMPARE_WITH_TIMEOUT(events.size(), 4, 10000);
+        QCOMPARE(events, (QStringList{"a44.mp3", "end 0", "b48.mp3", "end 0"}));
+        QVERIFY(m_recorder.waitForSilence(100));
+
+        const std::vector<qint16> &rec = m_recorder.samples();
+        const qsizetype start = SinkRecorder::firstSound(rec, from);
+        QVERIFY(start >= 0);
+        const qsizetype offset = start - SinkRecorder::match(rec, start, ref, 0, 2000);
+        // The last 20 ms of the first entry, where they belong and untouched by the second.
+        const qsizetype tail = qsizetype(ref.size()) - 882;
+        QVERIFY(offset + tail + 882 <= qsizetype(rec.size()));
+        double diff = 0;
+        for (qsizetype k = 0; k < 882; ++k)
+            diff += std::abs(rec[offset + tail + k] - ref[tail + k]);
+        QVERIFY2(diff / 882 < 200, qPrintable(QString::number(diff / 882)));
+        QVERIFY(SinkRecorder::firstSound(rec, offset + qsizetype(ref.size())) >= 0);
+    }
+
     // Lengths exact to the sample, with or without a table of contents in the file.
     void length_data()
     {
