@@ -117,6 +117,44 @@ private Q_SLOTS:
         QVERIFY(SinkRecorder::firstSound(rec, offset + qsizetype(ref.size())) >= 0);
     }
 
+    // The sound server dies while a file plays: the file ends as a failure, saying why.
+    void serverGoesAway()
+    {
+        if (QStandardPaths::findExecutable("pulseaudio").isEmpty())
+            QSKIP("pulseaudio is not installed");
+        const QString path = m_mp3.make("long.mp3", 10.0);
+        QVERIFY2(!path.isEmpty(), qPrintable(m_mp3.error()));
+        QTemporaryDir dir;
+        const QString socket = dir.filePath("native");
+        QProcess server;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", dir.path());
+        env.insert("HOME", dir.path());
+        server.setProcessEnvironment(env);
+        server.start("pulseaudio",
+                     {"-n", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1",
+                      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
+                      "--load=module-null-sink"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(socket).exists(), 10000);
+        const QByteArray server0 = qgetenv("PULSE_SERVER"), sink0 = qgetenv("PULSE_SINK");
+        qputenv("PULSE_SERVER", "unix:" + socket.toLocal8Bit());
+        qunsetenv("PULSE_SINK");
+        const auto restore = qScopeGuard([&] {
+            qputenv("PULSE_SERVER", server0);
+            qputenv("PULSE_SINK", sink0);
+        });
+
+        MediaEngine engine;
+        QList<int> ends;
+        connect(&engine, &MediaEngine::endOfStream, this, [&](int result) { ends << result; });
+        engine.setFileName(path);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.position() > 100, 10000);
+        server.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(ends, QList<int>{1}, 10000);
+        QVERIFY(!engine.errorText().isEmpty());
+        QCOMPARE(engine.playbackState(), MediaEngine::State::Stopped);
+    }
+
     // Lengths exact to the sample, with or without a table of contents in the file.
     void length_data()
     {
