@@ -173,6 +173,7 @@ void frmAudio::createControls()
     drv1 = new DriveListBox(this);
     drv1->setObjectName(QStringLiteral("drv1"));
     drv1->setAccessibleName(QStringLiteral("Drive"));
+    drv1->view()->setAccessibleName(QStringLiteral("Drives"));
     drv1->setFont(designedFont({QStringLiteral("System"), QStringLiteral("DejaVu Sans")}, 9.75,
                                QFont::SansSerif, QFont::Bold));
     Twips::place(drv1, 45, 270, 2655, 360);

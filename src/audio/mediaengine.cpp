@@ -80,25 +80,64 @@ void MediaEngine::setFileName(const QString &path)
         return fail(tr("File not found: %1").arg(path));
     if (!info.isReadable())
         return fail(tr("File not readable: %1").arg(path));
-    QString why;
-    m_current.decoder = Mp3Decoder::open(path, &why);
-    if (!m_current.decoder)
-        return fail(why);
-    m_current.id = ++m_entries;
-    Q_EMIT durationChanged(duration());
-    startRun(0, false);
+    setState(State::Playing);
+    open(path);
+}
+
+void MediaEngine::open(const QString &path)
+{
+    struct Opened {
+        std::shared_ptr<Mp3Decoder> decoder;
+        QString why;
+    };
+    auto opened = std::make_shared<Opened>();
+    const quint64 work = m_pending = ++m_works;
+    m_work.post([path, opened] { opened->decoder = Mp3Decoder::open(path, &opened->why); },
+                [this, opened, work] {
+                    if (work != m_pending)
+                        return;
+                    m_pending = 0;
+                    if (!opened->decoder)
+                        return fail(opened->why);
+                    m_current.decoder = std::move(opened->decoder);
+                    m_current.id = ++m_entries;
+                    Q_EMIT durationChanged(duration());
+                    begin(0);
+                });
 }
 
 void MediaEngine::startRun(std::int64_t sample, bool paused)
 {
     endRun();
-    QString why;
-    m_run = m_output->start(m_current.decoder, m_current.id, sample, paused, m_volume, &why);
-    if (!m_run)
-        return fail(why);
     m_startSample = sample;
     setState(paused ? State::Paused : State::Playing);
     Q_EMIT positionChanged(toUs(sample) / 1000);
+    // Seeking may read the file up to there: it happens with the rest of the file work, in
+    // order, while no stream reads this decoder.
+    auto found = std::make_shared<bool>(false);
+    const quint64 work = m_pending = ++m_works;
+    m_work.post([decoder = m_current.decoder, sample, found] { *found = decoder->seek(sample); },
+                [this, sample, found, work] {
+                    if (work != m_pending)
+                        return;
+                    m_pending = 0;
+                    if (!*found)
+                        return fail(tr("The file could not be played from there"));
+                    begin(sample);
+                });
+}
+
+// The decoder stands at `sample`: play from there as now asked (playing, paused or stopped).
+void MediaEngine::begin(std::int64_t sample)
+{
+    m_startSample = sample;
+    if (m_state == State::Stopped)
+        return;
+    QString why;
+    m_run = m_output->start(m_current.decoder, m_current.id, sample, m_state == State::Paused,
+                            m_volume, &why);
+    if (!m_run)
+        return fail(why);
     schedule(sample);
 }
 
@@ -116,18 +155,26 @@ void MediaEngine::queueNext(quint64 run)
     if (run != m_run)
         return;
     const QString path = m_upcoming ? m_upcoming(int(m_queued.size())) : QString();
-    if (!path.isEmpty() && QFileInfo(path).isFile()) {
-        QString why;
-        std::shared_ptr<Mp3Decoder> decoder = Mp3Decoder::open(path, &why);
-        // A file that can't follow seamlessly (it fails, or has another sample format) is
-        // left to its assignment, which starts it on its own.
-        if (decoder && m_output->append(run, decoder, m_entries + 1)) {
-            m_queued.push_back({path, std::move(decoder), ++m_entries});
-            tick();
-            return;
-        }
-    }
-    m_output->finish(run);
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return m_output->finish(run);
+    auto decoder = std::make_shared<std::shared_ptr<Mp3Decoder>>();
+    m_work.post(
+        [path, decoder] {
+            QString why;
+            *decoder = Mp3Decoder::open(path, &why);
+        },
+        [this, run, path, decoder] {
+            if (run != m_run)
+                return;
+            // A file that can't follow seamlessly (it fails, or has another sample format) is
+            // left to its assignment, which starts it on its own once this run has played out.
+            if (*decoder && m_output->append(run, *decoder, m_entries + 1)) {
+                m_queued.push_back({path, std::move(*decoder), ++m_entries});
+                tick();
+                return;
+            }
+            m_output->finish(run);
+        });
 }
 
 void MediaEngine::tick()
@@ -163,15 +210,19 @@ void MediaEngine::play()
     if (m_fileName.isEmpty())
         return;
     // A finished or failed file starts afresh.
-    if (m_ended || !m_current.decoder) {
+    if (m_ended || (!m_current.decoder && !m_pending)) {
         setFileName(m_fileName);
         return;
     }
-    if (m_state == State::Paused && m_run) {
-        m_output->setPaused(false);
+    if (m_state == State::Playing)
+        return;
+    if (m_run || m_pending) {
+        // A stream, or one about to start, takes the new state.
+        if (m_run)
+            m_output->setPaused(false);
         setState(State::Playing);
         tick();
-    } else if (m_state == State::Stopped) {
+    } else {
         startRun(m_startSample, false);
     }
 }
@@ -188,6 +239,9 @@ void MediaEngine::pause()
 void MediaEngine::stop()
 {
     endRun();
+    // A seek under way is forgotten; an opening goes on, to stand ready at the first sample.
+    if (m_current.decoder)
+        m_pending = 0;
     m_startSample = 0;
     setState(State::Stopped);
     if (!m_ended)
@@ -210,6 +264,8 @@ qint64 MediaEngine::positionUs() const
 void MediaEngine::setPositionUs(qint64 us)
 {
     us = qMax<qint64>(0, us);
+    if (!m_current.decoder && !m_ended)
+        return; // still opening: its length is unknown
     if (m_ended || !m_current.decoder) {
         // An ended file is not sought: the next play() starts it afresh.
         m_endPositionUs = us;
@@ -271,6 +327,7 @@ void MediaEngine::fail(const QString &text)
     if (m_ended)
         return;
     endRun();
+    m_pending = 0;
     m_errorText = text;
     Q_EMIT errorOccurred(text);
     finish(1);

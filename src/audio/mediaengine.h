@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filework.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -20,6 +22,9 @@ class PulseOutput;
 // next file then takes over what is already playing instead of starting it again.
 // A file that can't be played (missing, not an MP3, no sound server) ends like a played one:
 // errorText() says why and endOfStream follows, so a playlist moves on instead of stalling.
+// Files are opened, scanned and sought on a thread of their own: an assignment returns at once,
+// playing (or paused, or stopped, as asked meanwhile) once the file is ready, and its length
+// follows with durationChanged.
 class MediaEngine : public QObject {
     Q_OBJECT
 
@@ -94,7 +99,9 @@ private:
     };
 
     qint64 toUs(std::int64_t sample) const;
+    void open(const QString &path);
     void startRun(std::int64_t sample, bool paused);
+    void begin(std::int64_t sample);
     void endRun();
     void setState(State state);
     void fail(const QString &text);
@@ -104,6 +111,9 @@ private:
     void queueNext(quint64 run);
 
     std::unique_ptr<PulseOutput> m_output;
+    FileWork m_work{this};
+    quint64 m_works = 0;   // numbers the current entry's file work
+    quint64 m_pending = 0; // the current entry's opening or seeking under way; 0: none
     std::function<QString(int)> m_upcoming;
     QString m_fileName;
     QString m_errorText;

@@ -7,9 +7,10 @@
 #include <algorithm>
 
 namespace {
-// What the stream holds ahead of the sink: room to answer for the next entry in time, and a
-// quick start (playback begins once this much is written, which the decoder does at once).
-constexpr pa_usec_t BufferUs = 500'000;
+// What the stream holds ahead of the sink: room to answer for the next entry in time (it is
+// opened aside, and a tagged file opens in milliseconds), a quick start (playback begins once
+// this much is written, which the decoder does at once), and little memory held for it.
+constexpr pa_usec_t BufferUs = 300'000;
 // A server that neither accepts nor refuses the connection in this time counts as absent.
 constexpr pa_usec_t ConnectTimeoutUs = 5'000'000;
 
@@ -149,10 +150,6 @@ quint64 PulseOutput::start(std::shared_ptr<Mp3Decoder> decoder, quint64 entry,
     dropStream();
     if (QString why = connectLocked(); !why.isEmpty()) {
         *error = why;
-        return 0;
-    }
-    if (!decoder->seek(fromSample)) {
-        *error = tr("The file could not be played from there");
         return 0;
     }
     const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(decoder->rate()),

@@ -40,7 +40,8 @@ public:
     // Connects to the sound server unless connected; empty, or why not.
     QString connect();
 
-    // Ends the current run and starts a new one: `entry` from `fromSample`, paused or playing.
+    // Ends the current run and starts a new one: `entry`, its decoder standing at `fromSample`,
+    // paused or playing.
     // Returns the run's number, or 0 with `error` set.
     quint64 start(std::shared_ptr<Mp3Decoder> decoder, quint64 entry, std::int64_t fromSample,
                   bool paused, float volume, QString *error);

@@ -191,6 +191,29 @@ private Q_SLOTS:
         QCOMPARE(m_w->subWindow()->systemMenu()->actions().count(m_w->minimiseAction()), 1);
     }
 
+    // A screen reader names every control of the window and every entry of its window menu.
+    void accessibleNames()
+    {
+        open();
+        QStringList unnamed;
+        for (QWidget *w : m_w->findChildren<QWidget *>()) {
+            const auto *label = qobject_cast<QLabel *>(w);
+            if (label ? label->text().isEmpty() : !w->focusPolicy())
+                continue;
+            const QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+            if (!a || a->text(QAccessible::Name).trimmed().isEmpty())
+                unnamed << w->metaObject()->className() + QString(' ') + w->objectName();
+        }
+        m_w->minimiseAction()->setVisible(true); // as while a tray exists
+        QMenu *menu = m_w->subWindow()->systemMenu();
+        QAccessibleInterface *items = QAccessible::queryAccessibleInterface(menu);
+        QStringList names;
+        for (int i = 0; i < items->childCount(); ++i)
+            names << items->child(i)->text(QAccessible::Name);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+        QVERIFY2(names.contains("Minimise to Tray"), qPrintable(names.join('|')));
+    }
+
     void playback_data()
     {
         QTest::addColumn<QStringList>("entries"); // names without ".mp3"

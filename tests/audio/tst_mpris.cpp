@@ -239,7 +239,7 @@ private Q_SLOTS:
         QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(QByteArray(4096, 'Z')) == 4096);
         broken.close();
         m_engine->setFileName(broken.fileName());
-        QVERIFY(!m_engine->errorText().isEmpty());
+        QTRY_VERIFY(!m_engine->errorText().isEmpty());
         QTRY_COMPARE(m_seen.value("PlaybackStatus").toString(), QString("Stopped"));
         QCOMPARE(get("PlaybackStatus").toString(), QString("Stopped"));
     }
