@@ -104,7 +104,7 @@ int main(int argc, char **argv)
         const char *name;
         std::vector<std::string> get, put;
         const char *sftpCipher = nullptr; // OpenSSH's sftp: "" for its default cipher
-        std::vector<TimedRun> gets, puts;
+        std::vector<TimedRun> gets{}, puts{};
     };
     std::vector<Tool> tools{
         {"velmaric-cli",
