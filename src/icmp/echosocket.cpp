@@ -1,5 +1,7 @@
 #include "echosocket.h"
 
+#include "icmpsocketio.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -30,13 +32,10 @@ std::unique_ptr<EchoSocket> EchoSocket::open(Kind kind)
     if (kind == Kind::Datagram) {
         // The kernel picks the identifier (the socket's "port") and keeps other
         // processes' replies away; errors arrive on the error queue.
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        socklen_t len = sizeof local;
-        if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &len) != 0)
+        const int identifier = icmpio::bindIdentifier(fd, AF_INET);
+        if (identifier < 0)
             return nullptr;
-        s->m_identifier = ntohs(local.sin_port);
+        s->m_identifier = uint16_t(identifier);
         ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
         ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on);
     } else {
@@ -85,26 +84,15 @@ int32_t EchoSocket::send(uint32_t destination, std::span<const uint8_t> data, in
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
-    ssize_t sent;
-    do {
-        sent = ::sendto(m_fd.get(), packet.data(), packet.size(), 0,
-                        reinterpret_cast<sockaddr *>(&to), sizeof to);
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0)
-        return statusForErrno(errno);
-    return sent == ssize_t(packet.size()) ? 0 : icmp::IP_GENERAL_FAILURE;
+    return icmpio::sendPacket(m_fd.get(), packet, reinterpret_cast<sockaddr *>(&to), sizeof to);
 }
 
 std::optional<EchoSocket::Received> EchoSocket::receive(int timeoutMs)
 {
-    pollfd p{m_fd.get(), POLLIN, 0};
-    int ready;
-    do {
-        ready = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    if (ready <= 0)
+    const short revents = icmpio::waitReadable(m_fd.get(), timeoutMs);
+    if (!revents)
         return std::nullopt;
-    if (p.revents & POLLERR)
+    if (revents & POLLERR)
         return receiveError();
 
     Received r;
@@ -135,39 +123,11 @@ std::optional<EchoSocket::Received> EchoSocket::receive(int timeoutMs)
 ssize_t EchoSocket::receiveMessage(Received &r, sockaddr_in &name, char *control,
                                    size_t controlSize, int flags, msghdr &msg)
 {
-    iovec iov{r.bytes.data(), r.bytes.size()};
-    msg = {};
-    msg.msg_name = &name;
-    msg.msg_namelen = sizeof name;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = controlSize;
-    const ssize_t n = ::recvmsg(m_fd.get(), &msg, flags);
-    // The payload pointer is only valid during the call.
-    msg.msg_iov = nullptr;
-    msg.msg_iovlen = 0;
+    const ssize_t n = icmpio::receiveMessage(m_fd.get(), r.bytes, &name, sizeof name, control,
+                                             controlSize, flags, msg);
     if (n > 0)
-        r.arrived = arrivalTime(msg);
+        r.arrived = icmpio::arrivalTime(msg);
     return n;
-}
-
-std::chrono::steady_clock::time_point EchoSocket::arrivalTime(msghdr &msg)
-{
-    using namespace std::chrono;
-    const auto now = steady_clock::now();
-    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
-            continue;
-        timespec stamp;
-        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-        // The stamp is wall-clock time; its age carries over to the steady clock.
-        const auto age = system_clock::now().time_since_epoch() -
-                         (seconds(stamp.tv_sec) + nanoseconds(stamp.tv_nsec));
-        if (age > nanoseconds::zero() && age < seconds(60))
-            return now - duration_cast<steady_clock::duration>(age);
-    }
-    return now;
 }
 
 // ICMP errors about a datagram socket's requests: the kernel gives the error's type, code

@@ -53,7 +53,6 @@ private:
     // One recvmsg into r.bytes with the message name and control data; stamps r.arrived.
     ssize_t receiveMessage(Received &r, sockaddr_in &name, char *control, size_t controlSize,
                            int flags, msghdr &msg);
-    static std::chrono::steady_clock::time_point arrivalTime(msghdr &msg);
 
     UniqueFd m_fd;
     Kind m_kind;

@@ -3,6 +3,7 @@
 #include "echosocket.h"
 #include "icmp6packet.h"
 #include "icmppacket.h"
+#include "icmpsocketio.h"
 
 #include <linux/errqueue.h>
 #include <netinet/icmp6.h>
@@ -41,13 +42,10 @@ std::unique_ptr<ProbeSocket> ProbeSocket::open(int family)
     ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on);
     if (s->m_kind == Kind::Datagram) {
         // The kernel picks the identifier and sends the errors to the error queue.
-        sockaddr_in6 local{};
-        local.sin6_family = AF_INET6;
-        socklen_t len = sizeof local;
-        if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &len) != 0)
+        const int identifier = icmpio::bindIdentifier(fd, AF_INET6);
+        if (identifier < 0)
             return nullptr;
-        s->m_identifier = ntohs(local.sin6_port);
+        s->m_identifier = uint16_t(identifier);
         ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
     } else {
         icmp6_filter filter;
@@ -98,14 +96,7 @@ int32_t ProbeSocket::sendOnce(const InetAddress &destination, std::span<const ui
     const auto packet = icmp6::buildEchoRequest(m_identifier, sequence, data);
     socklen_t length = 0;
     const sockaddr_storage to = destination.toSockaddr(0, length);
-    ssize_t sent;
-    do {
-        sent = ::sendto(m_fd.get(), packet.data(), packet.size(), 0,
-                        reinterpret_cast<const sockaddr *>(&to), length);
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0)
-        return EchoSocket::statusForErrno(errno);
-    return sent == ssize_t(packet.size()) ? 0 : icmp::IP_GENERAL_FAILURE;
+    return icmpio::sendPacket(m_fd.get(), packet, reinterpret_cast<const sockaddr *>(&to), length);
 }
 
 std::optional<ProbeSocket::Received> ProbeSocket::receive(int timeoutMs)
@@ -130,57 +121,27 @@ std::optional<ProbeSocket::Received> ProbeSocket::receive(int timeoutMs)
     return r;
 }
 
-namespace {
-// When the kernel took a message in (SO_TIMESTAMPNS), on the steady clock.
-std::chrono::steady_clock::time_point arrivalTime(msghdr &msg)
-{
-    using namespace std::chrono;
-    const auto now = steady_clock::now();
-    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
-            continue;
-        timespec stamp;
-        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-        const auto age = system_clock::now().time_since_epoch() -
-                         (seconds(stamp.tv_sec) + nanoseconds(stamp.tv_nsec));
-        if (age > nanoseconds::zero() && age < seconds(60))
-            return now - duration_cast<steady_clock::duration>(age);
-    }
-    return now;
-}
-} // namespace
-
 std::optional<ProbeSocket::Received> ProbeSocket::receive6(int timeoutMs)
 {
-    pollfd p{m_fd.get(), POLLIN, 0};
-    int ready;
-    do {
-        ready = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    if (ready <= 0)
+    const short revents = icmpio::waitReadable(m_fd.get(), timeoutMs);
+    if (!revents)
         return std::nullopt;
-    if (p.revents & POLLERR)
+    if (revents & POLLERR)
         return receiveError6();
 
     uint8_t bytes[65536];
     sockaddr_in6 from{};
     alignas(cmsghdr) char control[256];
-    iovec iov{bytes, sizeof bytes};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(m_fd.get(), &msg, 0);
+    msghdr msg;
+    const ssize_t n = icmpio::receiveMessage(m_fd.get(), bytes, &from, sizeof from, control,
+                                             sizeof control, 0, msg);
     if (n <= 0)
         return std::nullopt;
     const auto m = icmp6::parse(std::span<const uint8_t>(bytes, size_t(n)));
     if (!m || m->identifier != m_identifier)
         return std::nullopt;
     Received r;
-    r.arrived = arrivalTime(msg);
+    r.arrived = icmpio::arrivalTime(msg);
     r.reply = !m->isError();
     r.status = *icmp6::statusFor(m->type, m->code);
     r.type = m->type;
@@ -206,15 +167,9 @@ std::optional<ProbeSocket::Received> ProbeSocket::receiveError6()
     uint8_t bytes[1280];
     sockaddr_in6 original{};
     alignas(cmsghdr) char control[512];
-    iovec iov{bytes, sizeof bytes};
-    msghdr msg{};
-    msg.msg_name = &original;
-    msg.msg_namelen = sizeof original;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(m_fd.get(), &msg, MSG_ERRQUEUE);
+    msghdr msg;
+    const ssize_t n = icmpio::receiveMessage(m_fd.get(), bytes, &original, sizeof original,
+                                             control, sizeof control, MSG_ERRQUEUE, msg);
     if (n < 8)
         return std::nullopt;
     for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
@@ -229,7 +184,7 @@ std::optional<ProbeSocket::Received> ProbeSocket::receiveError6()
         std::memcpy(&offender, SO_EE_OFFENDER(reinterpret_cast<sock_extended_err *>(CMSG_DATA(c))),
                     sizeof offender);
         Received r;
-        r.arrived = arrivalTime(msg);
+        r.arrived = icmpio::arrivalTime(msg);
         r.status = *status;
         r.type = ee.ee_type;
         r.code = ee.ee_code;
