@@ -36,14 +36,7 @@ std::optional<int32_t> statusFor(uint8_t type, uint8_t code)
 std::vector<uint8_t> buildEchoRequest(uint16_t identifier, uint16_t sequence,
                                       std::span<const uint8_t> data)
 {
-    std::vector<uint8_t> packet(8 + data.size());
-    packet[0] = TypeEchoRequest;
-    packet[4] = uint8_t(identifier >> 8);
-    packet[5] = uint8_t(identifier);
-    packet[6] = uint8_t(sequence >> 8);
-    packet[7] = uint8_t(sequence);
-    std::copy(data.begin(), data.end(), packet.begin() + 8);
-    return packet;
+    return icmp::buildEcho(TypeEchoRequest, identifier, sequence, data);
 }
 
 std::optional<Message> parse(std::span<const uint8_t> bytes)
@@ -51,14 +44,8 @@ std::optional<Message> parse(std::span<const uint8_t> bytes)
     if (bytes.size() < 8)
         return std::nullopt;
     Message m;
-    m.type = bytes[0];
-    m.code = bytes[1];
-    if (m.type == TypeEchoReply) {
-        m.identifier = be16(&bytes[4]);
-        m.sequence = be16(&bytes[6]);
-        m.data = bytes.subspan(8);
+    if (icmp::readEchoHeader(m, bytes, TypeEchoReply))
         return m;
-    }
     if (!statusFor(m.type, m.code))
         return std::nullopt;
     if (m.type == TypePacketTooBig)

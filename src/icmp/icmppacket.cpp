@@ -67,16 +67,23 @@ uint16_t checksum(std::span<const uint8_t> bytes)
     return uint16_t(~sum);
 }
 
-std::vector<uint8_t> buildEchoRequest(uint16_t identifier, uint16_t sequence,
-                                      std::span<const uint8_t> data)
+std::vector<uint8_t> buildEcho(uint8_t type, uint16_t identifier, uint16_t sequence,
+                               std::span<const uint8_t> data)
 {
     std::vector<uint8_t> packet(8 + data.size());
-    packet[0] = TypeEchoRequest;
+    packet[0] = type;
     packet[4] = uint8_t(identifier >> 8);
     packet[5] = uint8_t(identifier);
     packet[6] = uint8_t(sequence >> 8);
     packet[7] = uint8_t(sequence);
     std::copy(data.begin(), data.end(), packet.begin() + 8);
+    return packet;
+}
+
+std::vector<uint8_t> buildEchoRequest(uint16_t identifier, uint16_t sequence,
+                                      std::span<const uint8_t> data)
+{
+    auto packet = buildEcho(TypeEchoRequest, identifier, sequence, data);
     uint16_t sum = checksum(packet);
     packet[2] = uint8_t(sum >> 8);
     packet[3] = uint8_t(sum);
@@ -100,14 +107,8 @@ std::optional<Message> parse(std::span<const uint8_t> bytes, bool withIpHeader)
     }
     if (bytes.size() < 8 || checksum(bytes) != 0)
         return std::nullopt;
-    m.type = bytes[0];
-    m.code = bytes[1];
-    if (m.type == TypeEchoReply) {
-        m.identifier = be16(&bytes[4]);
-        m.sequence = be16(&bytes[6]);
-        m.data = bytes.subspan(8);
+    if (readEchoHeader(m, bytes, TypeEchoReply))
         return m;
-    }
     if (!statusFor(m.type, m.code))
         return std::nullopt;
     // An error quotes the IP header of the offending packet and at least 8 bytes after it.

@@ -41,6 +41,11 @@ std::optional<int32_t> statusFor(uint8_t type, uint8_t code);
 // Internet checksum (RFC 1071) over the bytes.
 uint16_t checksum(std::span<const uint8_t> bytes);
 
+// An echo message of the given type (ICMP or ICMPv6): 8-byte header with a zero checksum,
+// then the data.
+std::vector<uint8_t> buildEcho(uint8_t type, uint16_t identifier, uint16_t sequence,
+                               std::span<const uint8_t> data);
+
 // An echo request: 8-byte header with checksum, then the data.
 std::vector<uint8_t> buildEchoRequest(uint16_t identifier, uint16_t sequence,
                                       std::span<const uint8_t> data);
@@ -57,6 +62,21 @@ struct Message {
     std::span<const uint8_t> data;  // echo reply: its data (points into the parsed bytes)
     bool isError() const { return type != TypeEchoReply; }
 };
+
+// The type and code of an ICMP or ICMPv6 message of at least 8 bytes into m, and for an echo
+// reply also its identifier, sequence and data. True for an echo reply.
+template <class EchoMessage>
+bool readEchoHeader(EchoMessage &m, std::span<const uint8_t> bytes, uint8_t echoReplyType)
+{
+    m.type = bytes[0];
+    m.code = bytes[1];
+    if (m.type != echoReplyType)
+        return false;
+    m.identifier = uint16_t(bytes[4] << 8 | bytes[5]);
+    m.sequence = uint16_t(bytes[6] << 8 | bytes[7]);
+    m.data = bytes.subspan(8);
+    return true;
+}
 
 // Parses an ICMP message. withIpHeader: the bytes start with the IPv4 header (raw sockets).
 // Empty for truncated or corrupt packets (bad checksum, bad header lengths), for messages
