@@ -79,21 +79,15 @@ int windowTrace(const std::string &host, bool resolveNames)
         Module2::StopWinsock(printMessage);
         return 1;
     }
-    // The window's output box, with plain line ends.
-    auto print = [](std::string text) {
-        std::erase(text, '\r');
-        std::fputs(text.c_str(), stdout);
-        std::fflush(stdout);
-    };
-    print(TraceHeader(host));
+    cliPrintWindowText(TraceHeader(host));
     // The window's size box starts empty, which gives its smallest packet.
     TraceRoute route(handle.handle(), destination, addressText, correctPacketSize({}).size,
                      settings);
     while (!route.finished())
         if (auto step = route.next(settings.timeoutMs))
-            print(step->hopLine);
+            cliPrintWindowText(step->hopLine);
     if (route.complete())
-        print(std::string(TraceCompleteText) + "\n");
+        cliPrintWindowText(std::string(TraceCompleteText) + "\n");
     Module2::StopWinsock(printMessage);
     if (addressText.empty()) {
         std::fprintf(stderr, "velmaric-cli: host name '%s' not found\n", host.c_str());

@@ -2,10 +2,8 @@
 #include "pingsession.h"
 
 #include <netinet/in.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -15,10 +13,6 @@ namespace {
 
 constexpr const char *Usage =
     "ping [-4|-6] [-c COUNT] [-i SECONDS] [-W SECONDS] [-s SIZE] HOST [TEXT]";
-
-std::atomic<bool> interrupted{false};
-
-void onInterrupt(int) { interrupted.store(true); }
 
 } // namespace
 
@@ -102,10 +96,8 @@ int countingPing(const std::vector<std::string> &args)
     if (!address.valid())
         return status;
 
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    cliCatchInterrupts();
+    const auto &interrupted = cliInterrupted();
     const int result = runPing(host, address, options, interrupted, [](const std::string &line) {
         std::fputs(line.c_str(), stdout);
         if (line.empty() || line.back() != '\n')

@@ -3,10 +3,8 @@
 #include "traceroute.h"
 
 #include <netinet/in.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -28,10 +26,6 @@ struct LookupState {
 
 constexpr const char *Usage =
     "trace [-4|-6] [--report [--cycles N] [--interval SECONDS]] [--resolve] HOST";
-
-std::atomic<bool> interrupted{false};
-
-void onInterrupt(int) { interrupted.store(true); }
 
 // Reverse look-ups on threads of their own: a silent resolver holds the output up by at most
 // the wait given, after which the address stands alone. A look-up still running at exit ends
@@ -80,7 +74,7 @@ int report(const InetAddress &address, const ReportSettings &settings, bool reso
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     std::strftime(start, sizeof start, "%Y-%m-%dT%H:%M:%S%z", localtime_r(&now, &local));
-    const auto hops = runTraceReport(*socket, address, settings, interrupted);
+    const auto hops = runTraceReport(*socket, address, settings, cliInterrupted());
     std::map<InetAddress, std::string> names;
     if (resolve) {
         NameLookups lookups;
@@ -108,26 +102,21 @@ int trace(const std::string &host, const InetAddress &address, bool resolve)
                      address.family == AF_INET6 ? "ICMPv6" : "ICMP");
         return 1;
     }
-    // The window's texts, with plain line ends.
-    auto print = [](std::string text) {
-        std::erase(text, '\r');
-        std::fputs(text.c_str(), stdout);
-        std::fflush(stdout);
-    };
-    print(TraceHeader(host));
+    cliPrintWindowText(TraceHeader(host));
     NameLookups lookups;
     const bool complete = runPathTrace(
-        *socket, address, PathTraceSettings{}, interrupted, [&](const TraceHop &hop) {
+        *socket, address, PathTraceSettings{}, cliInterrupted(), [&](const TraceHop &hop) {
             const std::string name =
                 resolve && hop.answered
                     ? lookups.nameOf(hop.from, std::chrono::steady_clock::now() + NameWait)
                     : std::string();
-            print(hop.answered ? HopLine(hop.ttl, HopTimeText(uint32_t(hop.roundTripUs / 1000)),
-                                         hop.from.text(), name)
-                               : HopLine(hop.ttl, "*", {}));
+            cliPrintWindowText(hop.answered
+                                   ? HopLine(hop.ttl, HopTimeText(uint32_t(hop.roundTripUs / 1000)),
+                                             hop.from.text(), name)
+                                   : HopLine(hop.ttl, "*", {}));
         });
     if (complete)
-        print(std::string(TraceCompleteText) + "\n");
+        cliPrintWindowText(std::string(TraceCompleteText) + "\n");
     return complete ? 0 : 1;
 }
 
@@ -193,9 +182,6 @@ int extendedTrace(const std::vector<std::string> &args)
     const InetAddress address = cliTarget(host, family, Usage, status);
     if (!address.valid())
         return status;
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    cliCatchInterrupts();
     return reportMode ? report(address, settings, resolve) : trace(host, address, resolve);
 }

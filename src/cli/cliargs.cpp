@@ -1,11 +1,18 @@
 #include "cliargs.h"
 
 #include <netinet/in.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+
+namespace {
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int) { interrupted.store(true); }
+} // namespace
 
 std::optional<long> cliNumber(const std::string &text, long min, long max)
 {
@@ -57,4 +64,21 @@ InetAddress cliTarget(const std::string &host, int family, const char *usage, in
         return {};
     }
     return found.front();
+}
+
+const std::atomic<bool> &cliInterrupted() { return interrupted; }
+
+void cliCatchInterrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void cliPrintWindowText(std::string text)
+{
+    std::erase(text, '\r');
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
 }

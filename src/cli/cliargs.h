@@ -1,6 +1,7 @@
 #pragma once
 #include "inetaddress.h"
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,13 @@ int cliUsageError(const std::string &message, const char *usage);
 // resolver's first address of it (family AF_UNSPEC for either). On failure prints why, sets
 // exitStatus to 2 and leaves the result invalid.
 InetAddress cliTarget(const std::string &host, int family, const char *usage, int &exitStatus);
+
+// From cliCatchInterrupts on, SIGINT and SIGTERM set this flag: a long run stops and reports.
+const std::atomic<bool> &cliInterrupted();
+void cliCatchInterrupts();
+
+// Prints a window's text with plain line ends (no carriage returns) at once.
+void cliPrintWindowText(std::string text);
 
 // The ping and trace commands beyond the windows: counting, IPv6 and report modes.
 int countingPing(const std::vector<std::string> &args);
