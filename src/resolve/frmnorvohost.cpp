@@ -17,7 +17,7 @@
 
 using namespace Controls;
 
-frmNorvoHost::frmNorvoHost(QWidget *parent) : ToolWindow(parent) {}
+frmNorvoHost::frmNorvoHost(QWidget *parent) : LookupWindow(parent) {}
 
 frmNorvoHost::~frmNorvoHost() = default;
 
@@ -44,26 +44,11 @@ void frmNorvoHost::Form_Load()
     Command1->setFocus();
 }
 
-void frmNorvoHost::Form_Unload()
-{
-    // A look-up still waiting on the resolver is left to end on its own; nothing of it shows.
-    endLookup();
-}
-
 void frmNorvoHost::Command1_Click()
 {
-    // One look-up at a time, as when the press held the window until it was over.
-    if (m_lookup)
-        return;
     // A reverse look-up can wait on DNS for long: the window shows the busy cursor meanwhile,
     // the suite stays usable, and the look-up's messages show in their order once it is over.
-    setBusy(this, true);
-    m_lookup = std::make_unique<Job>();
-    connect(m_lookup.get(), &Job::finished, this, [this] {
-        endLookup();
-        Q_EMIT lookupEnded();
-    });
-    m_lookup->start([this, address = toAnsi(Text1->text())](JobContext &job) {
+    startLookup([this, address = toAnsi(Text1->text())](JobContext &job) {
         auto messages = std::make_shared<std::vector<std::pair<std::string, int>>>();
         const auto name = job.blocking([&] {
             return Module3::IPTextToHostName(address,
@@ -83,10 +68,4 @@ void frmNorvoHost::Command1_Click()
                 Text2->setText(fromAnsi(name));
         });
     });
-}
-
-void frmNorvoHost::endLookup()
-{
-    m_lookup.reset();
-    setBusy(this, false);
 }

@@ -12,7 +12,7 @@
 
 using namespace Controls;
 
-frmNorvoIP::frmNorvoIP(QWidget *parent) : ToolWindow(parent) {}
+frmNorvoIP::frmNorvoIP(QWidget *parent) : LookupWindow(parent) {}
 
 frmNorvoIP::~frmNorvoIP() = default;
 
@@ -35,33 +35,12 @@ void frmNorvoIP::createControls()
 
 void frmNorvoIP::Form_Load() { Text1->setFocus(); }
 
-void frmNorvoIP::Form_Unload()
-{
-    // A look-up still waiting on the resolver is left to end on its own; nothing of it shows.
-    endLookup();
-}
-
 void frmNorvoIP::Command1_Click()
 {
-    // One look-up at a time, as when the press held the window until it was over.
-    if (m_lookup)
-        return;
     // Sockets need no start-up here, so the window's look-up calls the resolver directly. It
     // may wait on DNS for long: the window shows the busy cursor, the suite stays usable.
-    setBusy(this, true);
-    m_lookup = std::make_unique<Job>();
-    connect(m_lookup.get(), &Job::finished, this, [this] {
-        endLookup();
-        Q_EMIT lookupEnded();
-    });
-    m_lookup->start([this, name = toAnsi(Text1->text())](JobContext &job) {
+    startLookup([this, name = toAnsi(Text1->text())](JobContext &job) {
         if (auto address = job.blocking([&name] { return HostNameToIPText(name); }))
             job.post([this, address = std::move(*address)] { Text2->setText(fromAnsi(address)); });
     });
-}
-
-void frmNorvoIP::endLookup()
-{
-    m_lookup.reset();
-    setBusy(this, false);
 }

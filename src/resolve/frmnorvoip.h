@@ -1,25 +1,19 @@
 #pragma once
-#include "toolwindow.h"
+#include "lookupwindow.h"
 
-#include <memory>
-
-class Job;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 // Resolve IP Address: a host name in, its first IPv4 address as dotted text out.
-class frmNorvoIP : public ToolWindow {
+class frmNorvoIP : public LookupWindow {
     Q_OBJECT
 public:
     explicit frmNorvoIP(QWidget *parent = nullptr);
     ~frmNorvoIP() override;
     void createControls() override;
     void Form_Load() override;
-    void Form_Unload() override;
-
-    bool isLookingUp() const { return m_lookup != nullptr; }
 
     QLabel *Label1 = nullptr;
     QLineEdit *Text1 = nullptr;
@@ -30,13 +24,4 @@ public:
 
 public Q_SLOTS:
     void Command1_Click();
-
-Q_SIGNALS:
-    // A press's look-up is over and Text2 shows its result.
-    void lookupEnded();
-
-private:
-    void endLookup();
-
-    std::unique_ptr<Job> m_lookup;
 };
