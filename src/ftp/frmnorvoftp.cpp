@@ -291,7 +291,7 @@ void frmNorvoFTP::endSession()
     SetSessionControls(false);
 }
 
-FtpSteps frmNorvoFTP::ErrorOut(DWORD dError, QString szCallFunction)
+FtpSteps frmNorvoFTP::ErrorOut(DWORD dError, const QString &szCallFunction)
 {
     if (dError == ERROR_INTERNET_EXTENDED_ERROR) {
         DWORD number = 0, length = 0;
@@ -384,7 +384,7 @@ FtpSteps frmNorvoFTP::closeConnection()
     SetSessionControls(true);
 }
 
-FtpSteps frmNorvoFTP::changeDirectory(QString directory)
+FtpSteps frmNorvoFTP::changeDirectory(const QString &directory)
 {
     const std::string dir = directory.toStdString();
     const HINTERNET connection = hConnect;
@@ -395,7 +395,7 @@ FtpSteps frmNorvoFTP::changeDirectory(QString directory)
         co_await ErrorOut(GetLastError(), QStringLiteral("rcd"));
 }
 
-FtpSteps frmNorvoFTP::rcd(QString path)
+FtpSteps frmNorvoFTP::rcd(const QString &path)
 {
     if (path.isEmpty()) {
         MsgBox(QStringLiteral("Please enter the directory to CD"));
@@ -404,7 +404,7 @@ FtpSteps frmNorvoFTP::rcd(QString path)
     co_await changeDirectory(RemotePath::directoryOf(path, txtServer->text(), m_loginDirectory));
 }
 
-FtpSteps frmNorvoFTP::ListRemoteDirectory(QString path)
+FtpSteps frmNorvoFTP::ListRemoteDirectory(const QString &path)
 {
     ClearListing();
     if (!path.isEmpty())
@@ -416,10 +416,10 @@ FtpSteps frmNorvoFTP::ListRemoteDirectory(QString path)
         DWORD firstError = 0, nextError = 0;
     } listing;
     const HINTERNET connection = hConnect;
-    co_await FtpProgress::call(
-        this,
-        QStringLiteral("Listing ") + (path.isEmpty() ? QStringLiteral("the login directory") : path),
-        QString(), [&] {
+    QString action = QStringLiteral("Listing the login directory");
+    if (!path.isEmpty())
+        action = QStringLiteral("Listing ") + path;
+    co_await FtpProgress::call(this, action, QString(), [&] {
             WIN32_FIND_DATA record;
             const HINTERNET find = FtpFindFirstFileA(connection, "*.*", &record, 0, 0);
             if (!find) {

@@ -40,12 +40,12 @@ public:
     // The designed client area, which the frame takes when it first shows the window.
     QSize sizeHint() const override;
 
-    FtpSteps ErrorOut(DWORD dError, QString szCallFunction);
+    FtpSteps ErrorOut(DWORD dError, const QString &szCallFunction);
     void SetSessionControls(bool flag);
     void ClearSessionFields();
     void ClearListing();
-    FtpSteps rcd(QString path);
-    FtpSteps ListRemoteDirectory(QString path);
+    FtpSteps rcd(const QString &path);
+    FtpSteps ListRemoteDirectory(const QString &path);
     void AddTreeNodes(const QString &path);
 
     // True from a handler's start until its last step has run.
@@ -115,7 +115,7 @@ private:
     FtpSteps putFile();
 
     // Makes a remote directory current (the last step of rcd).
-    FtpSteps changeDirectory(QString directory);
+    FtpSteps changeDirectory(const QString &directory);
     // Closes a handle that is not 0.
     FtpSteps closeHandle(HINTERNET handle);
     // Closes both handles and empties the tree and the boxes: Close Session, and Yes in ErrorOut.
