@@ -2,6 +2,7 @@
 
 #include "controls.h"
 #include "ftpprogress.h"
+#include "job.h"
 #include "localpanes.h"
 #include "messagebox.h"
 #include "remotepath.h"
@@ -14,10 +15,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
+
+#include <QScopeGuard>
 
 #include <utility>
 #include <vector>
@@ -44,6 +47,25 @@ bool trustQuestion(const ServerIdentity &id)
     text += QStringLiteral("\r\nCompare the fingerprint with the one the server's owner gives "
                            "you. Trust this server and remember its key?");
     return MsgBox(text, vbYesNo) == vbYes;
+}
+
+// Handles of a window that is going, or of a connection no step is left to take: closed on a
+// job of their own, so the window's thread never waits for a server's goodbye. The suite's end
+// cancels it.
+void closeInBackground(std::vector<HINTERNET> handles)
+{
+    std::erase(handles, HINTERNET(0));
+    if (handles.empty())
+        return;
+    auto *job = new Job(QCoreApplication::instance());
+    QObject::connect(job, &Job::finished, job, &QObject::deleteLater);
+    job->start([handles](JobContext &context) {
+        FtpCallObserver observer;
+        const auto hook = context.onCancel([&observer] { observer.cancelled = true; });
+        const FtpObserverScope watch(observer);
+        for (const HINTERNET h : handles)
+            InternetCloseHandle(h);
+    });
 }
 
 QRadioButton *optionButton(QWidget *parent, const char *name, const QString &caption, double left,
@@ -168,6 +190,8 @@ void frmNorvoFTP::createControls()
     connect(optBin, &QRadioButton::clicked, this, &frmNorvoFTP::optBin_Click);
     connect(Drive1, &LocalPanes::DriveListBox::driveChanged, this, &frmNorvoFTP::Drive1_Change);
     connect(Dir1, &LocalPanes::DirListBox::pathChanged, this, &frmNorvoFTP::Dir1_Change);
+    connect(m_steps.get(), &FtpStepsRunner::finished, this, &frmNorvoFTP::handlerFinished,
+            Qt::UniqueConnection);
 }
 
 void frmNorvoFTP::Form_Load()
@@ -188,7 +212,14 @@ void frmNorvoFTP::Form_Load()
     cmdInternetOpen->setFocus();
 }
 
-void frmNorvoFTP::Form_Unload() { cmdClosehOpen_Click(); }
+// Close Session, without waiting: a call under way is cancelled and joined, the handles are
+// closed in the background.
+void frmNorvoFTP::Form_Unload()
+{
+    m_steps->stop();
+    closeInBackground({std::exchange(hConnect, 0), std::exchange(hOpen, 0)});
+    endSession();
+}
 
 bool frmNorvoFTP::eventFilter(QObject *watched, QEvent *event)
 {
@@ -236,19 +267,23 @@ void frmNorvoFTP::ClearListing()
     colEntryAttributes.clear();
 }
 
-void frmNorvoFTP::closeHandle(HINTERNET &handle)
+FtpSteps frmNorvoFTP::closeHandle(HINTERNET handle)
 {
     // Closing a connection says goodbye to the server, which may be slow to answer.
-    const HINTERNET h = std::exchange(handle, 0);
-    if (h)
-        FtpProgress::run(this, QStringLiteral("Closing the connection"), QString(),
-                         [h] { InternetCloseHandle(h); });
+    if (handle)
+        co_await FtpProgress::call(this, QStringLiteral("Closing the connection"), QString(),
+                                   [handle] { InternetCloseHandle(handle); });
 }
 
-void frmNorvoFTP::closeConnectionAndSession()
+FtpSteps frmNorvoFTP::closeConnectionAndSession()
 {
-    closeHandle(hConnect);
-    closeHandle(hOpen);
+    co_await closeHandle(std::exchange(hConnect, 0));
+    co_await closeHandle(std::exchange(hOpen, 0));
+    endSession();
+}
+
+void frmNorvoFTP::endSession()
+{
     if (fInSession)
         m_tree->removeNode(txtServer->text());
     fInSession = false;
@@ -256,7 +291,7 @@ void frmNorvoFTP::closeConnectionAndSession()
     SetSessionControls(false);
 }
 
-void frmNorvoFTP::ErrorOut(DWORD dError, const QString &szCallFunction)
+FtpSteps frmNorvoFTP::ErrorOut(DWORD dError, const QString &szCallFunction)
 {
     if (dError == ERROR_INTERNET_EXTENDED_ERROR) {
         DWORD number = 0, length = 0;
@@ -275,10 +310,12 @@ void frmNorvoFTP::ErrorOut(DWORD dError, const QString &szCallFunction)
                                   QStringLiteral("\r\nClose Connection and Session?"),
                               vbYesNo);
     if (answer == vbYes)
-        closeConnectionAndSession();
+        co_await closeConnectionAndSession();
 }
 
-void frmNorvoFTP::cmdInternetOpen_Click()
+void frmNorvoFTP::cmdInternetOpen_Click() { m_steps->run(startSession()); }
+
+FtpSteps frmNorvoFTP::startSession()
 {
     const std::string proxy = txtProxy->text().toStdString();
     if (!proxy.empty())
@@ -286,20 +323,22 @@ void frmNorvoFTP::cmdInternetOpen_Click()
     else
         hOpen = InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (!hOpen)
-        ErrorOut(GetLastError(), QStringLiteral("InternetOpen"));
+        co_await ErrorOut(GetLastError(), QStringLiteral("InternetOpen"));
     SetSessionControls(true);
 }
 
-void frmNorvoFTP::cmdClosehOpen_Click() { closeConnectionAndSession(); }
+void frmNorvoFTP::cmdClosehOpen_Click() { m_steps->run(closeConnectionAndSession()); }
 
-void frmNorvoFTP::cmdConnect_Click()
+void frmNorvoFTP::cmdConnect_Click() { m_steps->run(connectToServer()); }
+
+FtpSteps frmNorvoFTP::connectToServer()
 {
     if (fInSession || !hOpen)
-        return;
+        co_return;
     const QString server = txtServer->text();
     if (server.isEmpty()) {
         MsgBox(QStringLiteral("Please enter a server name!"));
-        return;
+        co_return;
     }
     const DWORD flags = chkPassive->isChecked() ? INTERNET_FLAG_PASSIVE : 0;
     const std::string host = server.toStdString(), user = txtUser->text().toStdString();
@@ -307,8 +346,9 @@ void frmNorvoFTP::cmdConnect_Click()
     const HINTERNET session = hOpen;
     HINTERNET connection = 0;
     std::string login;
-    QPointer<frmNorvoFTP> self(this);
-    FtpProgress::run(
+    // Steps dropped during the call (the window closed) must not leak the connection it made.
+    const auto leftOver = qScopeGuard([&connection] { closeInBackground({connection}); });
+    co_await FtpProgress::call(
         this, QStringLiteral("Connecting to ") + server, QString(),
         [&] {
             connection = InternetConnectA(session, host.c_str(), 0, user.c_str(), password.c_str(),
@@ -318,60 +358,57 @@ void frmNorvoFTP::cmdConnect_Click()
         },
         trustQuestion);
     std::fill(password.begin(), password.end(), '\0');
-    if (!self) {
-        if (connection)
-            InternetCloseHandle(connection);
-        return;
-    }
-    hConnect = connection;
+    hConnect = std::exchange(connection, 0);
     if (hConnect) {
         m_loginDirectory = QString::fromStdString(login);
         fInSession = true;
         SetSessionControls(hOpen != 0);
         AddTreeNodes(server);
-        ListRemoteDirectory(QString());
-        if (self && !colEntryNames.isEmpty())
+        co_await ListRemoteDirectory(QString());
+        if (!colEntryNames.isEmpty())
             AddTreeNodes(server);
     } else {
         fInSession = false;
-        ErrorOut(GetLastError(), QStringLiteral("InternetConnect"));
+        co_await ErrorOut(GetLastError(), QStringLiteral("InternetConnect"));
     }
 }
 
-void frmNorvoFTP::cmdDisconnect_Click()
+void frmNorvoFTP::cmdDisconnect_Click() { m_steps->run(closeConnection()); }
+
+FtpSteps frmNorvoFTP::closeConnection()
 {
-    closeHandle(hConnect);
+    co_await closeHandle(std::exchange(hConnect, 0));
     ClearListing();
     m_tree->removeNode(txtServer->text());
     fInSession = false;
     SetSessionControls(true);
 }
 
-void frmNorvoFTP::changeDirectory(const QString &directory)
+FtpSteps frmNorvoFTP::changeDirectory(const QString &directory)
 {
     const std::string dir = directory.toStdString();
     const HINTERNET connection = hConnect;
     bool ok = false;
-    FtpProgress::run(this, QStringLiteral("Changing to ") + directory, QString(),
-                     [&] { ok = FtpSetCurrentDirectoryA(connection, dir.c_str()); });
+    co_await FtpProgress::call(this, QStringLiteral("Changing to ") + directory, QString(),
+                               [&] { ok = FtpSetCurrentDirectoryA(connection, dir.c_str()); });
     if (!ok)
-        ErrorOut(GetLastError(), QStringLiteral("rcd"));
+        co_await ErrorOut(GetLastError(), QStringLiteral("rcd"));
 }
 
-void frmNorvoFTP::rcd(const QString &path)
+FtpSteps frmNorvoFTP::rcd(const QString &path)
 {
     if (path.isEmpty()) {
         MsgBox(QStringLiteral("Please enter the directory to CD"));
-        return;
+        co_return;
     }
-    changeDirectory(RemotePath::directoryOf(path, txtServer->text(), m_loginDirectory));
+    co_await changeDirectory(RemotePath::directoryOf(path, txtServer->text(), m_loginDirectory));
 }
 
-void frmNorvoFTP::ListRemoteDirectory(const QString &path)
+FtpSteps frmNorvoFTP::ListRemoteDirectory(const QString &path)
 {
     ClearListing();
     if (!path.isEmpty())
-        rcd(path);
+        co_await rcd(path);
 
     struct Listing {
         std::vector<std::pair<std::string, DWORD>> entries;
@@ -379,34 +416,33 @@ void frmNorvoFTP::ListRemoteDirectory(const QString &path)
         DWORD firstError = 0, nextError = 0;
     } listing;
     const HINTERNET connection = hConnect;
-    FtpProgress::run(this,
-                     QStringLiteral("Listing ") +
-                         (path.isEmpty() ? QStringLiteral("the login directory") : path),
-                     QString(), [&] {
-                         WIN32_FIND_DATA record;
-                         const HINTERNET find = FtpFindFirstFileA(connection, "*.*", &record, 0, 0);
-                         if (!find) {
-                             listing.firstError = GetLastError();
-                             return;
-                         }
-                         listing.found = true;
-                         do
-                             listing.entries.emplace_back(std::move(record.cFileName),
-                                                          record.dwFileAttributes);
-                         while (InternetFindNextFileA(find, &record));
-                         listing.nextError = GetLastError();
-                         // Closing the find handle must not hide the reply that ended the listing.
-                         const FtpLastError ending = FtpSaveLastError();
-                         InternetCloseHandle(find);
-                         FtpRestoreLastError(ending);
-                     });
+    QString action = QStringLiteral("Listing the login directory");
+    if (!path.isEmpty())
+        action = QStringLiteral("Listing ") + path;
+    co_await FtpProgress::call(this, action, QString(), [&] {
+            WIN32_FIND_DATA record;
+            const HINTERNET find = FtpFindFirstFileA(connection, "*.*", &record, 0, 0);
+            if (!find) {
+                listing.firstError = GetLastError();
+                return;
+            }
+            listing.found = true;
+            do
+                listing.entries.emplace_back(std::move(record.cFileName), record.dwFileAttributes);
+            while (InternetFindNextFileA(find, &record));
+            listing.nextError = GetLastError();
+            // Closing the find handle must not hide the reply that ended the listing.
+            const FtpLastError ending = FtpSaveLastError();
+            InternetCloseHandle(find);
+            FtpRestoreLastError(ending);
+        });
 
     if (!listing.found) {
         if (listing.firstError == ERROR_NO_MORE_FILES)
             MsgBox(QStringLiteral("This directory is empty!"));
         else
-            ErrorOut(listing.firstError, QStringLiteral("FtpFindFirstFile"));
-        return;
+            co_await ErrorOut(listing.firstError, QStringLiteral("FtpFindFirstFile"));
+        co_return;
     }
     colEntryNames.reserve(qsizetype(listing.entries.size()));
     colEntryAttributes.reserve(qsizetype(listing.entries.size()));
@@ -415,7 +451,7 @@ void frmNorvoFTP::ListRemoteDirectory(const QString &path)
         colEntryAttributes.append(attributes);
     }
     if (listing.nextError != ERROR_NO_MORE_FILES)
-        ErrorOut(listing.nextError, QStringLiteral("InternetFindNextFile"));
+        co_await ErrorOut(listing.nextError, QStringLiteral("InternetFindNextFile"));
 }
 
 void frmNorvoFTP::AddTreeNodes(const QString &path)
@@ -426,22 +462,24 @@ void frmNorvoFTP::AddTreeNodes(const QString &path)
         m_tree->addEntries(path, colEntryNames, colEntryAttributes);
 }
 
-void frmNorvoFTP::TreeView1_DblClick()
+void frmNorvoFTP::TreeView1_DblClick() { m_steps->run(openOrCloseSelected()); }
+
+FtpSteps frmNorvoFTP::openOrCloseSelected()
 {
     if (!fInSession) {
         MsgBox(QStringLiteral("No in session!"));
-        return;
+        co_return;
     }
     QTreeWidgetItem *item = m_tree->selectedNode();
     if (!item) {
         MsgBox(QStringLiteral("no Selection to enumerate"));
-        return;
+        co_return;
     }
     const QString image = imageKey(item);
     if (image == RemoteTree::closedKey) {
         RemoteTree::setImageKey(item, RemoteTree::openKey);
         const QString path = item->text(0);
-        ListRemoteDirectory(path);
+        co_await ListRemoteDirectory(path);
         AddTreeNodes(path);
     } else if (image == RemoteTree::openKey) {
         RemoteTree::setImageKey(item, RemoteTree::closedKey);

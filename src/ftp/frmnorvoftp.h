@@ -1,4 +1,5 @@
 #pragma once
+#include "ftpsteps.h"
 #include "remotetree.h"
 #include "toolwindow.h"
 #include "wininet.h"
@@ -24,6 +25,10 @@ class QTreeWidgetItem;
 
 // F-T-P: a session (optionally through a proxy), one connection to a server, its directories
 // as a tree grown on demand, and single-file Get and Put between the tree and a local folder.
+//
+// A handler's steps after a call that waits on the network go on when the call has ended (see
+// ftpsteps.h); meanwhile the progress box keeps the user from starting another handler, and a
+// handler started before it shows is ignored.
 class frmNorvoFTP : public ToolWindow {
     Q_OBJECT
 public:
@@ -35,13 +40,16 @@ public:
     // The designed client area, which the frame takes when it first shows the window.
     QSize sizeHint() const override;
 
-    void ErrorOut(DWORD dError, const QString &szCallFunction);
+    FtpSteps ErrorOut(DWORD dError, const QString &szCallFunction);
     void SetSessionControls(bool flag);
     void ClearSessionFields();
     void ClearListing();
-    void rcd(const QString &path);
-    void ListRemoteDirectory(const QString &path);
+    FtpSteps rcd(const QString &path);
+    FtpSteps ListRemoteDirectory(const QString &path);
     void AddTreeNodes(const QString &path);
+
+    // True from a handler's start until its last step has run.
+    bool isBusy() const { return m_steps->isRunning(); }
 
     // The node with that key, or null.
     QTreeWidgetItem *node(const QString &key) const { return m_tree ? m_tree->node(key) : nullptr; }
@@ -90,18 +98,34 @@ public Q_SLOTS:
     void Drive1_Change();
     void Dir1_Change();
 
+Q_SIGNALS:
+    // A handler's last step has run (not after the window closed while it waited).
+    void handlerFinished();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The handlers' steps.
+    FtpSteps startSession();
+    FtpSteps connectToServer();
+    FtpSteps closeConnection();
+    FtpSteps openOrCloseSelected();
+    FtpSteps getFile();
+    FtpSteps putFile();
+
     // Makes a remote directory current (the last step of rcd).
-    void changeDirectory(const QString &directory);
-    // Closes a handle that is not 0 and sets it to 0.
-    void closeHandle(HINTERNET &handle);
+    FtpSteps changeDirectory(const QString &directory);
+    // Closes a handle that is not 0.
+    FtpSteps closeHandle(HINTERNET handle);
     // Closes both handles and empties the tree and the boxes: Close Session, and Yes in ErrorOut.
-    void closeConnectionAndSession();
+    FtpSteps closeConnectionAndSession();
+    // What Close Session does after closing the handles.
+    void endSession();
 
     std::unique_ptr<RemoteTree> m_tree;
     // The directory the server logged us into; the tree's root stands for it.
     QString m_loginDirectory;
+    // Last: its steps, and the call they wait for, go before anything they use.
+    std::unique_ptr<FtpStepsRunner> m_steps = std::make_unique<FtpStepsRunner>();
 };

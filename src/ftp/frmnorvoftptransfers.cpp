@@ -7,7 +7,6 @@
 #include "remotepath.h"
 
 #include <QLineEdit>
-#include <QPointer>
 #include <QTreeWidget>
 
 namespace {
@@ -23,16 +22,18 @@ QString showable(const QString &name)
 
 } // namespace
 
-void frmNorvoFTP::cmdGet_Click()
+void frmNorvoFTP::cmdGet_Click() { m_steps->run(getFile()); }
+
+FtpSteps frmNorvoFTP::getFile()
 {
     if (!fInSession) {
         MsgBox(QStringLiteral("Not in session"));
-        return;
+        co_return;
     }
     QTreeWidgetItem *item = m_tree->selectedNode();
     if (!item) {
         MsgBox(QStringLiteral("Please select the item to GET!"));
-        return;
+        co_return;
     }
     const RemotePath::Split split = RemotePath::splitAtLastSlash(item->text(0));
     // A listed name must land in the file pane's folder under that very name, or not at all.
@@ -43,71 +44,68 @@ void frmNorvoFTP::cmdGet_Click()
     if (!problem.isEmpty()) {
         MsgBox(QStringLiteral("\"%1\" can't be saved in the local folder: %2.")
                    .arg(showable(listed.isValid() ? listed.toString() : split.name), problem));
-        return;
+        co_return;
     }
-    rcd(split.directory);
+    co_await rcd(split.directory);
 
     const std::string remote = split.name.toStdString();
     const std::string local = (File1->path() + QLatin1Char('/') + split.name).toStdString();
     const HINTERNET connection = hConnect;
     const DWORD type = lTransferType;
     bool ok = false;
-    QPointer<frmNorvoFTP> self(this);
-    FtpProgress::run(this, QStringLiteral("Getting"), split.name, [&] {
+    co_await FtpProgress::call(this, QStringLiteral("Getting"), split.name, [&] {
         ok = FtpGetFileA(connection, remote.c_str(), local.c_str(), false, INTERNET_FLAG_RELOAD,
                          type, 0);
     });
-    if (!self)
-        return;
     File1->refresh();
     if (!ok)
-        ErrorOut(GetLastError(), QStringLiteral("FtpGetFile"));
+        co_await ErrorOut(GetLastError(), QStringLiteral("FtpGetFile"));
 }
 
-void frmNorvoFTP::cmdPut_Click()
+void frmNorvoFTP::cmdPut_Click() { m_steps->run(putFile()); }
+
+FtpSteps frmNorvoFTP::putFile()
 {
     if (!fInSession)
-        return;
+        co_return;
     QTreeWidgetItem *item = m_tree->selectedNode();
     if (!item || imageKey(item) == RemoteTree::leafKey) {
         MsgBox(QStringLiteral("Please select a remote directory to PUT to!"));
-        return;
+        co_return;
     }
     const QString fileName = File1->fileName();
     if (fileName.isEmpty()) {
         MsgBox(QStringLiteral("Please select a local file to put"));
-        return;
+        co_return;
     }
     const QString nodeText = item->text(0);
     const QString directory = nodeText.mid(txtServer->text().size());
     const std::string local = (File1->path() + QLatin1Char('/') + fileName).toStdString();
     // The root stands for the login directory.
     if (directory.isEmpty())
-        changeDirectory(RemotePath::joinLogin(m_loginDirectory, QString()));
+        co_await changeDirectory(RemotePath::joinLogin(m_loginDirectory, QString()));
     else
-        rcd(directory);
+        co_await rcd(directory);
 
     const std::string remote = fileName.toStdString();
     const HINTERNET connection = hConnect;
     const DWORD type = lTransferType;
     bool ok = false;
-    QPointer<frmNorvoFTP> self(this);
-    FtpProgress::run(this, QStringLiteral("Putting"), fileName,
-                     [&] { ok = FtpPutFileA(connection, local.c_str(), remote.c_str(), type, 0); });
-    if (!self)
-        return;
+    co_await FtpProgress::call(this, QStringLiteral("Putting"), fileName, [&] {
+        ok = FtpPutFileA(connection, local.c_str(), remote.c_str(), type, 0);
+    });
     if (!ok) {
-        ErrorOut(GetLastError(), QStringLiteral("FtpPutFile"));
-        return;
+        co_await ErrorOut(GetLastError(), QStringLiteral("FtpPutFile"));
+        co_return;
     }
     // The node may have gone with the tree while the transfer ran.
     item = m_tree->node(nodeText);
     if (!item)
-        return;
+        co_return;
     m_tree->removeChildren(item);
     if (imageKey(item) == RemoteTree::closedKey)
         RemoteTree::setImageKey(item, RemoteTree::openKey);
-    ListRemoteDirectory(nodeText);
+    co_await ListRemoteDirectory(nodeText);
     AddTreeNodes(nodeText);
 }
 

@@ -1,18 +1,21 @@
 #include "ftpprogress.h"
 
 #include "controls.h"
+#include "job.h"
 #include "messagebox.h"
 
-#include <QEventLoop>
+#include <QCoreApplication>
 #include <QInputDialog>
 #include <QLabel>
-#include <QPointer>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <thread>
+#include <condition_variable>
+#include <mutex>
+#include <string>
 
 using Controls::setReadableText;
 
@@ -22,19 +25,69 @@ namespace {
 int g_showDelay = 400;
 PassphraseHandler g_passphraseHandler;
 
-std::optional<QString> askPassphrase(QWidget *owner, const QString &keyFile)
+using Reply = std::function<void(std::optional<std::string>)>;
+
+// On the worker: hands ask to the window's thread and waits for what it passes to its reply,
+// or for the job's cancel (no answer). The window's thread never waits for the worker.
+std::optional<std::string> askOnWindow(JobContext &job, std::function<void(Reply)> ask)
 {
+    struct Answer {
+        std::mutex mutex;
+        std::condition_variable given;
+        bool ready = false;
+        std::optional<std::string> value;
+    };
+    auto answer = std::make_shared<Answer>();
+    const Reply reply = [answer](std::optional<std::string> value) {
+        {
+            std::lock_guard lock(answer->mutex);
+            if (answer->ready)
+                return;
+            answer->ready = true;
+            answer->value = std::move(value);
+        }
+        answer->given.notify_all();
+    };
+    const auto hook = job.onCancel([reply] { reply(std::nullopt); });
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [ask = std::move(ask), reply, answer] {
+            {
+                std::lock_guard lock(answer->mutex);
+                if (answer->ready)
+                    return;
+            }
+            ask(reply);
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(answer->mutex);
+    answer->given.wait(lock, [&] { return answer->ready; });
+    return answer->value;
+}
+
+// The passphrase box, opened over the progress box (shown at once for it).
+void askPassphrase(QPointer<FtpProgressDialog> box, const QString &keyFile, const Reply &reply)
+{
+    const auto text = [](const std::optional<QString> &s) {
+        return s ? std::optional<std::string>(s->toStdString()) : std::nullopt;
+    };
     if (g_passphraseHandler)
-        return g_passphraseHandler(keyFile);
-    QInputDialog box(owner);
-    box.setWindowTitle(applicationTitle());
-    box.setLabelText(QStringLiteral("Passphrase for the SSH key %1:").arg(keyFile));
-    box.setTextEchoMode(QLineEdit::Password);
-    if (auto *edit = box.findChild<QLineEdit *>())
+        return reply(text(g_passphraseHandler(keyFile)));
+    if (!box)
+        return reply(std::nullopt);
+    if (!box->isVisible())
+        box->open();
+    auto *input = new QInputDialog(box);
+    input->setAttribute(Qt::WA_DeleteOnClose);
+    input->setWindowTitle(applicationTitle());
+    input->setLabelText(QStringLiteral("Passphrase for the SSH key %1:").arg(keyFile));
+    input->setTextEchoMode(QLineEdit::Password);
+    if (auto *edit = input->findChild<QLineEdit *>())
         edit->setAccessibleName(QStringLiteral("Passphrase"));
-    if (box.exec() != QDialog::Accepted)
-        return std::nullopt;
-    return box.textValue();
+    QObject::connect(input, &QDialog::finished, input, [input, reply, text](int result) {
+        reply(result == QDialog::Accepted ? text(input->textValue()) : std::nullopt);
+    });
+    input->open();
 }
 } // namespace
 
@@ -65,79 +118,89 @@ QString durationText(std::int64_t seconds)
     return h ? QStringLiteral("%1:%2").arg(h).arg(ms) : ms;
 }
 
-void run(QWidget *owner, const QString &action, const QString &file,
-         const std::function<void()> &work, const TrustQuestion &trust)
+Call::Call(QWidget *owner, QString action, QString file, std::function<void()> work,
+           TrustQuestion trust)
+    : m_owner(owner), m_action(std::move(action)), m_file(std::move(file)),
+      m_work(std::move(work)), m_trust(std::move(trust)),
+      m_state(std::make_shared<FtpProgressState>()), m_alive(std::make_shared<bool>(true))
+{}
+
+Call::~Call()
 {
-    FtpProgressState state;
-    state.observer.progress = [&state](std::uint64_t done, std::uint64_t total) {
-        state.done = done;
-        state.total = total;
-    };
-    QEventLoop loop;
-    // Asked from the worker; the box shows on the window's thread while the worker waits.
-    state.observer.passphrase = [owner, &loop](const std::string &keyFile,
-                                               std::string &passphrase) {
-        std::optional<QString> answer;
-        QMetaObject::invokeMethod(
-            &loop, [&] { answer = askPassphrase(owner, QString::fromStdString(keyFile)); },
-            Qt::BlockingQueuedConnection);
-        if (answer)
-            passphrase = answer->toStdString();
-        return answer.has_value();
-    };
-    FtpLastError outcome;
-    // Declared before the worker, so it runs once the worker has been joined.
-    struct Handover {
-        const FtpLastError &outcome;
-        ~Handover() { FtpRestoreLastError(outcome); }
-    } handover{outcome};
-    std::atomic<bool> finished{false};
-    if (trust)
-        state.observer.trust = [&trust, &loop](const ServerIdentity &identity) {
-            bool yes = false;
-            QMetaObject::invokeMethod(
-                &loop, [&] { yes = trust(identity); }, Qt::BlockingQueuedConnection);
-            return yes;
+    // The job first: a passphrase box over the progress box then answers no one.
+    m_job.reset();
+    delete m_box.data();
+}
+
+void Call::start(FtpStepsRunner *runner, std::coroutine_handle<> waiting)
+{
+    Q_ASSERT(runner);
+    // Steps stopped while a box of theirs was open start nothing more.
+    if (runner->isStopping())
+        return;
+    auto *box = new FtpProgressDialog(m_owner, m_action, m_file, m_state);
+    m_box = box;
+    auto *tick = new QTimer(box);
+    QObject::connect(tick, &QTimer::timeout, box, &FtpProgressDialog::updateFigures);
+    tick->start(200);
+    QTimer::singleShot(g_showDelay, box, [box] {
+        if (!box->isVisible())
+            box->open();
+    });
+
+    m_job = std::make_unique<Job>();
+    QObject::connect(box, &FtpProgressDialog::cancelRequested, m_job.get(), &Job::cancel);
+    // Resumed from the runner's own queue, never from inside the job's signal: the steps may
+    // end this call, and the job with it.
+    QObject::connect(m_job.get(), &Job::finished, runner,
+                     [runner, waiting, alive = std::weak_ptr<bool>(m_alive)] {
+                         QMetaObject::invokeMethod(
+                             runner,
+                             [runner, waiting, alive] {
+                                 if (alive.lock())
+                                     runner->resume(waiting);
+                             },
+                             Qt::QueuedConnection);
+                     });
+    m_job->start([state = m_state, work = m_work, trust = m_trust,
+                  boxPointer = QPointer<FtpProgressDialog>(box)](JobContext &job) {
+        FtpCallObserver observer;
+        observer.progress = [state](std::uint64_t done, std::uint64_t total) {
+            state->done = done;
+            state->total = total;
         };
-    std::thread worker([&state, &work, &outcome, &finished, &loop] {
+        if (trust)
+            observer.trust = [&job, trust](const ServerIdentity &identity) {
+                // Any text stands for Yes.
+                return askOnWindow(job, [trust, identity](const Reply &reply) {
+                           reply(trust(identity) ? std::optional<std::string>("yes")
+                                                 : std::nullopt);
+                       }).has_value();
+            };
+        observer.passphrase = [&job, boxPointer](const std::string &keyFile,
+                                                 std::string &passphrase) {
+            const auto answer = askOnWindow(
+                job, [boxPointer, keyFile = QString::fromStdString(keyFile)](const Reply &reply) {
+                    askPassphrase(boxPointer, keyFile, reply);
+                });
+            if (answer)
+                passphrase = *answer;
+            return answer.has_value();
+        };
+        const auto hook = job.onCancel([&observer] { observer.cancelled = true; });
         {
-            const FtpObserverScope watch(state.observer);
+            const FtpObserverScope watch(observer);
             work();
         }
-        outcome = FtpSaveLastError();
-        finished = true;
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        state->outcome = FtpSaveLastError();
     });
-    // Joined on every way out, so the worker never outlives what it refers to.
-    struct Joiner {
-        std::thread &t;
-        ~Joiner() { t.join(); }
-    } joiner{worker};
-
-    // A quick call ends before its box would show; until then input waits in the queue.
-    QTimer showTimer;
-    showTimer.setSingleShot(true);
-    QObject::connect(&showTimer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    showTimer.start(g_showDelay);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (finished)
-        return;
-
-    FtpProgressDialog box(owner, action, file, state);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.show();
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &box, &FtpProgressDialog::updateFigures);
-    tick.start(200);
-    while (!finished)
-        loop.exec();
 }
 
 } // namespace FtpProgress
 
 FtpProgressDialog::FtpProgressDialog(QWidget *parent, const QString &action, const QString &file,
-                                     FtpProgressState &state)
-    : QDialog(parent), m_state(state)
+                                     std::shared_ptr<const FtpProgressState> state)
+    : QDialog(parent), m_state(std::move(state))
 {
     setObjectName(QStringLiteral("FtpProgressDialog"));
     setWindowTitle(action);
@@ -172,17 +235,16 @@ FtpProgressDialog::FtpProgressDialog(QWidget *parent, const QString &action, con
 
 void FtpProgressDialog::reject()
 {
-    // The box stays until the call has given up; the call then fails as cancelled.
-    m_state.observer.cancelled = true;
     cmdCancel->setEnabled(false);
     setReadableText(lblAction, QStringLiteral("Cancelling..."));
+    Q_EMIT cancelRequested();
 }
 
 void FtpProgressDialog::updateFigures()
 {
     using namespace FtpProgress;
-    const auto done = std::int64_t(m_state.done.load()), total = std::int64_t(m_state.total.load());
-    const double seconds = m_state.started.elapsed() / 1000.0;
+    const auto done = std::int64_t(m_state->done.load()), total = std::int64_t(m_state->total.load());
+    const double seconds = m_state->started.elapsed() / 1000.0;
     const double rate = seconds > 0.2 ? done / seconds : 0;
     if (total > 0) {
         // The bar counts in KiB so that files beyond 2 GiB fit its int range.

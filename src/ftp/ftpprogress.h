@@ -1,37 +1,43 @@
 #pragma once
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QPointer>
 
+#include "ftpsteps.h"
 #include "wininet.h"
 
 #include <atomic>
+#include <coroutine>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
+class Job;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 
 // What a running call shares with the window's thread: when it started, bytes done and
-// expected (0 unknown), and the observer whose cancel flag the box sets.
+// expected (0 unknown), and, once it has ended, its last error and server reply.
 struct FtpProgressState {
     FtpProgressState() { started.start(); }
     QElapsedTimer started;
     std::atomic<std::uint64_t> done{0};
     std::atomic<std::uint64_t> total{0};
-    FtpCallObserver observer;
+    FtpLastError outcome;
 };
 
-// The modal box shown while a connection, listing or transfer runs: what is done, the file,
-// bytes done of total, rate, time left, and Cancel.
+// The window-modal box shown while a connection, listing or transfer runs: what is done, the
+// file, bytes done of total, rate, time left, and Cancel.
 class FtpProgressDialog : public QDialog {
     Q_OBJECT
 public:
     FtpProgressDialog(QWidget *parent, const QString &action, const QString &file,
-                      FtpProgressState &state);
+                      std::shared_ptr<const FtpProgressState> state);
     // Reads the shared figures into the labels.
     void updateFigures();
+    // The box stays until the call has given up; the call then fails as cancelled.
     void reject() override;
 
     QLabel *lblAction = nullptr;
@@ -42,19 +48,55 @@ public:
     QLabel *lblTimeLeft = nullptr;
     QPushButton *cmdCancel = nullptr;
 
+Q_SIGNALS:
+    void cancelRequested();
+
 private:
-    FtpProgressState &m_state;
+    std::shared_ptr<const FtpProgressState> m_state;
 };
 
 namespace FtpProgress {
 
-// Runs FTP calls on a worker thread and returns when they have ended, with the worker's last
-// error and server reply moved to the calling thread. Meanwhile the caller's window stays
-// painted; after a short delay a modal progress box shows, whose Cancel makes the running call
-// fail as cancelled. User input is held back until the box shows. trust, when given, answers
-// the calls' trust questions on the caller's thread while the worker waits.
-void run(QWidget *owner, const QString &action, const QString &file,
-         const std::function<void()> &work, const TrustQuestion &trust = {});
+// One FTP call for steps to co_await: work runs on a job of its own while the steps wait; after
+// a short delay the progress box opens, whose Cancel makes the running call fail as cancelled.
+// When the call has ended the steps go on, with the worker's last error and server reply moved
+// to the window's thread. trust, when given, answers the call's trust questions on the window's
+// thread while the worker waits. work may refer to the steps' locals: destroying the steps
+// cancels and joins it.
+class Call {
+public:
+    Call(QWidget *owner, QString action, QString file, std::function<void()> work,
+         TrustQuestion trust = {});
+    ~Call();
+    Call(const Call &) = delete;
+    Call &operator=(const Call &) = delete;
+
+    bool await_ready() const noexcept { return false; }
+    template<class Promise>
+    void await_suspend(std::coroutine_handle<Promise> waiting)
+    {
+        start(waiting.promise().runner, waiting);
+    }
+    void await_resume() const { FtpRestoreLastError(m_state->outcome); }
+
+private:
+    void start(FtpStepsRunner *runner, std::coroutine_handle<> waiting);
+
+    QPointer<QWidget> m_owner;
+    QString m_action, m_file;
+    std::function<void()> m_work;
+    TrustQuestion m_trust;
+    std::shared_ptr<FtpProgressState> m_state;
+    std::unique_ptr<Job> m_job;
+    QPointer<FtpProgressDialog> m_box;
+    std::shared_ptr<bool> m_alive; // the queued resume's guard
+};
+
+inline Call call(QWidget *owner, const QString &action, const QString &file,
+                 std::function<void()> work, const TrustQuestion &trust = {})
+{
+    return Call(owner, action, file, std::move(work), trust);
+}
 
 // How long a call may run before its box shows (tests set 0 to reach Cancel at once).
 void setShowDelay(int milliseconds);

@@ -25,13 +25,14 @@
 //   into the local folder) | local NAME=TEXT | pick (the first local file) | set BOX=TEXT |
 //   listed NAME (a made-up listing entry below the root) | yes (to the close question) |
 //   cancel (Cancel in the progress box once it shows bytes) | close |
+//   midway BUTTON (click it and go on once its progress box shows bytes) |
 //   server ftpes or ftps (from here on the fixture's explicit TLS server with a self-signed
 //   certificate, or its implicit TLS one with one from the test CA, same files)
 // then the boxes shown (each "style|text" or a part of it), and what must hold as "what=value":
 //   pane (local file names) | local:NAME, server:PATH (contents, "binary" for the payload) |
 //   tree:PATH (children with their images) | image:PATH | enabled (buttons) |
 //   handles (session, connection, in session) | boxes (server, user, password, proxy) |
-//   wire (what the plain server's data connections received)
+//   wire (what the plain server's data connections received) | busy (a handler's steps wait)
 static const char sessionTable[] = R"(
 no session :: call cmdGet_Click; call cmdPut_Click; call TreeView1_DblClick
     :: 0|Not in session; 0|No in session!
@@ -82,6 +83,8 @@ listed backslash, bell :: connect; dbl /odd; sel /odd/back\slash; click cmdGet; 
     click cmdGet :: can't be saved; can't be saved :: pane=
 cancelled get :: connect; local big.bin=keep me; cancel; sel /big.bin; click cmdGet
     :: 4|FtpGetFile Err: 12017 :: pane=big.bin; local:big.bin=keep me
+closed during a get :: connect; local big.bin=keep me; sel /big.bin; midway cmdGet; close
+    :: :: busy=0; handles=000; pane=big.bin; local:big.bin=keep me
 put ascii: CR LF on the wire :: connect; click optAscii; local t.txt=a\r\nb\nc; sel; pick;
     click cmdPut :: :: wire=a\r\nb\r\nc
 ftpes, trust Yes :: server ftpes; yes; connect; dbl /pub; sel /pub/inner.txt; click cmdGet
@@ -202,6 +205,8 @@ QString tst_frmNorvoFTP::what(frmNorvoFTP &w, const QString &key)
         return QString::number(bool(findPinnedKey(m_current->server().toStdString())));
     if (key.startsWith("image:"))
         return w.node(S() + arg) ? frmNorvoFTP::imageKey(w.node(S() + arg)) : "(no node)";
+    if (key == "busy")
+        return QString::number(w.isBusy());
     if (key == "handles")
         return QStringLiteral("%1%2%3").arg(w.hOpen != 0).arg(w.hConnect != 0).arg(w.fInSession);
     QStringList out;
@@ -269,6 +274,12 @@ void tst_frmNorvoFTP::sessions()
             w->findChild<QAbstractButton *>(arg)->click();
         } else if (verb == "call") {
             QVERIFY(QMetaObject::invokeMethod(w.get(), qPrintable(arg)));
+        } else if (verb == "midway") {
+            FtpProgress::setShowDelay(0);
+            w->findChild<QAbstractButton *>(arg)->click();
+            QTRY_VERIFY(w->findChild<FtpProgressDialog *>() &&
+                        !w->findChild<FtpProgressDialog *>()->lblBytes->text().isEmpty());
+            continue;
         } else if (verb == "none") {
             w->TreeView1->clearSelection();
         } else if (verb == "sel" || verb == "dbl") {
@@ -309,7 +320,16 @@ void tst_frmNorvoFTP::sessions()
             m_boxes.answer = vbYes;
         } else {
             QCOMPARE(verb, QStringLiteral("close"));
+            QElapsedTimer closing;
+            closing.start();
             QVERIFY(w->close());
+            QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed())));
+            QVERIFY(!w->findChild<FtpProgressDialog *>());
+        }
+        // The handler's later steps run once its calls have ended.
+        if (w->isBusy()) {
+            QSignalSpy finished(w.get(), &frmNorvoFTP::handlerFinished);
+            QVERIFY(finished.wait(30000));
         }
     }
     QCOMPARE(m_boxes.boxes.size(), messages.size());

@@ -41,6 +41,28 @@ void tst_frmNorvoFTPSftp::initTestCase()
     SftpSetUserFiles({m_home.path().toStdString(), {}});
 }
 
+namespace {
+// Clicks and waits until the handler's last step has run.
+void click(frmNorvoFTP &w, QAbstractButton *button)
+{
+    button->click();
+    if (w.isBusy()) {
+        QSignalSpy finished(&w, &frmNorvoFTP::handlerFinished);
+        QVERIFY(finished.wait(30000));
+    }
+}
+
+void doubleClick(frmNorvoFTP &w, QTreeWidgetItem *item)
+{
+    QTest::mouseDClick(w.TreeView1->viewport(), Qt::LeftButton, {},
+                       w.TreeView1->visualItemRect(item).center());
+    if (w.isBusy()) {
+        QSignalSpy finished(&w, &frmNorvoFTP::handlerFinished);
+        QVERIFY(finished.wait(30000));
+    }
+}
+} // namespace
+
 QString tst_frmNorvoFTPSftp::children(frmNorvoFTP &w, const QString &path) const
 {
     QStringList out;
@@ -101,8 +123,8 @@ void tst_frmNorvoFTPSftp::session()
     w.txtServer->setText(m_server);
     w.txtUser->setText(SshServerPeer::user);
     w.txtPassword->setText(password);
-    w.cmdInternetOpen->click();
-    w.cmdConnect->click();
+    click(w, w.cmdInternetOpen);
+    click(w, w.cmdConnect);
     QCOMPARE(messages.size(), boxes.size());
     for (int i = 0; i < boxes.size(); ++i)
         QVERIFY2(messages[i].startsWith(boxes[i].arg(m_peer.port())), qPrintable(messages[i]));
@@ -116,21 +138,20 @@ void tst_frmNorvoFTPSftp::session()
 
     QTreeWidgetItem *pub = w.node(m_server + "/pub");
     w.TreeView1->setCurrentItem(pub);
-    QTest::mouseDClick(w.TreeView1->viewport(), Qt::LeftButton, {},
-                       w.TreeView1->visualItemRect(pub).center());
+    doubleClick(w, pub);
     QCOMPARE(children(w, "/pub"), QStringLiteral("/pub/inner.txt|leaf"));
     w.TreeView1->setCurrentItem(w.node(m_server + "/pub/inner.txt"));
-    w.cmdGet->click();
+    click(w, w.cmdGet);
     QCOMPARE(readFile(pane.filePath("inner.txt")), QByteArray("inner\n"));
 
     w.TreeView1->setCurrentItem(w.node(m_server + "/pub"));
     w.File1->setCurrentRow(w.File1->row(w.File1->findItems("sent.bin", Qt::MatchExactly).value(0)));
-    w.cmdPut->click();
+    click(w, w.cmdPut);
     QCOMPARE(readFile(m_peer.home("pub/sent.bin")), QByteArray("sent\0bytes\n", 11));
     QCOMPARE(children(w, "/pub"), QStringLiteral("/pub/inner.txt|leaf,/pub/sent.bin|leaf"));
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
 
-    w.cmdDisconnect->click();
+    click(w, w.cmdDisconnect);
     QCOMPARE(w.TreeView1->topLevelItemCount(), 0);
 }
 
