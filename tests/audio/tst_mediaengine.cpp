@@ -1,4 +1,5 @@
 #include "mediaengine.h"
+#include "skip.h"
 #include "../peers/sinkrecorder.h"
 #include "../peers/tonemp3.h"
 
@@ -46,15 +47,15 @@ private Q_SLOTS:
     void initTestCase()
     {
         if (const QString problem = MediaEngine::outputProblem(); !problem.isEmpty())
-            QSKIP(qPrintable(problem));
+            VELMARIC_SKIP(qPrintable(problem));
         if (!m_mp3.error().isEmpty() || QStandardPaths::findExecutable("mpg123").isEmpty())
-            QSKIP("lame and mpg123 are needed");
+            VELMARIC_SKIP("lame and mpg123 are needed");
         m_sink = std::make_unique<PrivateSink>();
         if (!m_sink->error().isEmpty())
-            QSKIP(qPrintable(m_sink->error()));
+            VELMARIC_SKIP(qPrintable(m_sink->error()));
         const QString why = m_recorder.start(m_sink->monitor());
         if (!why.isEmpty())
-            QSKIP(qPrintable(why));
+            VELMARIC_SKIP(qPrintable(why));
     }
 
     // Two entries that continue one sweep: the second's first sample follows the first's last
@@ -118,7 +119,7 @@ private Q_SLOTS:
     void serverGoesAway()
     {
         if (QStandardPaths::findExecutable("pulseaudio").isEmpty())
-            QSKIP("pulseaudio is not installed");
+            VELMARIC_SKIP("pulseaudio is not installed");
         const QString path = m_mp3.make("long.mp3", 10.0);
         QVERIFY2(!path.isEmpty(), qPrintable(m_mp3.error()));
         QTemporaryDir dir;

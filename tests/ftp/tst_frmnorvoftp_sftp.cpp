@@ -7,6 +7,7 @@
 #include "localpanes.h"
 #include "messagebox.h"
 #include "sftpsession.h"
+#include "skip.h"
 #include "sshserver.h"
 
 #include <QLineEdit>

@@ -1,6 +1,7 @@
 // The suite itself, a Get stalled half-way on the plain server, ended as a user would (SIGTERM,
 // File > Exit): it ends at once, the local file keeps its content, nothing is left beside it.
 #include "ftpserver.h"
+#include "skip.h"
 
 #include <QtTest>
 
@@ -31,7 +32,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, signal);
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("needs an X display (Xvfb)");
+            VELMARIC_SKIP("needs an X display (Xvfb)");
         QTemporaryDir wire, dir;
         FtpServerPeer server({"--stall-after", "65536", "--wire", wire.path()});
         REQUIRE_FTP_SERVER(server);

@@ -1,4 +1,5 @@
 #include "ftpserver.h"
+#include "skip.h"
 #include "tablerows.h"
 #include "testcerts.h"
 #include "trustedkeys.h"
@@ -235,9 +236,9 @@ void tst_FtpTls::commandLine()
 void tst_FtpTls::vsftpdWantsSessionReuse()
 {
     if (geteuid() != 0)
-        QSKIP("vsftpd must be started as root");
+        VELMARIC_SKIP("vsftpd must be started as root");
     if (!QFile::exists("/usr/sbin/vsftpd"))
-        QSKIP("vsftpd is not installed");
+        VELMARIC_SKIP("vsftpd is not installed");
     QTemporaryDir root;
     QVERIFY(QDir().mkpath(root.filePath("pub")) && QDir().mkpath(root.filePath("empty")));
     const QByteArray payload(200000, 'v');

@@ -2,6 +2,7 @@
 // (tests/peers/sshserver.h).
 #include "ftpserver.h"
 #include "sftpsession.h"
+#include "skip.h"
 #include "sshserver.h"
 #include "tablerows.h"
 

@@ -2,6 +2,7 @@
 // namespaces: source - routers 1 to 4 - target, over IPv6 (fd99:<link>::/64) and IPv4. Every
 // figure is checked against the replies the output shows, not against itself.
 #include "netnschain.h"
+#include "skip.h"
 
 #include <QtTest>
 
@@ -52,7 +53,7 @@ private Q_SLOTS:
     void init()
     {
         if (!m_chain && QString(QTest::currentTestFunction()) != "usageErrors")
-            QSKIP("network namespaces need root");
+            VELMARIC_SKIP("network namespaces need root");
         QVERIFY(m_chain->clearRules());
     }
 
@@ -85,7 +86,7 @@ private Q_SLOTS:
         QStringList command = QStringList{VELMARIC_CLI} + args.split(' ');
         if (args.startsWith("nobody: ")) {
             if (geteuid() != 0)
-                QSKIP("needs root to run as another user");
+                VELMARIC_SKIP("needs root to run as another user");
             command = QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
                                   VELMARIC_CLI} +
                       args.mid(8).split(' ');

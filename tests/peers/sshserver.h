@@ -8,7 +8,7 @@
 // separation folder /run/sshd. A password login with UsePAM no needs a real shadow entry, and
 // this way none is added to the machine. sshd is also the first process of a PID namespace, so
 // killing it ends every session process with it (a session process otherwise outlives a killed
-// listener). Needs root, which the tests check first.
+// listener). Needs root, which the tests check first. The REQUIRE macro needs skip.h.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -169,6 +169,6 @@ private:
 #define REQUIRE_SSH_SERVER(peer) \
     do { \
         if (!(peer).started() && ::geteuid() != 0) \
-            QSKIP(qPrintable((peer).problem())); \
+            VELMARIC_SKIP(qPrintable((peer).problem())); \
         QVERIFY2((peer).started(), qPrintable((peer).problem())); \
     } while (0)

@@ -2,6 +2,7 @@
 // resolver-netns.sh): the rest of the suite works on, and closing the window or the suite, or
 // SIGTERM, ends the wait at once.
 #include "closedproxy.h"
+#include "skip.h"
 #include "frmnorvohost.h"
 #include "frmnorvoip.h"
 #include "resolvernamespace.h"
@@ -89,7 +90,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, signal);
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("needs an X display (Xvfb)");
+            VELMARIC_SKIP("needs an X display (Xvfb)");
         QTemporaryDir dir;
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
