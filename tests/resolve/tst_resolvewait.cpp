@@ -2,16 +2,15 @@
 // resolver-netns.sh): the rest of the suite works on, and closing the window or the suite, or
 // SIGTERM, ends the wait at once.
 #include "closedproxy.h"
-#include "skip.h"
 #include "frmnorvohost.h"
 #include "frmnorvoip.h"
 #include "resolvernamespace.h"
+#include "skip.h"
+#include "suiteprocess.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
-
-#include <csignal>
 
 namespace {
 const QString Silent = QStringLiteral("silent.velmaric.test"); // only DNS could answer
@@ -30,15 +29,6 @@ int droppedQueries()
     return n;
 }
 
-bool xdotool(const QStringList &args, QByteArray *out = nullptr)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    const bool ok = p.waitForFinished(5000) && p.exitCode() == 0;
-    if (out)
-        *out = p.readAllStandardOutput().trimmed();
-    return ok;
-}
 } // namespace
 
 class tst_ResolveWait : public QObject {
@@ -92,40 +82,17 @@ private Q_SLOTS:
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             VELMARIC_SKIP("needs an X display (Xvfb)");
         QTemporaryDir dir;
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
         QProcess suite;
-        suite.setProcessEnvironment(env);
-        suite.setWorkingDirectory(dir.path());
-        suite.start(QStringLiteral(VELMARIC_BIN), QStringList());
-        QVERIFY(suite.waitForStarted());
-        QByteArray id;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return suite.state() != QProcess::Running ||
-                       xdotool({"search", "--onlyvisible", "--name", "^Velmaric$"}, &id);
-            },
-            90000));
-        QVERIFY2(suite.state() == QProcess::Running, suite.readAllStandardError().constData());
+        START_SUITE(suite, dir.path(), dir.path());
         const int dropped = droppedQueries();
         // Tools > Resolve IP Address opens with the focus in its name box; Find It is two tabs on.
-        QVERIFY(xdotool({"windowfocus", "--sync", QString::fromLatin1(id.split('\n').first())}));
         QVERIFY(xdotool({"key", "--delay", "100", "alt+t", "i"}));
         QVERIFY(xdotool({"type", "--delay", "20", Silent}));
         QVERIFY(xdotool({"key", "--delay", "100", "Tab", "Tab", "space"}));
         QVERIFY2(QTest::qWaitFor([&] { return droppedQueries() > dropped; }, 20000),
                  "the look-up did not start");
 
-        QElapsedTimer timer;
-        timer.start();
-        if (signal)
-            ::kill(pid_t(suite.processId()), SIGTERM);
-        else
-            QVERIFY(xdotool({"key", "--delay", "100", "alt+f", "x"}));
-        QVERIFY(suite.waitForFinished(10000));
-        QVERIFY2(timer.elapsed() < 2000, QByteArray::number(timer.elapsed()) + " ms");
-        QCOMPARE(suite.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(suite.exitCode(), 0);
+        END_SUITE_AT_ONCE(suite, signal);
     }
 };
 
