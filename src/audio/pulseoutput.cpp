@@ -152,18 +152,18 @@ quint64 PulseOutput::start(std::shared_ptr<Mp3Decoder> decoder, quint64 entry,
         *error = why;
         return 0;
     }
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(decoder->rate()),
+    const pa_sample_spec format{PA_SAMPLE_S16LE, uint32_t(decoder->rate()),
                               uint8_t(decoder->channels())};
-    pa_stream *stream = pa_stream_new(m_context, "Playback", &spec, nullptr);
+    pa_stream *stream = pa_stream_new(m_context, "Playback", &format, nullptr);
     if (!stream) {
         *error = QString::fromUtf8(pa_strerror(pa_context_errno(m_context)));
         return 0;
     }
     pa_buffer_attr attr;
     attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = uint32_t(-1);
-    attr.tlength = uint32_t(pa_usec_to_bytes(BufferUs, &spec));
+    attr.tlength = uint32_t(pa_usec_to_bytes(BufferUs, &format));
     pa_cvolume level;
-    pa_cvolume_set(&level, spec.channels, pa_sw_volume_from_linear(volume));
+    pa_cvolume_set(&level, format.channels, pa_sw_volume_from_linear(volume));
     const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING |
                                          PA_STREAM_AUTO_TIMING_UPDATE |
                                          (paused ? PA_STREAM_START_CORKED : 0));
@@ -177,8 +177,8 @@ quint64 PulseOutput::start(std::shared_ptr<Mp3Decoder> decoder, quint64 entry,
     m_stream = stream;
     m_volume = m_connectVolume = volume;
     ++m_run;
-    m_rate = spec.rate;
-    m_channels = spec.channels;
+    m_rate = format.rate;
+    m_channels = format.channels;
     m_segments.push_back({std::move(decoder), entry, -1, fromSample});
     return m_run;
 }
