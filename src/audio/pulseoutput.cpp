@@ -153,7 +153,7 @@ quint64 PulseOutput::start(std::shared_ptr<Mp3Decoder> decoder, quint64 entry,
         return 0;
     }
     const pa_sample_spec format{PA_SAMPLE_S16LE, uint32_t(decoder->rate()),
-                              uint8_t(decoder->channels())};
+                                uint8_t(decoder->channels())};
     pa_stream *stream = pa_stream_new(m_context, "Playback", &format, nullptr);
     if (!stream) {
         *error = QString::fromUtf8(pa_strerror(pa_context_errno(m_context)));

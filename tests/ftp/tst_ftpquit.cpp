@@ -23,7 +23,8 @@ private Q_SLOTS:
         QTemporaryDir wire, dir;
         FtpServerPeer server({"--stall-after", "65536", "--wire", wire.path()});
         REQUIRE_FTP_SERVER(server);
-        QVERIFY(server.writeFile(QString(FtpServerPeer::home) + "/big.bin", QByteArray(1 << 20, 'b')));
+        QVERIFY(
+            server.writeFile(QString(FtpServerPeer::home) + "/big.bin", QByteArray(1 << 20, 'b')));
         QVERIFY(writeFile(dir.filePath("big.bin"), "keep me"));
         QProcess suite;
         START_SUITE(suite, dir.path(), dir.filePath("config"));
@@ -38,7 +39,8 @@ private Q_SLOTS:
         QFile sent(wire.filePath("out"));
         QVERIFY2(QTest::qWaitFor([&] { return sent.size() > 0; }, 20000), "no listing");
         const qint64 listing = sent.size();
-        QVERIFY(xdotool({"key", "--delay", "100", "Tab", "Tab", "Tab", "Tab", "End", "Tab", "space"}));
+        QVERIFY(
+            xdotool({"key", "--delay", "100", "Tab", "Tab", "Tab", "Tab", "End", "Tab", "space"}));
         QVERIFY2(QTest::qWaitFor([&] { return sent.size() >= listing + 65536; }, 20000),
                  "the Get did not start");
 

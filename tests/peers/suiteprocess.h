@@ -35,7 +35,8 @@ inline bool xdotool(const QStringList &args, QByteArray *out = nullptr)
                        xdotool({"search", "--onlyvisible", "--name", "^Velmaric$"}, &id_); \
             }, \
             90000)); \
-        QVERIFY2((suite).state() == QProcess::Running, (suite).readAllStandardError().constData()); \
+        QVERIFY2((suite).state() == QProcess::Running, \
+                 (suite).readAllStandardError().constData()); \
         QVERIFY(xdotool({"windowfocus", "--sync", QString::fromLatin1(id_.split('\n').first())})); \
     } while (false)
 
